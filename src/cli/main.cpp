@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+    std::puts("kelvarin-cli: no subcommands yet");
+    return 0;
+}

@@ -1,0 +1,4 @@
+# Paths relative to src/cli/.
+set(CLI_SOURCES
+  main.cpp
+)

@@ -1,0 +1,4 @@
+# Paths relative to src/.
+set(ENGINE_SOURCES
+  engine/state.cpp
+)

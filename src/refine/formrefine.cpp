@@ -1,0 +1,7 @@
+#include "refine/formrefine.hpp"
+
+namespace kelvarin {
+
+Tformrefine::Tformrefine(Application& app) : Window(app, "Refinement") {}
+
+}  // namespace kelvarin

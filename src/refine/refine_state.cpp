@@ -1,0 +1,1 @@
+#include "refine/refine_state.hpp"

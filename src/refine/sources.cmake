@@ -1,0 +1,5 @@
+set(REFINE_SOURCES
+  refine/refine_state.cpp
+  refine/formrefinedata.cpp
+  refine/formrefine.cpp
+)

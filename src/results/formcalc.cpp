@@ -1,0 +1,7 @@
+#include "results/formcalc.hpp"
+
+namespace kelvarin {
+
+Tformcalc::Tformcalc(Application& app) : Window(app, "Rocking Curve Calculation") {}
+
+}  // namespace kelvarin

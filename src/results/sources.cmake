@@ -1,0 +1,4 @@
+set(RESULTS_SOURCES
+  results/formcalc.cpp
+  results/formerro.cpp
+)

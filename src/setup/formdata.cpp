@@ -1,0 +1,7 @@
+#include "setup/formdata.hpp"
+
+namespace kelvarin {
+
+Tformdata::Tformdata(Application& app) : Window(app, "Data Entry") {}
+
+}  // namespace kelvarin

@@ -1,0 +1,3 @@
+set(SETUP_SOURCES
+  setup/formdata.cpp
+)

@@ -1,0 +1,4 @@
+set(APP_TEST_SOURCES
+  app/locale_test.cpp
+  app/application_test.cpp
+)

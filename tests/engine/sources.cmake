@@ -1,0 +1,4 @@
+# Paths relative to tests/.
+set(ENGINE_TEST_SOURCES
+  engine/state_test.cpp
+)

@@ -1,0 +1,1 @@
+set(REFINE_TEST_SOURCES)

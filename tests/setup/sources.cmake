@@ -1,0 +1,1 @@
+set(SETUP_TEST_SOURCES)
