@@ -1,4 +1,5 @@
 # Paths relative to src/.
 set(ENGINE_SOURCES
   engine/state.cpp
+  engine/numio.cpp
 )
