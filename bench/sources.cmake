@@ -1,1 +1,5 @@
-set(BENCH_SOURCES)
+# Paths relative to bench/; each file builds an executable named after it.
+set(BENCH_SOURCES
+  bench_engine.cpp
+  bench_start_run.cpp
+)

@@ -5,4 +5,5 @@ set(APP_SOURCES
   app/application.cpp
   app/formmain.cpp
   app/form4cols.cpp
+  app/profile_import.cpp
 )

@@ -12,6 +12,9 @@ using Extended = long double;
 /// Capacity of every curve array, in points.
 inline constexpr int kCurveCapacity = 40000;
 
+/// Most lamellae a strain profile may have (the profile arrays keep entry 0 unused).
+inline constexpr int kMaxLayers = 49;
+
 /// Measured and computed curves with their counters and the scan (seconds of arc).
 struct CurveStore {
     std::vector<Extended> measAngle = std::vector<Extended>(kCurveCapacity);
@@ -26,14 +29,90 @@ struct CurveStore {
     int scanStart = 0;
     int scanEnd = 0;
     int scanStep = 1;
+    /// Points written by the last calculation. The layered calculation leaves calcCount one
+    /// below it (its last point is not scored); broadening reads computed points up to here and
+    /// treats anything beyond as zero.
+    int calcComputed = 0;
+
+    /// Starts a new computed curve: calcCount and calcComputed back to 0 (calcMax is kept).
+    void beginCalculation() {
+        calcCount = 0;
+        calcComputed = 0;
+    }
+    /// Appends one computed point (angle in seconds of arc, reflectivity) to calcAngle, calcRaw
+    /// and calcCurve and raises calcMax. Throws EngineError when the arrays are full.
+    void addCalculatedPoint(Extended angleArcsec, Extended reflectivity);
 };
 
 /// Slots: 4 wavelength (Å), 5/6 f', f'' of site 1, 7/8 f', f'' of site 2, 9 measMax.
 using RadiationRecord = std::array<Extended, 11>;
+inline constexpr int kSlotLambda = 4;
+inline constexpr int kSlotF1Real = 5;
+inline constexpr int kSlotF1Imag = 6;
+inline constexpr int kSlotF2Real = 7;
+inline constexpr int kSlotF2Imag = 8;
+inline constexpr int kSlotMeasMax = 9;
+
+/// Fractional coordinates (x, y, z) of the four atoms of each site: [site 0|1][atom 0..3][xyz].
+using SitePositions = std::array<std::array<std::array<double, 3>, 4>, 2>;
+
+/// The twelve per-crystal scattering-coefficient tables, index 1..12, terms 1..6 (index 0 of
+/// both unused): 1..3 site 1 amplitudes of the sets s < 2, 2 <= s <= 4, s > 4; 4..6 their
+/// widths; 7..12 the same for site 2.
+using CoefficientTables = std::array<std::array<Extended, 7>, 13>;
+
+/// One candidate row: w (instrument FWHM, arcsec), four profile parameters, error.
+/// 2Gauss: tau, ro (Å), sigma1 (Å), sigma2 (Å); Pearson VII: xc (Å), A, w (Å), mu.
+using CandidateRow = std::array<float, 6>;
+
+/// Lamella thickness (Å) or strain per lamella, entries 1..kMaxLayers (entry 0 unused).
+using ProfileArray = std::array<Extended, kMaxLayers + 1>;
+
+/// Gaussian instrument weights K_0..K_41 for the offsets (j − 20)·scanStep seconds of arc.
+inline constexpr int kKernelSize = 42;
+inline constexpr int kKernelCentre = 20;
+using InstrumentKernel = std::array<Extended, kKernelSize>;
+
+/// Scaling modes of the computed curve onto the measured one.
+inline constexpr int kNormTopIntensities = 0;   ///< "Match top intensities"
+inline constexpr int kNormFixedBackground = 1;  ///< "LSM fitting, fixed background:"
+inline constexpr int kNormFitBackground = 2;    ///< "LSM fitting of scale factor and background"
+
+/// Theory of the strained lamellae.
+inline constexpr int kTheoryKinematical = 0;
+inline constexpr int kTheoryDynamical = 1;
+
+/// Strain-depth models.
+inline constexpr int kModelTwoGauss = 0;
+inline constexpr int kModelPearsonVII = 1;
 
 struct EngineState {
     CurveStore curveStore;
     RadiationRecord radiationRecord{};
+
+    // Crystal and reflection set-up, stored by the Start run.
+    Extended latticeA = 0;  ///< lattice constant a, Å
+    Extended latticeB = 0;  ///< lattice constant b, Å
+    Extended latticeC = 0;  ///< lattice constant c, Å (the surface normal)
+    Extended millerH = 0;   ///< Miller indices, whole numbers held as extended values
+    Extended millerK = 0;
+    Extended millerL = 0;
+    SitePositions sitePositions{};
+    CoefficientTables scatteringCoefficients{};  ///< fetched by the Start run
+
+    // Job options, stored by the Start run.
+    int theoryChoice = kTheoryDynamical;  ///< 0 kinematical, 1 dynamical
+    int layerCount = 1;                   ///< lamellae of the strain profile, 1..kMaxLayers
+    int profileModel = kModelTwoGauss;    ///< 0 double half-Gaussian, 1 Pearson VII
+    int normMode = kNormFixedBackground;  ///< scaling mode, 0..2
+    Extended background = 0;              ///< background intensity (mode 2 replaces it)
+
+    // Results of the last evaluation.
+    ProfileArray profileThickness{};  ///< Å, entries 1..layerCount
+    ProfileArray profileStrain{};     ///< fraction, entry 1 deepest, entry layerCount surface
+    InstrumentKernel instrumentKernel{};
+    Extended scaleFactor = 1.0L;  ///< scale of the last normalisation
+    Extended errorRatio = 0;      ///< unscaled ratio of the last error computation
 };
 
 }  // namespace kelvarin

@@ -1,21 +1,30 @@
+// Kelvarin: the desktop program. Creates the application with its seven windows, shows the
+// main window and runs the event loop.
 #include <QApplication>
 #include <QLocale>
-#include <QMainWindow>
+#include <QMessageBox>
 #include <clocale>
+#include <memory>
 
 #include "app/application.hpp"
 #include "gui/qt_platform.hpp"
+#include "gui/views.hpp"
 
 int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
     // Qt adopts the user's C locale; data and result files must always use ".".
     std::setlocale(LC_NUMERIC, "C");
-    const QString point = QLocale::system().decimalPoint();
     kelvarin::gui::QtPlatform platform;
-    kelvarin::Application app(platform, kelvarin::Locale(point == "," ? ',' : '.'));
-    QApplication::setApplicationName(QString::fromStdString(app.title));
-    QMainWindow main;
-    main.setWindowTitle(QString::fromStdString(app.title));
-    main.show();
-    return qapp.exec();
+    try {
+        const QString point = QLocale::system().decimalPoint();
+        kelvarin::Application app(platform, kelvarin::Locale(point == "," ? ',' : '.'));
+        QApplication::setApplicationName(QString::fromStdString(app.title));
+        kelvarin::gui::Gui gui(app, platform);
+        qapp.exec();
+    } catch (const std::exception& error) {
+        platform.showException(error);
+    } catch (...) {
+        platform.showException(std::runtime_error("Unknown error"));
+    }
+    return 0;
 }

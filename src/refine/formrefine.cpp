@@ -2,6 +2,9 @@
 
 namespace kelvarin {
 
-Tformrefine::Tformrefine(Application& app) : Window(app, "Refinement") {}
+Tformrefine::Tformrefine(Application& app) : Window(app, "Refinement") {
+    for (int c = 0; c < 6; ++c)
+        StringGrid1.setCell(c, 0, kGridHeaders[c]);
+}
 
 }  // namespace kelvarin

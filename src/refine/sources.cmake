@@ -1,5 +1,9 @@
 set(REFINE_SOURCES
   refine/refine_state.cpp
+  refine/population.cpp
+  refine/refinement_run.cpp
+  refine/evaluate.cpp
+  refine/run_driver.cpp
   refine/formrefinedata.cpp
   refine/formrefine.cpp
 )

@@ -1,4 +1,7 @@
 set(RESULTS_SOURCES
+  results/canvas.cpp
   results/formcalc.cpp
   results/formerro.cpp
+  results/output_files.cpp
+  results/start_run.cpp
 )

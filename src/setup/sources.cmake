@@ -1,3 +1,4 @@
 set(SETUP_SOURCES
+  setup/catalogue.cpp
   setup/formdata.cpp
 )

@@ -1,1 +1,4 @@
-set(SETUP_TEST_SOURCES)
+set(SETUP_TEST_SOURCES
+  setup/catalogue_test.cpp
+  setup/formdata_test.cpp
+)

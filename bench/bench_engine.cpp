@@ -1,0 +1,99 @@
+// Cost of the layered rocking curve and of one whole candidate evaluation: 2000 scan points,
+// 16 or 48 lamellae, kinematical and dynamical theory, on one core.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "engine/evaluation.hpp"
+#include "engine/scattering.hpp"
+
+namespace kelvarin {
+namespace {
+
+constexpr int kAngles = 2000;
+
+/// Si 0 0 4 with Cu Kα1, 2000 whole-second angles around the substrate peak, a measured curve
+/// that is positive everywhere.
+EngineState siliconState(int layers, int theory) {
+    EngineState s;
+    s.latticeA = s.latticeB = s.latticeC = 5.4309L;
+    s.millerL = 4;
+    const double fcc[4][3] = {{0, 0, 0}, {0, 0.5, 0.5}, {0.5, 0, 0.5}, {0.5, 0.5, 0}};
+    for (int n = 0; n < 4; ++n) {
+        for (int c = 0; c < 3; ++c) {
+            s.sitePositions[0][n][c] = fcc[n][c];
+            s.sitePositions[1][n][c] = fcc[n][c] + 0.25;
+        }
+    }
+    for (int t = 1; t <= 12; ++t) {
+        for (int j = 1; j <= 6; ++j)
+            s.scatteringCoefficients[t][j] = scatteringCoefficient("Si", t, j);
+    }
+    const DispersionValues d = dispersionCorrections(4, 0, "Si");
+    s.radiationRecord[kSlotLambda] = d.lambda;
+    s.radiationRecord[kSlotF1Real] = d.f1Real;
+    s.radiationRecord[kSlotF1Imag] = d.f1Imag;
+    s.radiationRecord[kSlotF2Real] = d.f2Real;
+    s.radiationRecord[kSlotF2Imag] = d.f2Imag;
+    s.curveStore.scanStart = -1600;
+    s.curveStore.scanEnd = s.curveStore.scanStart + kAngles - 1;
+    s.curveStore.scanStep = 1;
+    s.layerCount = layers;
+    s.theoryChoice = theory;
+    s.normMode = kNormFitBackground;
+    s.curveStore.measLast = kAngles - 2;
+    for (int i = 0; i < kAngles; ++i)
+        s.curveStore.measIntensity[i] = 10 + (i % 37);
+    s.curveStore.measMax = 46;
+    return s;
+}
+
+const CandidateRow kCandidate{12.0f, 0.008f, 1500.0f, 400.0f, 900.0f, 0.0f};
+
+/// Per-step time: the counter is inverted, so it reads as time per angle-lamella step.
+void reportSteps(benchmark::State& st, int layers) {
+    st.counters["per_step"] = benchmark::Counter(
+        static_cast<double>(kAngles) * layers,
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_LayeredCurve(benchmark::State& st) {
+    const int theory = static_cast<int>(st.range(0));
+    const int layers = static_cast<int>(st.range(1));
+    const EngineState s = siliconState(layers, theory);
+    auto ws = std::make_unique<Workspace>();
+    strainProfile(kCandidate, s.profileModel, layers, ws->profile);
+    layerStack(ws->profile, s, ws->stack);
+    for (auto _ : st) {
+        prepareLayered(s, ws->stack, ws->constants);
+        layeredCurve(s, ws->constants, ws->curve);
+        benchmark::DoNotOptimize(ws->curve.calcRaw[kAngles / 2]);
+    }
+    reportSteps(st, layers);
+}
+BENCHMARK(BM_LayeredCurve)
+    ->ArgNames({"dynamical", "layers"})
+    ->Args({kTheoryKinematical, 16})
+    ->Args({kTheoryKinematical, 48})
+    ->Args({kTheoryDynamical, 16})
+    ->Args({kTheoryDynamical, 48})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_Evaluation(benchmark::State& st) {
+    const int theory = static_cast<int>(st.range(0));
+    const int layers = static_cast<int>(st.range(1));
+    const EngineState s = siliconState(layers, theory);
+    auto ws = std::make_unique<Workspace>();
+    for (auto _ : st)
+        benchmark::DoNotOptimize(evaluateProfile(s, kCandidate, *ws));
+    reportSteps(st, layers);
+}
+BENCHMARK(BM_Evaluation)
+    ->ArgNames({"dynamical", "layers"})
+    ->Args({kTheoryKinematical, 16})
+    ->Args({kTheoryDynamical, 16})
+    ->Args({kTheoryDynamical, 48})
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace kelvarin

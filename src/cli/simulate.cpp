@@ -1,0 +1,347 @@
+#include "cli/simulate.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "app/locale.hpp"
+#include "engine/engine_error.hpp"
+#include "engine/geometry.hpp"
+#include "engine/layered.hpp"
+#include "engine/numio.hpp"
+#include "engine/scattering.hpp"
+#include "engine/strain.hpp"
+#include "setup/catalogue.hpp"
+
+namespace kelvarin::cli {
+
+namespace {
+
+/// Kernel reach of the Start run, in steps.
+constexpr int kStartRunReach = kKernelCentre;
+/// Widths of the Gaussian the broadening covers at least on either side.
+constexpr double kWidthsCovered = 3.0;
+
+/// The crystal, reflection and radiation of a request, as the Start run stores them.
+EngineState setUp(const SimulationRequest& r) {
+    const CrystalEntry* entry = findCrystal(r.crystal);
+    if (entry == nullptr) {
+        std::string names;
+        for (const CrystalEntry& e : crystalCatalogue())
+            names += std::string(names.empty() ? "" : ", ") + std::string(e.name);
+        throw SimulationError("unknown crystal '" + r.crystal + "' (the catalogue has " + names +
+                              ")");
+    }
+    EngineState state;
+    // The lattice constant as the Start run reads it back from the window's text.
+    const Locale point('.');
+    const Extended a = point.textToFloat(entry->latticeText('.'), "lattice constant");
+    state.latticeA = state.latticeB = state.latticeC = a;
+    for (std::size_t atom = 0; atom < 4; ++atom)
+        for (std::size_t xyz = 0; xyz < 3; ++xyz) {
+            state.sitePositions[0][atom][xyz] = static_cast<double>(kSite1Positions[atom][xyz]);
+            state.sitePositions[1][atom][xyz] = static_cast<double>(kSite2Positions[atom][xyz]);
+        }
+    state.millerH = r.hkl[0];
+    state.millerK = r.hkl[1];
+    state.millerL = r.hkl[2];
+    state.theoryChoice = r.theory;
+    const std::string name(entry->name);
+    const DispersionValues disp =
+        dispersionCorrections(r.radiation, r.synchrotronWavelength, name);
+    state.radiationRecord[kSlotLambda] = disp.lambda;
+    state.radiationRecord[kSlotF1Real] = disp.f1Real;
+    state.radiationRecord[kSlotF1Imag] = disp.f1Imag;
+    state.radiationRecord[kSlotF2Real] = disp.f2Real;
+    state.radiationRecord[kSlotF2Imag] = disp.f2Imag;
+    for (int table = 1; table <= 12; ++table)
+        for (int term = 1; term <= 6; ++term)
+            state.scatteringCoefficients[static_cast<std::size_t>(table)]
+                                        [static_cast<std::size_t>(term)] =
+                scatteringCoefficient(name, table, term);
+    return state;
+}
+
+double angleAt(const SimulationRequest& r, long long p) {
+    return r.scanStart + static_cast<double>(p) * r.scanStep;
+}
+
+void perfectCrystal(const SimulationRequest& r, const EngineState& state, long long points,
+                    SimulationResult& out) {
+    const ReflectionGeometry geo =
+        reflectionGeometry(state.latticeA, state.latticeB, state.latticeC, state.millerH,
+                           state.millerK, state.millerL, state.radiationRecord[kSlotLambda]);
+    const CoefficientTables& t = state.scatteringCoefficients;
+    const Extended f1 = formFactor(t[1], t[2], t[3], t[4], t[5], t[6], geo.s);
+    const Extended f2 = formFactor(t[7], t[8], t[9], t[10], t[11], t[12], geo.s);
+    const RadiationRecord& rr = state.radiationRecord;
+    const StructureFactor F =
+        structureFactor(f1, f2, rr[kSlotF1Real], rr[kSlotF1Imag], rr[kSlotF2Real],
+                        rr[kSlotF2Imag], state.sitePositions, state.millerH, state.millerK,
+                        state.millerL);
+    requireAllowedReflection(F, f1, f2, rr[kSlotF1Real], rr[kSlotF2Real], state.millerH,
+                             state.millerK, state.millerL);
+    for (long long p = 0; p < points; ++p) {
+        const double theta = angleAt(r, p);
+        const Extended delta = kPi * static_cast<Extended>(theta) * kArcsecFactor;
+        const Complex x = deviationParameter(delta, geo.thetaB, geo.gamma0, geo.gammaH, geo.Gamma,
+                                             -F.F0i, F.Fhr, F.Fhi);
+        out.angle.push_back(theta);
+        out.raw.push_back(reflectivity(substrateAmplitude(x)));
+    }
+}
+
+void layered(const SimulationRequest& r, const EngineState& state, long long points,
+             SimulationResult& out) {
+    StrainProfile profile;
+    if (r.structure == SimulationRequest::Structure::Model) {
+        const CandidateRow row{0.0f, r.params[0], r.params[1], r.params[2], r.params[3], 0.0f};
+        strainProfile(row, r.model, r.layers, profile);
+    } else {
+        const int n = static_cast<int>(r.profile.size());
+        if (n < 1 || n > kMaxLayers)
+            throw SimulationError("a profile must have 1 to " + std::to_string(kMaxLayers) +
+                                  " lamellae (it has " + std::to_string(n) + ")");
+        profile.layerCount = n;
+        profile.thickness = r.profile.front().thicknessAngstrom;
+        // Lamella 1 lies on the substrate, lamella n at the surface.
+        for (int j = 0; j < n; ++j) {
+            const auto idx = static_cast<std::size_t>(n - j);
+            profile.strain[idx] = r.profile[static_cast<std::size_t>(j)].strainPercent / 100.0;
+            profile.profileStrain[idx] = profile.strain[idx];
+            profile.profileThickness[idx] = r.profile[static_cast<std::size_t>(j)].thicknessAngstrom;
+        }
+    }
+    LayerStack stack;
+    layerStack(profile, state, stack);
+    if (r.structure == SimulationRequest::Structure::Profile)
+        for (int i = 1; i <= stack.layerCount; ++i)
+            stack.thickness[static_cast<std::size_t>(i)] =
+                static_cast<double>(profile.profileThickness[static_cast<std::size_t>(i)]);
+    LayeredConstants constants;
+    prepareLayered(state, stack, constants);
+
+    // The angle loop of the layered calculation, at any angle of the scan.
+    const int n = constants.layerCount;
+    const SlabConstants* slab = constants.slab.data();
+    for (long long p = 0; p < points; ++p) {
+        const double theta = angleAt(r, p);
+        const Extended thetaRad = kPi * static_cast<Extended>(theta) * kArcsecFactor;
+        Complex X = substrateAmplitude(slabDeviation(slab[0], thetaRad));
+        for (int i = 1; i <= n; ++i) {
+            const Complex x = slabDeviation(slab[i], thetaRad);
+            X = r.theory == kTheoryDynamical ? dynamicalStep(X, x, slab[i].T)
+                                             : kinematicalStep(X, x, slab[i].T);
+        }
+        out.angle.push_back(theta);
+        out.raw.push_back(reflectivity(X));
+    }
+}
+
+/// Gaussian-weighted mean of `raw` over the neighbours within the scan.
+std::vector<Extended> broadened(const std::vector<Extended>& raw, Extended width, double step) {
+    // The Start run's kernel reaches 20 steps; a wide Gaussian on a fine scan needs more.
+    int centre = kStartRunReach;
+    int size = kKernelSize;
+    const double reachSteps = std::ceil(kWidthsCovered * static_cast<double>(width) / step);
+    if (reachSteps > kStartRunReach) {
+        if (reachSteps > 1.0e6)
+            throw SimulationError("the instrument width is too large for this step");
+        centre = static_cast<int>(reachSteps);
+        size = 2 * centre + 1;
+    }
+    const Extended amplitude = 1.5642656765496601L / width;
+    const Extended w2 = width * width;
+    std::vector<Extended> kernel(static_cast<std::size_t>(size));
+    for (int j = 0; j < size; ++j) {
+        const Extended x = static_cast<Extended>(j - centre) * static_cast<Extended>(step);
+        kernel[static_cast<std::size_t>(j)] = amplitude * std::exp(-2.772588722239781L * (x * x) / w2);
+    }
+    const long long n = static_cast<long long>(raw.size());
+    std::vector<Extended> out(raw.size());
+    for (long long i = 0; i < n; ++i) {
+        Extended sum = 0;
+        Extended weight = 0;
+        for (int j = 0; j < size; ++j) {
+            const long long idx = i + centre - j;
+            if (idx < 0 || idx >= n) continue;
+            sum += kernel[static_cast<std::size_t>(j)] * raw[static_cast<std::size_t>(idx)];
+            weight += kernel[static_cast<std::size_t>(j)];
+        }
+        out[static_cast<std::size_t>(i)] = weight > 0 ? sum / weight : 0;
+    }
+    return out;
+}
+
+/// splitmix64: a small generator with a fixed sequence for every seed on every platform.
+class NoiseGenerator {
+public:
+    explicit NoiseGenerator(std::uint64_t seed) : state_(seed) {}
+    /// Uniform in (0, 1).
+    double uniform() {
+        state_ += 0x9E3779B97F4A7C15ull;
+        std::uint64_t z = state_;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        z ^= z >> 31;
+        return (static_cast<double>(z >> 11) + 0.5) * 0x1.0p-53;
+    }
+
+    /// A Poisson-distributed count of mean `mu`: multiplication of uniforms for small means,
+    /// transformed rejection (PTRS) for large ones.
+    double poisson(double mu) {
+        if (!(mu > 0)) return 0;
+        if (mu < 10) {
+            const double limit = std::exp(-mu);
+            double product = uniform();
+            double k = 0;
+            while (product > limit) {
+                product *= uniform();
+                k += 1;
+            }
+            return k;
+        }
+        const double smu = std::sqrt(mu);
+        const double b = 0.931 + 2.53 * smu;
+        const double a = -0.059 + 0.02483 * b;
+        const double invAlpha = 1.1239 + 1.1328 / (b - 3.4);
+        const double vr = 0.9277 - 3.6224 / (b - 2);
+        const double logMu = std::log(mu);
+        for (;;) {
+            const double u = uniform() - 0.5;
+            const double v = uniform();
+            const double us = 0.5 - std::fabs(u);
+            const double k = std::floor((2 * a / us + b) * u + mu + 0.43);
+            if (us >= 0.07 && v <= vr) return k;
+            if (k < 0 || (us < 0.013 && v > us)) continue;
+            if (std::log(v) + std::log(invAlpha) - std::log(a / (us * us) + b) <=
+                -mu + k * logMu - std::lgamma(k + 1))
+                return k;
+        }
+    }
+
+private:
+    std::uint64_t state_;
+};
+
+void appendNumber(std::string& out, double value) {
+    char buffer[40];
+    const auto res =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 10);
+    out.append(buffer, res.ptr);
+}
+
+}  // namespace
+
+long long simulationPointCount(double start, double end, double step) {
+    if (!std::isfinite(start) || !std::isfinite(end))
+        throw SimulationError("the scan limits must be finite numbers");
+    if (!(step > 0) || !std::isfinite(step))
+        throw SimulationError("the scan step must be a positive number of seconds of arc");
+    if (end < start)
+        throw SimulationError("the final angle lies below the initial angle");
+    const double steps = std::floor((end - start) / step + 1e-9);
+    if (steps + 1 > static_cast<double>(kMaxSimulationPoints))
+        throw SimulationError("the scan has more than " + std::to_string(kMaxSimulationPoints) +
+                              " points");
+    return static_cast<long long>(steps) + 1;
+}
+
+std::vector<ProfileLayer> readProfileFile(const std::string& path) {
+    std::vector<ProfileLayer> layers;
+    try {
+        NumberReader reader = NumberReader::fromFile(path);
+        float thickness = 0;
+        float strain = 0;
+        while (reader.nextOrThrow(thickness)) {
+            if (!reader.nextOrThrow(strain))
+                throw SimulationError("profile file '" + path +
+                                      "': the last thickness has no strain");
+            const int line = static_cast<int>(layers.size()) + 1;
+            if (!(thickness >= 0))
+                throw SimulationError("profile file '" + path + "': lamella " +
+                                      std::to_string(line) + " has a negative thickness");
+            if (!(strain > -100.0f))
+                throw SimulationError("profile file '" + path + "': lamella " +
+                                      std::to_string(line) +
+                                      " has a strain at or below -100 %, which collapses the cell");
+            layers.push_back({thickness, strain});
+            if (static_cast<int>(layers.size()) > kMaxLayers)
+                throw SimulationError("profile file '" + path + "' has more than " +
+                                      std::to_string(kMaxLayers) + " lamellae");
+        }
+    } catch (const DataFileError& e) {
+        throw SimulationError(e.what());
+    }
+    if (layers.empty()) throw SimulationError("profile file '" + path + "' holds no lamella");
+    return layers;
+}
+
+SimulationResult simulate(const SimulationRequest& request) {
+    const long long points =
+        simulationPointCount(request.scanStart, request.scanEnd, request.scanStep);
+    if (request.theory != kTheoryDynamical && request.theory != kTheoryKinematical)
+        throw SimulationError("unknown theory");
+    if (request.width && !(*request.width > 0 && std::isfinite(*request.width)))
+        throw SimulationError("the instrument width must be a positive number of seconds of arc");
+    SimulationResult out;
+    try {
+        const EngineState state = setUp(request);
+        out.angle.reserve(static_cast<std::size_t>(points));
+        out.raw.reserve(static_cast<std::size_t>(points));
+        if (request.structure == SimulationRequest::Structure::PerfectCrystal)
+            perfectCrystal(request, state, points, out);
+        else
+            layered(request, state, points, out);
+        for (std::size_t i = 0; i < out.raw.size(); ++i)
+            if (!std::isfinite(out.raw[i]))
+                throw SimulationError("the reflectivity at " + engineNumber(out.angle[i]) +
+                                      " seconds of arc is not a finite number");
+        if (request.width) out.broadened = broadened(out.raw, *request.width, request.scanStep);
+    } catch (const EngineError& e) {
+        throw SimulationError(e.what());
+    } catch (const ScatteringError& e) {
+        throw SimulationError(e.what());
+    } catch (const DataFileError& e) {
+        throw SimulationError(e.what());
+    }
+    return out;
+}
+
+std::vector<double> countCurve(const std::vector<Extended>& curve, const CountingNoise& noise) {
+    Extended top = 0;
+    for (Extended v : curve) top = std::max(top, v);
+    if (!(top > 0)) throw SimulationError("the curve is zero everywhere: nothing to count");
+    std::vector<double> counts;
+    counts.reserve(curve.size());
+    std::optional<NoiseGenerator> gen;
+    if (noise.seed) gen.emplace(*noise.seed);
+    for (Extended v : curve) {
+        const double mean =
+            noise.background + noise.peakCounts * static_cast<double>(v / top);
+        counts.push_back(gen ? gen->poisson(mean) : mean);
+    }
+    return counts;
+}
+
+std::string simulationText(const SimulationResult& result, const std::vector<double>* counts) {
+    std::string out;
+    out.reserve(result.angle.size() * 40);
+    for (std::size_t i = 0; i < result.angle.size(); ++i) {
+        appendNumber(out, result.angle[i]);
+        out += ' ';
+        if (counts != nullptr) {
+            appendNumber(out, (*counts)[i]);
+        } else {
+            appendNumber(out, static_cast<double>(result.raw[i]));
+            if (!result.broadened.empty()) {
+                out += ' ';
+                appendNumber(out, static_cast<double>(result.broadened[i]));
+            }
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+}  // namespace kelvarin::cli

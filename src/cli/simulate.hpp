@@ -1,0 +1,93 @@
+// The rocking curve of a known strain profile over any scan, fractional steps included: the
+// perfect crystal, a lamella stack of one of the strain models, or a stack read from a
+// thickness/strain file, computed with the engine's own functions.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/state.hpp"
+
+namespace kelvarin::cli {
+
+/// A simulation that cannot be computed (unknown crystal, bad scan, unreadable profile, a
+/// reflection or profile the physics rejects). The message says what is wrong.
+class SimulationError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// Most points one simulation computes.
+inline constexpr long long kMaxSimulationPoints = 2000000;
+
+/// One lamella of a profile file, as read: thickness in Å, strain in percent.
+struct ProfileLayer {
+    double thicknessAngstrom = 0;
+    double strainPercent = 0;
+};
+
+struct SimulationRequest {
+    std::string crystal;  ///< catalogue name
+    std::array<int, 3> hkl{0, 0, 4};
+    int radiation = 4;                ///< radiation list item, 6 = synchrotron
+    Extended synchrotronWavelength = 0;  ///< Å, for radiation 6
+    double scanStart = 0;             ///< seconds of arc
+    double scanEnd = 0;
+    double scanStep = 1;
+    int theory = kTheoryDynamical;
+
+    enum class Structure { PerfectCrystal, Model, Profile };
+    Structure structure = Structure::PerfectCrystal;
+    int layers = 16;                     ///< Model: number of lamellae
+    int model = kModelTwoGauss;          ///< Model: 2Gauss or Pearson VII
+    std::array<float, 4> params{};       ///< Model: tau, ro, sigma1, sigma2 (or xc, A, w, mu)
+    std::vector<ProfileLayer> profile;   ///< Profile: surface lamella first
+
+    std::optional<Extended> width;  ///< FWHM of the instrument Gaussian, seconds of arc
+};
+
+struct SimulationResult {
+    std::vector<double> angle;          ///< seconds of arc
+    std::vector<Extended> raw;          ///< reflectivity
+    std::vector<Extended> broadened;    ///< empty without a width
+};
+
+/// Number of scan points start, start + step, … up to end (a point within 1e-9 steps of end
+/// counts). Throws SimulationError for a step that is not positive, end below start or more
+/// than kMaxSimulationPoints points.
+long long simulationPointCount(double start, double end, double step);
+
+/// Reads a two-column thickness (Å) / strain (%) file, one lamella per pair from the surface
+/// inward. Throws SimulationError naming the file for a file that cannot be read, an odd count
+/// of numbers, no lamella, more than kMaxLayers lamellae, a negative thickness or a strain at
+/// or below −100 %.
+std::vector<ProfileLayer> readProfileFile(const std::string& path);
+
+/// Computes the curve. The raw reflectivity is the perfect crystal's as the "Start" run
+/// computes it, or the layered curve of the stack as a refinement evaluates it. The broadened
+/// curve is the Gaussian-weighted mean of the raw one over the neighbouring points within the
+/// scan, out to the Start run's 20 steps or to three widths when those reach further.
+SimulationResult simulate(const SimulationRequest& request);
+
+/// Counting statistics for a made-up measured curve.
+struct CountingNoise {
+    double peakCounts = 0;  ///< counts at the top of the curve
+    double background = 0;  ///< counts added everywhere
+    std::optional<std::uint64_t> seed;  ///< Poisson noise from this seed; none: exact means
+};
+
+/// Measured-curve intensities: background + peakCounts · curve / max(curve), with Poisson
+/// noise drawn by a generator of its own (the same numbers on every platform) when a seed is
+/// given.
+std::vector<double> countCurve(const std::vector<Extended>& curve, const CountingNoise& noise);
+
+/// The simulation as text: one line per angle, "angle raw [broadened]", or "angle counts" when
+/// `counts` is given; numbers in the "%.10g" form with "." as decimal point.
+std::string simulationText(const SimulationResult& result,
+                           const std::vector<double>* counts = nullptr);
+
+}  // namespace kelvarin::cli

@@ -1,0 +1,123 @@
+#include "cli/svg_plot.hpp"
+
+#include <charconv>
+#include <string_view>
+
+namespace kelvarin::cli {
+
+namespace {
+
+const char* colourName(Colour c) {
+    switch (c) {
+        case Colour::Window:
+            return "#f0f0f0";
+        case Colour::Blue:
+            return "#0000ff";
+        case Colour::White:
+            return "#ffffff";
+        case Colour::Black:
+            return "#000000";
+        case Colour::Red:
+            return "#ff0000";
+        case Colour::Green:
+            return "#008000";
+        case Colour::Yellow:
+            return "#ffff00";
+        case Colour::Navy:
+            return "#000080";
+        case Colour::Fuchsia:
+            return "#ff00ff";
+        case Colour::Gray:
+            return "#808080";
+    }
+    return "#000000";
+}
+
+std::string escaped(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+/// Pixel centre: a one-pixel pen on whole coordinates covers the pixel, as on screen.
+std::string px(int v) {
+    return std::to_string(v) + ".5";
+}
+
+}  // namespace
+
+std::string canvasToSvg(const Canvas& canvas, const std::string& title) {
+    const std::string w = std::to_string(canvas.width());
+    const std::string h = std::to_string(canvas.height());
+    std::string svg;
+    svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + w + "\" height=\"" + h +
+           "\" viewBox=\"0 0 " + w + " " + h + "\">\n";
+    svg += "<title>" + escaped(title) + "</title>\n";
+
+    const auto& ops = canvas.ops();
+    for (std::size_t i = 0; i < ops.size(); ++i) {
+        const DrawOp& op = ops[i];
+        switch (op.kind) {
+            case DrawKind::Rectangle:
+                // The box covers x1..x2 − 1 and y1..y2 − 1, outline included.
+                svg += "<rect x=\"" + px(op.x1) + "\" y=\"" + px(op.y1) + "\" width=\"" +
+                       std::to_string(op.x2 - op.x1 - 1) + "\" height=\"" +
+                       std::to_string(op.y2 - op.y1 - 1) + "\" fill=\"" + colourName(op.brush) +
+                       "\" stroke=\"" + colourName(op.pen) + "\"/>\n";
+                break;
+            case DrawKind::MoveTo:
+                break;
+            case DrawKind::LineTo: {
+                // Consecutive lines in one colour, each starting where the last ended.
+                std::string points = px(op.x2) + "," + px(op.y2) + " " + px(op.x1) + "," + px(op.y1);
+                std::size_t j = i + 1;
+                while (j < ops.size() && ops[j].kind == DrawKind::LineTo && ops[j].pen == op.pen &&
+                       ops[j].x2 == ops[j - 1].x1 && ops[j].y2 == ops[j - 1].y1) {
+                    points += " " + px(ops[j].x1) + "," + px(ops[j].y1);
+                    ++j;
+                }
+                svg += "<polyline fill=\"none\" stroke=\"" + std::string(colourName(op.pen)) +
+                       "\" points=\"" + points + "\"/>\n";
+                i = j - 1;
+                break;
+            }
+            case DrawKind::Ellipse: {
+                const double cx = (op.x1 + op.x2) / 2.0 + 0.5;
+                const double cy = (op.y1 + op.y2) / 2.0 + 0.5;
+                const double rx = (op.x2 - op.x1) / 2.0;
+                const double ry = (op.y2 - op.y1) / 2.0;
+                auto num = [](double v) {
+                    char buffer[32];
+                    const auto res = std::to_chars(buffer, buffer + sizeof buffer, v);
+                    return std::string(buffer, res.ptr);
+                };
+                svg += "<ellipse cx=\"" + num(cx) + "\" cy=\"" + num(cy) + "\" rx=\"" + num(rx) +
+                       "\" ry=\"" + num(ry) + "\" fill=\"" + colourName(op.brush) + "\" stroke=\"" +
+                       colourName(op.pen) + "\"/>\n";
+                break;
+            }
+        }
+    }
+    svg += "</svg>\n";
+    return svg;
+}
+
+}  // namespace kelvarin::cli

@@ -1,0 +1,15 @@
+// The calculation window's plot as an SVG picture, drawn from the drawing operations the window
+// recorded on its canvas, so the picture shows exactly what the window shows.
+#pragma once
+
+#include <string>
+
+#include "results/canvas.hpp"
+
+namespace kelvarin::cli {
+
+/// SVG document of `canvas` (its size in pixels, one element per recorded operation; runs of
+/// lines in one colour become one polyline). `title` goes into the document's <title>.
+std::string canvasToSvg(const Canvas& canvas, const std::string& title);
+
+}  // namespace kelvarin::cli

@@ -1,0 +1,64 @@
+// Gaussian instrument broadening, scaling of the computed curve onto the measured one and the
+// logarithmic error between them.
+#pragma once
+
+#include <span>
+
+#include "engine/state.hpp"
+
+namespace kelvarin {
+
+struct ComputedCurve;
+
+/// Fills `kernel` with K_j = (1.5642656765496601/w)·exp(−4 ln2·x_j²/w²), x_j = (j − 20)·scanStep
+/// seconds of arc (not normalised). Throws CandidateRejected for w ≤ 0 or non-finite.
+void buildKernel(Extended w, int scanStep, InstrumentKernel& kernel);
+
+/// calcCurve[i] = Σ_j K_j·calcRaw[i + 20 − j] for i = 1..measLast, terms with index < 1 left
+/// out and entries at or beyond `computed` (points actually calculated) counted as zero.
+/// calcCurve[0] and the entries above measLast keep their values.
+void broaden(const InstrumentKernel& kernel, std::span<const Extended> calcRaw, int computed,
+             std::span<Extended> calcCurve, int measLast);
+
+/// Outcome of a scaling.
+struct NormaliseResult {
+    bool applied = false;  ///< false for a mode outside 0..2 (curve left unchanged)
+    Extended scaleFactor = 0;
+    Extended background = 0;  ///< the background used (mode 2: the fitted one)
+    Extended top = 0;         ///< mode 0: the largest computed value before scaling
+};
+
+/// Scales curve[0..n−1] in place onto meas[0..n−1] with mode 0 (match top intensities against
+/// measMax), 1 (least squares, fixed background) or 2 (least squares of scale and background).
+/// Throws EngineError when n = 0 (empty scan), CandidateRejected when the computed curve is zero
+/// everywhere (modes 0, 1) or constant (mode 2) or a result would not be finite; the curve is
+/// then unchanged.
+NormaliseResult normalise(int mode, std::span<Extended> curve, std::span<const Extended> meas,
+                          Extended measMax, Extended background);
+
+/// Outcome of the error computation.
+struct ErrorResult {
+    Extended error = 0;  ///< 100·|ratio|, percent
+    Extended ratio = 0;  ///< Σ|log10 m − log10 c| / Σ log10 m
+    int pointsUsed = 0;  ///< points with a positive measured intensity
+};
+
+/// Logarithmic error of calc[0..n−1] against meas[0..n−1]. Points whose measured intensity is
+/// ≤ 0 carry no logarithm and are left out of both sums. Throws CandidateRejected (naming the
+/// point) for a computed intensity ≤ 0 where the measured one is positive; EngineError when no
+/// measured point is left or Σ log10 m is 0 (all measured intensities 1).
+ErrorResult logError(std::span<const Extended> calc, std::span<const Extended> meas);
+
+// The same steps on the program-wide curve (the Start run).
+
+/// buildKernel with state.curveStore.scanStep into state.instrumentKernel.
+void buildKernel(EngineState& state, Extended w);
+/// broaden of state.curveStore with state.instrumentKernel.
+void broaden(EngineState& state);
+/// normalise of state.curveStore with state.background and measMax; stores scaleFactor and
+/// (mode 2) background. The caller shows `top` where mode 0 wants it.
+NormaliseResult normalise(EngineState& state, int mode);
+/// logError of state.curveStore; stores errorRatio and returns the error.
+Extended logError(EngineState& state);
+
+}  // namespace kelvarin

@@ -1,0 +1,50 @@
+#include "engine/evaluation.hpp"
+
+#include <algorithm>
+#include <span>
+
+namespace kelvarin {
+
+Extended evaluateProfile(const EngineState& state, const CandidateRow& row, Workspace& ws) {
+    const CurveStore& cs = state.curveStore;
+    strainProfile(row, state.profileModel, state.layerCount, ws.profile);
+    layerStack(ws.profile, state, ws.stack);
+    prepareLayered(state, ws.stack, ws.constants);
+    layeredCurve(state, ws.constants, ws.curve);
+    buildKernel(static_cast<Extended>(row[0]), cs.scanStep, ws.instrumentKernel);
+    broaden(ws.instrumentKernel, ws.curve.calcRaw, ws.curve.calcComputed, ws.curve.calcCurve,
+            cs.measLast);
+    const auto n = static_cast<std::size_t>(ws.curve.calcCount);
+    ws.scaling = normalise(state.normMode, std::span<Extended>(ws.curve.calcCurve).first(n),
+                           std::span<const Extended>(cs.measIntensity).first(n), cs.measMax,
+                           state.background);
+    ws.error = logError(std::span<const Extended>(ws.curve.calcCurve).first(n),
+                        std::span<const Extended>(cs.measIntensity).first(n));
+    return ws.error.error;
+}
+
+void commitEvaluation(EngineState& state, const Workspace& ws) {
+    CurveStore& cs = state.curveStore;
+    const ComputedCurve& c = ws.curve;
+    const int computed = std::clamp(c.calcComputed, 0, kCurveCapacity);
+    // Broadening rewrote calcCurve up to measLast, also past the computed points.
+    const int curveEnd = std::clamp(std::max(computed, cs.measLast + 1), 0, kCurveCapacity);
+    std::copy_n(c.calcAngle.begin(), computed, cs.calcAngle.begin());
+    std::copy_n(c.calcRaw.begin(), computed, cs.calcRaw.begin());
+    std::copy_n(c.calcCurve.begin(), curveEnd, cs.calcCurve.begin());
+    cs.calcCount = c.calcCount;
+    cs.calcComputed = c.calcComputed;
+    if (c.calcMax > cs.calcMax) cs.calcMax = c.calcMax;
+    for (int j = 1; j <= ws.profile.layerCount; ++j) {
+        state.profileThickness[j] = ws.profile.profileThickness[j];
+        state.profileStrain[j] = ws.profile.profileStrain[j];
+    }
+    state.instrumentKernel = ws.instrumentKernel;
+    if (ws.scaling.applied) {
+        state.scaleFactor = ws.scaling.scaleFactor;
+        state.background = ws.scaling.background;
+    }
+    state.errorRatio = ws.error.ratio;
+}
+
+}  // namespace kelvarin

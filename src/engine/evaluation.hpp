@@ -1,0 +1,37 @@
+// One evaluation of a strain-profile candidate: profile, lamella stack, layered curve, broadening,
+// scaling and error, computed in a private workspace so that several candidates can be evaluated
+// at once; commitEvaluation hands one result to the program-wide state.
+#pragma once
+
+#include "engine/broadening.hpp"
+#include "engine/layered.hpp"
+#include "engine/state.hpp"
+#include "engine/strain.hpp"
+
+namespace kelvarin {
+
+/// Everything one evaluation writes. Allocated once; evaluations reuse it without allocating.
+struct Workspace {
+    StrainProfile profile;
+    LayerStack stack;
+    LayeredConstants constants;
+    ComputedCurve curve;
+    InstrumentKernel instrumentKernel{};
+    NormaliseResult scaling;  ///< scale factor, background used, top (mode 0)
+    ErrorResult error;
+};
+
+/// Evaluates candidate `row` (columns 0..4) against the set-up, scan and measured curve of
+/// `state`, which it only reads. Returns the error (percent) and leaves every result in `ws`.
+/// Throws CandidateRejected for a candidate that cannot be scored (the refinement may skip it
+/// and go on) and EngineError for a set-up, scan or measured curve that no candidate can be
+/// scored against; nothing of `state` changes in any case. Commit only after a success.
+Extended evaluateProfile(const EngineState& state, const CandidateRow& row, Workspace& ws);
+
+/// Copies the results of an evaluation into `state`: the computed curve (calcAngle, calcRaw,
+/// calcCurve for the points computed, calcCount, calcComputed), calcMax raised to the curve's
+/// maximum, profileThickness, profileStrain, instrumentKernel, scaleFactor, errorRatio and, after
+/// a mode-2 scaling, the fitted background.
+void commitEvaluation(EngineState& state, const Workspace& ws);
+
+}  // namespace kelvarin

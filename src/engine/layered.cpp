@@ -1,0 +1,217 @@
+#include "engine/layered.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "engine/engine_error.hpp"
+#include "engine/scattering.hpp"
+
+namespace kelvarin {
+
+namespace {
+
+constexpr Complex kI{0.0, 1.0};
+
+/// Principal square root, re ≥ 0 and the imaginary part taking the sign of im(z). Here z = x² − 1
+/// with |x| far below 1e12 for any scan, so a² + b² needs none of the library's scaling.
+inline Complex principalSqrt(Complex z) {
+    const double a = z.real();
+    const double b = z.imag();
+    if (a == 0 && b == 0) return Complex(0.0, b);
+    const double modulus = std::sqrt(a * a + b * b);
+    if (a >= 0) {
+        const double t = std::sqrt(0.5 * (modulus + a));
+        return Complex(t, b / (2 * t));
+    }
+    const double t = std::sqrt(0.5 * (modulus - a));
+    return Complex(std::fabs(b) / (2 * t), std::copysign(t, b));
+}
+
+Extended siteFormFactor(const CoefficientTables& t, int site, Extended s) {
+    const int base = site == 1 ? 0 : 6;
+    return formFactor(t[base + 1], t[base + 2], t[base + 3], t[base + 4], t[base + 5], t[base + 6],
+                      s);
+}
+
+/// Structure factor of a slab with Bragg value s, negated as the layered calculation takes it.
+StructureFactor negatedStructureFactor(const EngineState& state, Extended s) {
+    const RadiationRecord& rr = state.radiationRecord;
+    const Extended f1 = siteFormFactor(state.scatteringCoefficients, 1, s);
+    const Extended f2 = siteFormFactor(state.scatteringCoefficients, 2, s);
+    StructureFactor F =
+        structureFactor(f1, f2, rr[kSlotF1Real], rr[kSlotF1Imag], rr[kSlotF2Real], rr[kSlotF2Imag],
+                        state.sitePositions, state.millerH, state.millerK, state.millerL);
+    requireAllowedReflection(F, f1, f2, rr[kSlotF1Real], rr[kSlotF2Real], state.millerH,
+                             state.millerK, state.millerL);
+    F.Fhr = -F.Fhr;
+    F.Fhi = -F.Fhi;
+    F.F0i = -F.F0i;
+    return F;
+}
+
+bool finite(const SlabConstants& c) {
+    return std::isfinite(c.strainShift) && std::isfinite(c.etaRoot) &&
+           std::isfinite(c.etaSin2Theta) && std::isfinite(c.etaDenominator) &&
+           c.etaDenominator != 0 && std::isfinite(c.g) && std::isfinite(c.kappa) &&
+           std::isfinite(c.T.real()) && std::isfinite(c.T.imag());
+}
+
+}  // namespace
+
+void prepareLayered(const EngineState& state, const LayerStack& stack, LayeredConstants& out) {
+    const Extended h = state.millerH;
+    const Extended k = state.millerK;
+    const Extended l = state.millerL;
+    const Extended P = kPolarisation;
+    out.layerCount = stack.layerCount;
+    out.phi = std::acos(l / std::sqrt(h * h + k * k + l * l));
+    out.gamma0 = std::sin(stack.thetaB[0] - out.phi);
+    out.gammaH = -std::sin(stack.thetaB[0] + out.phi);
+    const Extended absGamma0 = std::fabs(out.gamma0);
+    const Extended absGammaH = std::fabs(out.gammaH);
+    const Extended root = std::sqrt(std::fabs(out.gamma0 * out.gammaH));
+    const Extended cosPhi = std::cos(out.phi);
+    const Extended sinPhi = std::sin(out.phi);
+    // The substrate's Γ0 sets the thickness scale of every lamella.
+    const double gamma0Thickness = static_cast<double>(stack.Gamma[0]);
+    const double pi = static_cast<double>(kPi);
+    const double lambda = stack.lambda;
+
+    for (int i = 0; i <= stack.layerCount; ++i) {
+        const StructureFactor F = negatedStructureFactor(state, stack.s[i]);
+        const Extended absFhr = std::fabs(F.Fhr);
+        SlabConstants& c = out.slab[i];
+        c.Fhr = F.Fhr;
+        c.Fhi = F.Fhi;
+        c.etaRoot = root;
+        c.etaSin2Theta = std::sin(2 * stack.thetaB[i]);
+        c.etaDenominator = stack.Gamma[i] * P * absFhr * absGammaH;
+        c.kappa = static_cast<double>(std::fabs(F.Fhi / F.Fhr));
+        if (i == 0) {
+            // The substrate: the deviation parameter as for any perfect crystal.
+            c.strainShift = 0;
+            c.g = static_cast<double>(stack.F0i * root * (1 / absGamma0 + 1 / absGammaH) /
+                                      (2 * P * absFhr));
+            c.T = Complex(0.0, 0.0);
+        } else {
+            const Extended eps = stack.strain[i];
+            c.strainShift = eps * (cosPhi * cosPhi * std::tan(stack.thetaB[i]) + cosPhi * sinPhi);
+            c.g = static_cast<double>(root * stack.F0i * (1 / absGamma0 + 1 / absGammaH) /
+                                      (absFhr * P * 2));
+            const double A = stack.thickness[i] * pi * static_cast<double>(P) * gamma0Thickness *
+                             static_cast<double>(absFhr) / (lambda * static_cast<double>(root));
+            c.T = Complex(A, 0.0) * Complex(1.0, c.kappa);
+        }
+        if (!finite(c)) {
+            if (i == 0) {
+                throw EngineError("The substrate values of this reflection are not finite.");
+            }
+            throw CandidateRejected("The values of lamella " + std::to_string(i) +
+                                    " are not finite numbers.");
+        }
+    }
+}
+
+int scanPointCount(int scanStart, int scanEnd, int scanStep) {
+    if (scanStep <= 0) {
+        throw EngineError("The scan step must be a positive number of seconds of arc (it is " +
+                          std::to_string(scanStep) + ").");
+    }
+    if (scanEnd < scanStart) return 0;
+    const long long count =
+        (static_cast<long long>(scanEnd) - static_cast<long long>(scanStart)) / scanStep + 1;
+    if (count > kCurveCapacity) {
+        throw EngineError("The scan from " + std::to_string(scanStart) + " to " +
+                          std::to_string(scanEnd) + " in steps of " + std::to_string(scanStep) +
+                          " has " + std::to_string(count) + " points; at most " +
+                          std::to_string(kCurveCapacity) + " can be computed.");
+    }
+    return static_cast<int>(count);
+}
+
+void layeredCurve(const EngineState& state, const LayeredConstants& constants, ComputedCurve& out) {
+    const CurveStore& cs = state.curveStore;
+    const int points = scanPointCount(cs.scanStart, cs.scanEnd, cs.scanStep);
+    const int n = constants.layerCount;
+    const SlabConstants* slab = constants.slab.data();
+    const int theory = state.theoryChoice;
+    out.calcMax = 0;
+    out.calcCount = 0;
+    out.calcComputed = 0;
+    for (int p = 0; p < points; ++p) {
+        // Whole seconds of arc: start + p·step is exact in double precision.
+        const double theta =
+            static_cast<double>(cs.scanStart) + static_cast<double>(p) * cs.scanStep;
+        const Extended thetaRad = kPi * static_cast<Extended>(theta) * kArcsecFactor;
+        Complex X = substrateAmplitude(slabDeviation(slab[0], thetaRad));
+        if (theory == kTheoryDynamical) {
+            for (int i = 1; i <= n; ++i) {
+                X = dynamicalStep(X, slabDeviation(slab[i], thetaRad), slab[i].T);
+            }
+        } else if (theory == kTheoryKinematical) {
+            for (int i = 1; i <= n; ++i) {
+                X = kinematicalStep(X, slabDeviation(slab[i], thetaRad), slab[i].T);
+            }
+        }
+        const Extended R = reflectivity(X);
+        if (!std::isfinite(R)) {
+            throw CandidateRejected("The reflectivity at " + engineNumber(theta) +
+                                    " seconds of arc is not a finite number.");
+        }
+        if (R > out.calcMax) out.calcMax = R;
+        out.calcAngle[p] = theta;
+        out.calcRaw[p] = R;
+        out.calcCurve[p] = R;
+    }
+    out.calcComputed = points;
+    // The last computed angle takes no part in scaling and error.
+    out.calcCount = points > 0 ? points - 1 : 0;
+}
+
+void layeredCurve(const EngineState& state, const LayerStack& stack, ComputedCurve& out) {
+    LayeredConstants constants;
+    prepareLayered(state, stack, constants);
+    layeredCurve(state, constants, out);
+}
+
+Complex dynamicalStep(Complex X, Complex x, Complex T) {
+    // A lamella of zero thickness passes X on exactly (the formula would, to rounding).
+    if (T == Complex(0.0, 0.0)) return X;
+    const Complex r = principalSqrt(x * x - Complex(1.0, 0.0));
+    if (r == Complex(0.0, 0.0)) {
+        // x = ±1: the limit of the general solution as r → 0.
+        return x + (X - x) / (Complex(1.0, 0.0) - kI * T * (X - x));
+    }
+    // X' = x + r·(N1 + N2)/(N1 − N2) with N1 = (X − x + r)·exp(−S), N2 = (X − x − r)·exp(S) and
+    // S = i·T·r. Both N are divided by the growing one of exp(±S), which leaves the decaying
+    // exp(−2|Re S|) only: the same value, and no overflow however thick the lamella.
+    const Complex S = kI * T * r;
+    const bool growing = S.real() >= 0;  // exp(S) is the larger of exp(±S)
+    const Complex twoS = growing ? -2.0 * S : 2.0 * S;
+    // exp(twoS) with re(twoS) ≤ 0; once its modulus underflows the phase no longer matters.
+    const double modulus = std::exp(twoS.real());
+    const Complex decay =
+        modulus == 0 ? Complex(0.0, 0.0)
+                     : Complex(modulus * std::cos(twoS.imag()), modulus * std::sin(twoS.imag()));
+    Complex n1 = X - x + r;
+    Complex n2 = X - x - r;
+    if (growing) {
+        n1 *= decay;
+    } else {
+        n2 *= decay;
+    }
+    return x + r * (n1 + n2) / (n1 - n2);
+}
+
+Complex kinematicalStep(Complex X, Complex x, Complex T) {
+    if (x == Complex(0.0, 0.0)) {
+        // sin(x·T)/x → T.
+        return X + kI * T;
+    }
+    // X·exp(−2i·xT) + i·exp(−i·xT)·sin(xT)/x, with i·exp(−i·xT)·sin(xT) = (1 − exp(−2i·xT))/2:
+    // one exponential, which decays with absorption, so a thick lamella cannot overflow.
+    const Complex e = std::exp(Complex(0.0, -2.0) * (x * T));
+    return X * e + (Complex(1.0, 0.0) - e) / (2.0 * x);
+}
+
+}  // namespace kelvarin

@@ -1,0 +1,84 @@
+// Rocking curve of the implanted crystal: the amplitude ratio of the perfect substrate carried up
+// through the strained lamellae by the dynamical (Takagi–Taupin) or the kinematical recursion.
+#pragma once
+
+#include <vector>
+
+#include "engine/geometry.hpp"
+#include "engine/state.hpp"
+#include "engine/strain.hpp"
+
+namespace kelvarin {
+
+/// A computed curve: angles (seconds of arc), raw reflectivity, the curve that broadening and
+/// scaling rewrite, and its counters (see CurveStore for their meaning).
+struct ComputedCurve {
+    std::vector<Extended> calcAngle = std::vector<Extended>(kCurveCapacity);
+    std::vector<Extended> calcRaw = std::vector<Extended>(kCurveCapacity);
+    std::vector<Extended> calcCurve = std::vector<Extended>(kCurveCapacity);
+    int calcCount = 0;     ///< points that take part in scaling and error
+    int calcComputed = 0;  ///< points written (calcCount + 1 after the layered calculation)
+    Extended calcMax = 0;  ///< largest reflectivity of this calculation
+};
+
+/// Angle-independent values of one crystal slab (substrate or lamella) at one reflection. The
+/// deviation parameter at the incidence offset θ (radians) is
+///   Δ = θ + strainShift,  η = Δ·etaRoot·etaSin2Theta / etaDenominator,
+///   x = (η + i·g)/(1 + i·κ).
+struct SlabConstants {
+    Extended strainShift = 0;     ///< ε·(cos²φ·tan θB + cos φ·sin φ), radians
+    Extended etaRoot = 0;         ///< sqrt(|γ0·γh|)
+    Extended etaSin2Theta = 0;    ///< sin 2θB
+    Extended etaDenominator = 0;  ///< Γ·P·|Fhr|·|γh|
+    double g = 0;                 ///< absorption term of x
+    double kappa = 0;             ///< |Fhi/Fhr|
+    Complex T{0, 0};              ///< thickness parameter A·(1 + i·κ) (lamellae only)
+    Extended Fhr = 0;             ///< real part of Fh (negated in the layered calculation)
+    Extended Fhi = 0;             ///< imaginary part of Fh
+};
+
+/// x of a slab at incidence offset θ (radians), the same arithmetic as deviationParameter.
+inline Complex slabDeviation(const SlabConstants& c, Extended thetaRad) {
+    const Extended delta = thetaRad + c.strainShift;
+    const Extended eta = delta * c.etaRoot * c.etaSin2Theta / c.etaDenominator;
+    return Complex(static_cast<double>(eta), c.g) / Complex(1.0, c.kappa);
+}
+
+/// The substrate and every lamella of one candidate, prepared once per curve.
+struct LayeredConstants {
+    Extended phi = 0;     ///< asymmetry angle, radians
+    Extended gamma0 = 0;  ///< from the substrate Bragg angle, used for every lamella
+    Extended gammaH = 0;
+    int layerCount = 0;
+    std::vector<SlabConstants> slab =
+        std::vector<SlabConstants>(kMaxLayers + 1);  ///< 0 = substrate
+};
+
+/// Computes the angle-independent values of `stack` (form factors at each s, structure factors
+/// negated, κ, g, T, strain shifts) from the set-up in `state`. Throws EngineError for a
+/// forbidden reflection or a geometry that makes a value non-finite.
+void prepareLayered(const EngineState& state, const LayerStack& stack, LayeredConstants& out);
+
+/// Number of scan points of start, start + step, … ≤ end (0 when end < start). Throws
+/// EngineError for a step ≤ 0 or more than kCurveCapacity points.
+int scanPointCount(int scanStart, int scanEnd, int scanStep);
+
+/// The layered rocking curve over the scan of `state` with the theory `state.theoryChoice`,
+/// written to `out` from index 0; afterwards out.calcCount is one less than the points computed
+/// (never below 0) and out.calcMax is the largest reflectivity of this curve. `constants` must
+/// come from prepareLayered for the same candidate. Throws EngineError for a bad scan and
+/// CandidateRejected for a non-finite reflectivity. The angle loop allocates nothing.
+void layeredCurve(const EngineState& state, const LayeredConstants& constants, ComputedCurve& out);
+
+/// Convenience: prepareLayered and layeredCurve in one call (allocates the constants).
+void layeredCurve(const EngineState& state, const LayerStack& stack, ComputedCurve& out);
+
+/// Amplitude ratio X after crossing a homogeneous lamella of deviation parameter x and thickness
+/// parameter T (Takagi–Taupin solution), evaluated so that a thick lamella cannot overflow.
+Complex dynamicalStep(Complex X, Complex x, Complex T);
+
+/// Kinematical counterpart: X·exp(−2i·x·T) + i·exp(−i·x·T)·sin(x·T)/x (the limit X + i·T at
+/// x = 0), evaluated so that a thick lamella cannot overflow.
+Complex kinematicalStep(Complex X, Complex x, Complex T);
+
+}  // namespace kelvarin

@@ -1,0 +1,78 @@
+// "Refinement": the current population and the working copy of the search limits. It stays
+// on top of the other windows.
+#include "gui/view_util.hpp"
+#include "gui/views.hpp"
+#include "refine/formrefine.hpp"
+
+#include <QHeaderView>
+#include <QScrollBar>
+
+namespace kelvarin::gui {
+
+namespace {
+
+QLineEdit* limitEdit(Binder& b, Edit& state, QWidget* parent) {
+    QLineEdit* e = b.edit(state, parent);
+    e->setFixedWidth(75);
+    return e;
+}
+
+}  // namespace
+
+QWidget* buildRefineView(Binder& b, Tformrefine& form) {
+    auto* window = new FormWidget(bareDialogFlags() | Qt::WindowStaysOnTopHint);
+    window->onClose = [&b, &form] { b.run([&form] { form.close(); }); };
+    auto* column = new QVBoxLayout(window);
+    column->setSizeConstraint(QLayout::SetFixedSize);
+
+    column->addWidget(b.label(form.Label3, window));
+    QTableWidget* grid = b.grid(form.StringGrid1, window, 72);
+    grid->setColumnCount(6);
+    grid->setFixedSize(6 * 72 + 2 + grid->verticalScrollBar()->sizeHint().width(), 240);
+    grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    column->addWidget(grid);
+
+    auto* variance = new QHBoxLayout;
+    variance->addWidget(b.label(form.Label2, window));
+    variance->addWidget(b.label(form.Label5, window));
+    variance->addStretch();
+    column->addLayout(variance);
+
+    auto* limits = new QGroupBox(window);
+    auto* lg = new QGridLayout(limits);
+    lg->addWidget(b.label(form.Label1, limits), 0, 0, 1, 5);
+    lg->addWidget(b.label(form.Label8, limits), 1, 1);
+    lg->addWidget(b.label(form.Label9, limits), 1, 2);
+    lg->addWidget(b.label(form.Label13, limits), 1, 3);
+    lg->addWidget(b.label(form.Label12, limits), 1, 4);
+    struct Row {
+        Label& caption;
+        Edit& lo;
+        Edit& hi;
+        Edit& mut;
+        Label& best;
+    };
+    const Row rows[] = {
+        {form.Label6, form.taui, form.tauf, form.maxmuttau, form.Label14},
+        {form.Label10, form.roi, form.rof, form.maxmutro, form.Label15},
+        {form.Label4, form.sigma1i, form.sigma1f, form.maxmutsigma1, form.Label16},
+        {form.Label7, form.sigma2i, form.sigma2f, form.maxmutsigma2, form.Label17},
+        {form.Label11, form.wmin, form.wmax, form.maxmutw, form.Label18},
+    };
+    int r = 2;
+    for (const Row& row : rows) {
+        lg->addWidget(b.label(row.caption, limits), r, 0);
+        lg->addWidget(limitEdit(b, row.lo, limits), r, 1);
+        lg->addWidget(limitEdit(b, row.hi, limits), r, 2);
+        lg->addWidget(limitEdit(b, row.mut, limits), r, 3);
+        lg->addWidget(b.label(row.best, limits), r, 4);
+        ++r;
+    }
+    lg->setColumnMinimumWidth(4, 60);
+    column->addWidget(limits);
+
+    b.window(form, window);
+    return window;
+}
+
+}  // namespace kelvarin::gui

@@ -1,0 +1,91 @@
+// The generation loop of the evolutionary search, free of any window: first pass, elitism,
+// breeding by selection and crossover, mutation, re-evaluation, statistics and restarts.
+// The caller sees progress through a callback that may answer "stop", and gets a summary of
+// how the run ended.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "refine/refine_state.hpp"
+
+namespace kelvarin {
+
+/// Score of one candidate. `scored` is false when the physics cannot give the candidate a
+/// curve or an error (a width or half-width of 0, a curve that cannot be scaled, a logarithm
+/// of a non-positive intensity); `error` then holds kUnscorableError and `problem` says why.
+struct Evaluation {
+    Extended error = 0;
+    bool scored = true;
+    std::string problem;
+};
+
+/// Error stored for a candidate that could not be scored: finite, and far above the error of
+/// any curve that resembles the measurement.
+inline constexpr float kUnscorableError = 1.0e4f;
+
+/// Scores population rows. evaluate(k) reads columns 0..4 of row k and leaves that candidate's
+/// curve wherever the caller shows curves. It throws for a set-up that no candidate can be
+/// evaluated with (the run then fails with the message).
+class CandidateEvaluator {
+public:
+    virtual ~CandidateEvaluator() = default;
+    virtual Evaluation evaluate(const RefineState& state, int k) = 0;
+};
+
+struct RunProgress {
+    enum class Kind {
+        PairBred,         ///< one crossover done; `barStep` = 2
+        BreedingDone,     ///< the breeding loop of a generation ended; `barStep` = 2
+        CandidateScored,  ///< row `row` has its new error (generation 0: the first pass)
+        GenerationDone,   ///< statistics of generation `generation` are complete
+    };
+    Kind kind;
+    int generation = 0;
+    int row = -1;
+    int barStep = 0;
+};
+
+/// Return false to stop the run at this point.
+using ProgressCallback = std::function<bool(const RunProgress&)>;
+
+struct RunOptions {
+    int generations = 1;  ///< G; below 1 only the first pass and the final evaluation
+    Extended mutationProbability = 0.5L;
+    ProgressCallback progress;  ///< may be empty
+    /// Redraws the population around row `keep` when it has converged; empty: the limits in
+    /// refineSettings are used (redrawPopulation).
+    std::function<void(int keep)> restart;
+};
+
+enum class RunOutcome { Finished, Stopped, Failed };
+
+struct RunResult {
+    RunOutcome outcome = RunOutcome::Finished;
+    std::string message;  ///< why the run stopped or failed
+
+    Extended finalError = 0;  ///< error of the final evaluation of row `finalRow`
+    int finalRow = 0;
+    std::array<Extended, kGeneCount> bestGenes{};  ///< best candidate of the last pass
+    Extended bestError = 0;
+    float variance = 0;
+    bool varianceValid = false;  ///< false when no generation ran
+    int generationsDone = 0;
+    int evaluations = 0;
+    int restarts = 0;
+    /// Smallest error of each pass: entry 0 the first pass, entry g generation g.
+    std::vector<Extended> bestErrorByPass;
+};
+
+/// Runs the search on rows 0..nelements − 1 of state.population. nelements must lie in
+/// kMinPopulation..kMaxPopulation (otherwise the run fails before anything changes).
+RunResult runRefinement(RefineState& state, CandidateEvaluator& evaluator,
+                        const RunOptions& options);
+
+/// The selection test of the breeding loop: a candidate passes when a threshold drawn
+/// uniformly from [0, maxErr + 1) exceeds its error, so a smaller error is likelier to pass.
+bool passesSelection(Extended threshold, float error);
+
+}  // namespace kelvarin

@@ -1,0 +1,146 @@
+// The refinement buttons of the calculation window: "GO", "bufo", "butTeste" and
+// "New population".
+#include <algorithm>
+#include <climits>
+#include <string>
+
+#include "app/application.hpp"
+#include "engine/engine_error.hpp"
+#include "refine/evaluate.hpp"
+#include "refine/formrefine.hpp"
+#include "refine/formrefinedata.hpp"
+#include "refine/population.hpp"
+#include "refine/refinement_run.hpp"
+#include "results/formcalc.hpp"
+
+namespace kelvarin {
+
+namespace {
+
+/// Marks the application busy for the lifetime of a run, so that the handlers that the message
+/// processing lets through cannot start a second run or change the population under it.
+class BusyGuard {
+public:
+    explicit BusyGuard(Application& app) : app_(app) { app_.setBusy(true); }
+    ~BusyGuard() { app_.setBusy(false); }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+
+private:
+    Application& app_;
+};
+
+/// Text shown by the variance label while no generation has given a variance.
+constexpr const char* kNoVariance = "-----";
+
+}  // namespace
+
+void Tformcalc::butGoClick() {
+    if (app_.busy()) return;
+    RefineState& state = app_.refine();
+    Tformrefine& progress = app_.formrefine();
+    const Locale& loc = app_.locale();
+
+    if (state.nelements < kMinPopulation || state.nelements > kMaxPopulation) {
+        app_.showError("The number of elements must lie between " + std::to_string(kMinPopulation) +
+                       " and " + std::to_string(kMaxPopulation) +
+                       "; press \"Start\" after correcting it.");
+        return;
+    }
+
+    progress.hide();
+    const int generations = loc.textToInt(ncycles.text, "Generations");
+    const long long barMax = static_cast<long long>(state.nelements) * generations;
+    ProgressBar1.min = 0;
+    ProgressBar1.max = static_cast<int>(std::clamp<long long>(barMax, 0, INT_MAX));
+    ProgressBar1.position = 0;
+    const Extended pmut = loc.textToFloat(
+        loc.NormalizeDecimalSeparator(app_.formrefinedata().Edit2.text), "Mutation probability");
+
+    BusyGuard busy(app_);
+    EngineEvaluator evaluator(app_.engine());
+    RunOptions options;
+    options.generations = generations;
+    options.mutationProbability = pmut;
+    options.restart = [this](int keep) { newPopulation(app_, keep); };
+    options.progress = [this, &state, &progress](const RunProgress& p) {
+        switch (p.kind) {
+            case RunProgress::Kind::PairBred:
+            case RunProgress::Kind::BreedingDone:
+                ProgressBar1.position =
+                    std::min(ProgressBar1.position + p.barStep, ProgressBar1.max);
+                app_.platform().processMessages();
+                return !app_.terminated();
+            case RunProgress::Kind::CandidateScored:
+                if (p.generation == 0) return true;  // the first pass shows nothing
+                for (int j = 0; j < kCandidateColumns; ++j)
+                    progress.StringGrid1.setCell(j, p.row + 1,
+                                                 candidateText(app_, state.population[p.row][j]));
+                return true;
+            case RunProgress::Kind::GenerationDone:
+                return true;
+        }
+        return true;
+    };
+
+    const RunResult result = runRefinement(state, evaluator, options);
+    if (result.outcome == RunOutcome::Stopped) return;
+    if (result.outcome == RunOutcome::Failed) {
+        progress.Label5.caption = kNoVariance;
+        progress.show();
+        app_.showError(result.message);
+        return;
+    }
+
+    Panel2.caption = "Error=" + loc.floatToText(result.finalError);
+    Button1.enabled = true;
+    Label4.caption = loc.floatToText(result.bestGenes[kColTau]) + " " +
+                     loc.floatToText(result.bestGenes[kColRo]) + " " +
+                     loc.floatToText(result.bestGenes[kColSigma1]) + " " +
+                     loc.floatToText(result.bestGenes[kColSigma2]);
+    progress.Label5.caption =
+        result.varianceValid ? loc.floatToText(static_cast<double>(result.variance)) : kNoVariance;
+    progress.show();
+    app_.platform().beep();
+}
+
+void Tformcalc::Button6Click() {
+    if (app_.busy()) return;
+    const Locale& loc = app_.locale();
+    EngineState& engine = app_.engine();
+    Candidate& row = app_.refine().population[1];
+    engine.background = loc.textToFloat(txbg.text, "txbg");
+    app_.refine().refineSettings.background = engine.background;
+    row[kColTau] = static_cast<float>(loc.textToFloat(tau.text, "tau"));
+    row[kColRo] = static_cast<float>(loc.textToFloat(ro.text, "ro"));
+    row[kColSigma1] = static_cast<float>(loc.textToFloat(sigma1.text, "sigma1"));
+    row[kColSigma2] = static_cast<float>(loc.textToFloat(sigma2.text, "sigma2"));
+    try {
+        Label4.caption = loc.floatToText(evaluateCandidate(app_, 1));
+    } catch (const EngineError& e) {
+        app_.showError(std::string("This parameter set cannot be evaluated: ") + e.what());
+    }
+}
+
+void Tformcalc::butTesteClick() {
+    if (app_.busy()) return;
+    RefineState& state = app_.refine();
+    for (int d = kColTau; d <= kColSigma2; ++d) {
+        state.population[1][d] = 1.0f;
+        state.population[2][d] = 2.0f;
+    }
+    crossover(state, 1, 2, 1);
+    for (int d = kColTau; d <= kColSigma2; ++d) {
+        state.population[1][d] = state.offspring[1][d];
+        state.population[2][d] = state.offspring[2][d];
+    }
+    showPopulation(app_);
+}
+
+void Tformcalc::Button7Click() {
+    if (app_.busy()) return;
+    newPopulation(app_, 0);
+    showPopulation(app_);
+}
+
+}  // namespace kelvarin

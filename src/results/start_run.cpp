@@ -1,0 +1,254 @@
+// "Start": reads the job set-up from the windows, the measured curve when the job has one, and
+// computes the rocking curve of the perfect crystal over the scan, broadened and scaled.
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "app/application.hpp"
+#include "app/formmain.hpp"
+#include "engine/broadening.hpp"
+#include "engine/engine_error.hpp"
+#include "engine/geometry.hpp"
+#include "engine/layered.hpp"
+#include "engine/measured_curve.hpp"
+#include "engine/numio.hpp"
+#include "engine/scattering.hpp"
+#include "engine/state.hpp"
+#include "refine/formrefinedata.hpp"
+#include "refine/refine_state.hpp"
+#include "results/formcalc.hpp"
+#include "setup/formdata.hpp"
+
+namespace kelvarin {
+
+namespace {
+
+/// A set-up the run refuses, with the message the user sees.
+class SetupError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// The instrument broadening of a curve that has no measured counterpart: every computed point
+/// is the kernel-weighted mean of its neighbours within the scan, so the result stays a
+/// reflectivity (the weights of the points that exist add up to one).
+void broadenReflectivity(const InstrumentKernel& kernel, CurveStore& cs) {
+    const int n = cs.calcCount;
+    for (int i = 0; i < n; ++i) {
+        Extended sum = 0;
+        Extended weight = 0;
+        for (int j = 0; j < kKernelSize; ++j) {
+            const int idx = i + kKernelCentre - j;
+            if (idx < 0 || idx >= n) continue;
+            sum += kernel[static_cast<std::size_t>(j)] * cs.calcRaw[static_cast<std::size_t>(idx)];
+            weight += kernel[static_cast<std::size_t>(j)];
+        }
+        cs.calcCurve[static_cast<std::size_t>(i)] = weight > 0 ? sum / weight : 0;
+    }
+}
+
+}  // namespace
+
+void Tformcalc::startRun() {
+    const Locale& loc = app_.locale();
+    Tformmain& main = app_.formmain();
+    Tformdata& data = app_.formdata();
+    Tformrefinedata& settings = app_.formrefinedata();
+    EngineState& engine = app_.engine();
+    RefineState& refine = app_.refine();
+    CurveStore& cs = engine.curveStore;
+
+    // Everything is read and checked first; the program-wide values change only once the whole
+    // set-up is sound, so a refused run loses nothing that an earlier one left.
+    try {
+        // Model and refinement settings.
+        const int profileModel =
+            settings.Label3.caption == "tau:" ? kModelTwoGauss : kModelPearsonVII;
+        const int normMode = settings.normtype.itemIndex;
+        const Extended background = loc.textToFloat(settings.bg.text, "bg");
+        const int nelements = loc.textToInt(settings.Edit1.text, "# of elements");
+        const Extended wLo = loc.textToFloat(settings.wmin.text, "wmin");
+        const Extended wHi = loc.textToFloat(settings.wmax.text, "wmax");
+
+        // Angle mode. A calculation job has no measured curve: its angles always come from the
+        // Data Entry fields (the job's file is a depth profile, not a rocking curve).
+        const bool refinementJob = main.RadioGroup1.itemIndex == 1;
+        const bool integerAngles = main.chkInteiro.checked || !refinementJob;
+        const int scanStep = integerAngles ? loc.textToInt(data.step.text, "Step size") : 1;
+
+        // Crystal.
+        const int layerCount = loc.textToInt(main.nlayers.text, "Number of layers");
+        const std::string compound = data.Label1.caption;
+        if (compound.empty() || compound == "0")
+            throw SetupError(
+                "No crystal has been chosen: choose one in the Data Entry window first.");
+        const Extended a = loc.textToFloat(data.Label2.caption, "lattice constant a");
+        const Extended b = loc.textToFloat(data.Label3.caption, "lattice constant b");
+        const Extended c = loc.textToFloat(data.Label4.caption, "lattice constant c");
+        SitePositions sites{};
+        const StringGrid* grids[2] = {&data.posat1, &data.posat2};
+        for (int site = 0; site < 2; ++site)
+            for (int atom = 0; atom < 4; ++atom)
+                for (int xyz = 0; xyz < 3; ++xyz)
+                    sites[static_cast<std::size_t>(site)][static_cast<std::size_t>(atom)]
+                         [static_cast<std::size_t>(xyz)] = static_cast<double>(loc.textToFloat(
+                             grids[site]->cell(xyz, atom),
+                             site == 0 ? "atom positions of site 1" : "atom positions of site 2"));
+        const int theoryChoice = main.theory.itemIndex;
+        if (refinementJob && (layerCount < 1 || layerCount > kMaxLayers))
+            throw SetupError("The number of layers used in fitting must lie between 1 and " +
+                             std::to_string(kMaxLayers) + " (it is " + std::to_string(layerCount) +
+                             ").");
+
+        // Scan and measured curve.
+        int scanStart = 0;
+        int scanEnd = 0;
+        MeasuredCurve measured;
+        bool haveMeasured = false;
+        MeasuredMode mode = MeasuredMode::Raw;
+        if (integerAngles) {
+            scanStart = loc.textToInt(data.thetai.text, "Initial angle");
+            scanEnd = loc.textToInt(data.thetaf.text, "Final angle");
+            if (scanStep <= 0)
+                throw SetupError(
+                    "The step size must be a positive whole number of seconds of "
+                    "arc (it is " +
+                    data.step.text + ").");
+            if (scanEnd < scanStart)
+                throw SetupError("The final angle (" + data.thetaf.text +
+                                 ") lies below the initial angle (" + data.thetai.text + ").");
+            scanPointCount(scanStart, scanEnd, scanStep);  // refuses more points than fit
+            if (refinementJob) {
+                NumberReader reader = NumberReader::fromFile(main.file.text);
+                measured = parseMeasuredCurve(reader, MeasuredMode::Raw);
+                haveMeasured = true;
+            }
+        } else {
+            mode = MeasuredMode::Resampled;
+            NumberReader reader = NumberReader::fromFile(main.file.text);
+            measured = parseMeasuredCurve(reader, MeasuredMode::Resampled);
+            haveMeasured = true;
+            scanStart = measured.scanStart;
+            scanEnd = measured.scanEnd;
+        }
+
+        // Instrument width of this run.
+        const Extended w = (wLo + wHi) * 0.5L;
+        if (!(w > 0) || !std::isfinite(w))
+            throw SetupError("The Gaussian width limits (" + settings.wmin.text + " to " +
+                             settings.wmax.text + ") give no positive instrument width.");
+
+        // Reflection, radiation and crystal physics.
+        const Extended h = loc.textToInt(data.h.text, "h");
+        const Extended k = loc.textToInt(data.k.text, "k");
+        const Extended l = loc.textToInt(data.l.text, "l");
+        const int radiation = data.radiacao.itemIndex;
+        if (radiation < 0 || radiation >= kRadiationCount)
+            throw SetupError("No radiation has been chosen: choose one in the Data Entry window.");
+        const Extended synchrotronLambda =
+            radiation == kSynchrotron ? loc.textToFloat(data.wl.text, "wavelength") : 0;
+        const DispersionValues disp = dispersionCorrections(radiation, synchrotronLambda, compound);
+        const ReflectionGeometry geo = reflectionGeometry(a, b, c, h, k, l, disp.lambda);
+        CoefficientTables tables{};
+        for (int term = 1; term <= 6; ++term)
+            for (int table = 1; table <= 12; ++table)
+                tables[static_cast<std::size_t>(table)][static_cast<std::size_t>(term)] =
+                    scatteringCoefficient(compound, table, term);
+        const Extended f1 =
+            formFactor(tables[1], tables[2], tables[3], tables[4], tables[5], tables[6], geo.s);
+        const Extended f2 =
+            formFactor(tables[7], tables[8], tables[9], tables[10], tables[11], tables[12], geo.s);
+        const StructureFactor F = structureFactor(f1, f2, disp.f1Real, disp.f1Imag, disp.f2Real,
+                                                  disp.f2Imag, sites, h, k, l);
+        requireAllowedReflection(F, f1, f2, disp.f1Real, disp.f2Real, h, k, l);
+
+        // The set-up is sound: store it program-wide.
+        engine.profileModel = profileModel;
+        engine.normMode = normMode;
+        engine.background = background;
+        refine.refineSettings.profileModel = profileModel;
+        refine.refineSettings.normMode = normMode;
+        refine.refineSettings.background = background;
+        refine.refineSettings.wLo = wLo;
+        refine.refineSettings.wHi = wHi;
+        refine.nelements = nelements;
+        engine.layerCount = layerCount;
+        engine.latticeA = a;
+        engine.latticeB = b;
+        engine.latticeC = c;
+        engine.sitePositions = sites;
+        engine.theoryChoice = theoryChoice;
+        engine.millerH = h;
+        engine.millerK = k;
+        engine.millerL = l;
+        engine.scatteringCoefficients = tables;
+        cs.scanStep = scanStep;
+        cs.scanStart = scanStart;
+        cs.scanEnd = scanEnd;
+        cs.measMax = 0;
+        if (haveMeasured) storeMeasuredCurve(cs, engine.radiationRecord, measured, mode);
+        engine.radiationRecord[kSlotLambda] = disp.lambda;
+        engine.radiationRecord[kSlotF1Real] = disp.f1Real;
+        engine.radiationRecord[kSlotF1Imag] = disp.f1Imag;
+        engine.radiationRecord[kSlotF2Real] = disp.f2Real;
+        engine.radiationRecord[kSlotF2Imag] = disp.f2Imag;
+
+        // Perfect-crystal curve. The forward term enters negated, as for the substrate under the
+        // lamellae: with that sign a perfect lamella on the substrate reproduces the substrate
+        // and the curve leans to the side the absorption asymmetry puts it on.
+        cs.beginCalculation();
+        const int points = scanPointCount(scanStart, scanEnd, scanStep);
+        for (int p = 0; p < points; ++p) {
+            const double theta = static_cast<double>(scanStart) + static_cast<double>(p) * scanStep;
+            const Extended delta = kPi * static_cast<Extended>(theta) * kArcsecFactor;
+            const Complex x = deviationParameter(delta, geo.thetaB, geo.gamma0, geo.gammaH,
+                                                 geo.Gamma, -F.F0i, F.Fhr, F.Fhi);
+            const Extended R = reflectivity(substrateAmplitude(x));
+            if (!std::isfinite(R))
+                throw EngineError("The reflectivity at " + loc.floatToText(theta) +
+                                  " seconds of arc is not a finite number.");
+            cs.addCalculatedPoint(theta, R);
+        }
+
+        // Broadening and scaling.
+        buildKernel(engine, w);
+        if (refinementJob) {
+            broaden(engine);
+            const NormaliseResult scaled = normalise(engine, normMode);
+            if (scaled.applied && normMode == kNormTopIntensities)
+                caption = loc.floatToText(scaled.scaleFactor) + " " + loc.floatToText(scaled.top);
+        } else {
+            // No measured curve to scale onto: the curve stays a reflectivity.
+            broadenReflectivity(engine.instrumentKernel, cs);
+        }
+
+        // Window results: the scan, and an intensity axis up to the measured maximum or, for a
+        // reflectivity, up to the peak of the curve shown.
+        minX.text = std::to_string(scanStart);
+        maxX.text = std::to_string(scanEnd);
+        minY.text = "0";
+        if (refinementJob) {
+            maxY.text = loc.floatToText(cs.measMax);
+            Panel2.visible = true;
+        } else {
+            Extended shownMax = 0;
+            for (int i = 0; i < cs.calcCount; ++i)
+                shownMax = std::max(shownMax, cs.calcCurve[static_cast<std::size_t>(i)]);
+            maxY.text = loc.floatToText(shownMax);
+        }
+
+        Button2.enabled = false;
+        Button1.enabled = true;
+        butGo.enabled = refinementJob;
+    } catch (const SetupError& e) {
+        app_.showError(e.what());
+    } catch (const DataFileError& e) {
+        app_.showError(e.what());
+    } catch (const EngineError& e) {
+        app_.showError(e.what());
+    } catch (const ScatteringError& e) {
+        app_.showError(e.what());
+    }
+}
+
+}  // namespace kelvarin

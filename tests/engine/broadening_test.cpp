@@ -1,0 +1,190 @@
+#include "engine/broadening.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "engine/engine_error.hpp"
+
+namespace kelvarin {
+namespace {
+
+TEST(BuildKernel, GaussianOfTheGivenFullWidthAtHalfMaximum) {
+    InstrumentKernel k{};
+    buildKernel(10, 5, k);
+    EXPECT_NEAR(static_cast<double>(k[20]), 1.5642656765496601 / 10, 1e-17);
+    // x = ±5″ is half of the 10″ FWHM away: half the peak height.
+    EXPECT_NEAR(static_cast<double>(k[19] / k[20]), 0.5, 1e-15);
+    EXPECT_NEAR(static_cast<double>(k[21] / k[20]), 0.5, 1e-15);
+    EXPECT_EQ(k[18], k[22]);
+    // Not normalised: Σ K·step ≈ 1.5642656765496601·√(π/(4 ln 2)) ≈ 1.6652.
+    Extended sum = 0;
+    for (Extended v : k)
+        sum += v * 5;
+    EXPECT_NEAR(static_cast<double>(sum),
+                1.5642656765496601 * std::sqrt(std::numbers::pi / (4 * std::log(2.0))), 1e-5);
+
+    // Steps above 2206″ once overflowed a 32-bit x²; the weights must still fall with |x|.
+    buildKernel(20000, 3000, k);
+    EXPECT_NEAR(static_cast<double>(k[41] / k[20]),
+                std::exp(-4 * std::log(2.0) * std::pow(21 * 3000.0 / 20000, 2)), 1e-12);
+    for (int j = 21; j < 42; ++j)
+        EXPECT_LT(k[j], k[j - 1]) << j;
+
+    for (Extended w : {0.0L, -3.0L, static_cast<Extended>(NAN)}) {
+        EXPECT_THROW(buildKernel(w, 1, k), EngineError) << static_cast<double>(w);
+    }
+}
+
+TEST(Broaden, SumsOverTheWindowAndTreatsUncomputedPointsAsZero) {
+    InstrumentKernel k{};
+    for (int j = 0; j < 42; ++j)
+        k[j] = j + 1;  // distinct weights show which terms were used
+    std::vector<Extended> raw(100, 0), curve(100, -1);
+    for (int i = 0; i < 100; ++i)
+        raw[i] = 1000 + i;  // stale values beyond index 30
+    broaden(k, raw, 30, curve, 40);
+    EXPECT_EQ(curve[0], -1);   // index 0 is never broadened
+    EXPECT_EQ(curve[41], -1);  // nor anything above measLast
+    for (int i = 1; i <= 40; ++i) {
+        Extended expected = 0;
+        for (int j = 0; j < 42; ++j) {
+            const int index = i + 20 - j;
+            if (index >= 1 && index < 30) expected += k[j] * raw[index];
+        }
+        EXPECT_EQ(curve[i], expected) << i;
+    }
+    // measLast = 0 (no measured curve yet): nothing changes.
+    std::vector<Extended> untouched(100, 7);
+    broaden(k, raw, 30, untouched, 0);
+    for (Extended v : untouched)
+        EXPECT_EQ(v, 7);
+    // measLast at the end of the arrays: no read or write outside them.
+    std::vector<Extended> small(50, 0);
+    broaden(k, std::span<const Extended>(raw).first(50), 50, small, 49);
+    EXPECT_GT(small[49], 0);
+}
+
+TEST(Normalise, EachModeRecoversScaleAndBackgroundOfASyntheticMeasurement) {
+    const std::vector<Extended> base = {0.001L, 0.02L, 0.5L, 0.9L, 0.3L, 0.01L};
+    std::vector<Extended> meas;
+    for (Extended c : base)
+        meas.push_back(40 + 2000 * c);
+
+    std::vector<Extended> curve = base;
+    NormaliseResult r = normalise(kNormFitBackground, curve, meas, 1840, 0);
+    EXPECT_NEAR(static_cast<double>(r.scaleFactor), 2000, 1e-9);
+    EXPECT_NEAR(static_cast<double>(r.background), 40, 1e-9);
+    for (std::size_t i = 0; i < base.size(); ++i)
+        EXPECT_NEAR(static_cast<double>(curve[i]), static_cast<double>(meas[i]), 1e-9);
+
+    curve = base;
+    r = normalise(kNormFixedBackground, curve, meas, 1840, 40);
+    EXPECT_NEAR(static_cast<double>(r.scaleFactor), 2000, 1e-9);
+    EXPECT_EQ(r.background, 40);
+
+    curve = base;
+    r = normalise(kNormTopIntensities, curve, meas, 1840, 40);
+    EXPECT_EQ(r.top, 0.9L);
+    EXPECT_NEAR(static_cast<double>(r.scaleFactor), 1800 / 0.9, 1e-9);
+    EXPECT_NEAR(static_cast<double>(curve[3]), 1840, 1e-9);
+
+    curve = base;
+    r = normalise(7, curve, meas, 1840, 40);  // unknown mode: unchanged
+    EXPECT_FALSE(r.applied);
+    EXPECT_EQ(curve, base);
+}
+
+TEST(Normalise, RefusesCurvesThatGiveNoScale) {
+    const std::vector<Extended> meas(5, 100);
+    struct Case {
+        const char* what;
+        int mode;
+        std::vector<Extended> curve;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"empty scan", 0, {}, "no computed point"},
+        {"all zero, mode 0", 0, std::vector<Extended>(5, 0), "zero everywhere"},
+        {"all zero, mode 1", 1, std::vector<Extended>(5, 0), "zero everywhere"},
+        {"constant, mode 2", 2, std::vector<Extended>(5, 0.25L), "constant"},
+    };
+    for (const Case& c : cases) {
+        std::vector<Extended> curve = c.curve;
+        try {
+            normalise(c.mode, std::span<Extended>(curve),
+                      std::span<const Extended>(meas).first(curve.size()), 100, 0);
+            ADD_FAILURE() << c.what << ": accepted";
+        } catch (const EngineError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+                << c.what << ": " << e.what();
+            EXPECT_EQ(curve, c.curve) << c.what;
+        }
+    }
+}
+
+TEST(LogError, ScoresTheLogarithmicDistanceAndStaysFinite) {
+    const std::vector<Extended> meas = {10, 100, 1000, 0, 100};
+    std::vector<Extended> calc = {10, 100, 1000, 55, 100};
+    ErrorResult r = logError(calc, meas);
+    EXPECT_EQ(r.error, 0);
+    EXPECT_EQ(r.pointsUsed, 4);  // the point without counts is left out
+
+    calc = {100, 100, 1000, 55, 10};  // a decade off at two points
+    r = logError(calc, meas);
+    EXPECT_NEAR(static_cast<double>(r.ratio), 2.0 / (1 + 2 + 3 + 2), 1e-15);
+    EXPECT_NEAR(static_cast<double>(r.error), 25, 1e-12);
+
+    // Measured intensities below 1 make Σ log10 m negative; the error is its absolute value.
+    r = logError(std::vector<Extended>{0.01L}, std::vector<Extended>{0.1L});
+    EXPECT_NEAR(static_cast<double>(r.ratio), -1, 1e-15);
+    EXPECT_NEAR(static_cast<double>(r.error), 100, 1e-12);
+
+    EXPECT_THROW(logError(std::vector<Extended>{5, -1}, std::vector<Extended>{5, 7}), EngineError);
+    EXPECT_THROW(logError(std::vector<Extended>{5, 0}, std::vector<Extended>{5, 7}), EngineError);
+    EXPECT_THROW(logError(std::vector<Extended>{5, 7}, std::vector<Extended>{1, 1}), EngineError);
+    EXPECT_THROW(logError(std::vector<Extended>{5, 7}, std::vector<Extended>{0, 0}), EngineError);
+    EXPECT_THROW(logError(std::vector<Extended>{}, std::vector<Extended>{}), EngineError);
+}
+
+TEST(CurveSteps, ProgramWideCurveOfAStartRun) {
+    EngineState s;
+    CurveStore& cs = s.curveStore;
+    cs.scanStep = 1;
+    cs.beginCalculation();
+    for (int i = 0; i < 60; ++i)
+        cs.addCalculatedPoint(i, i == 30 ? 1 : 0.001L);
+    EXPECT_EQ(cs.calcCount, 60);
+    EXPECT_EQ(cs.calcMax, 1);
+    for (int i = 0; i < 60; ++i)
+        cs.measIntensity[i] = 5 + 1000 * cs.calcRaw[i];
+    cs.measLast = 59;
+    cs.measMax = 1005;
+    s.background = 5;
+    buildKernel(s, 4);
+    broaden(s);
+    // A single spike spreads into the kernel's shape: 4″ FWHM, half height 2″ away.
+    EXPECT_EQ(cs.calcCurve[0], cs.calcRaw[0]);
+    EXPECT_NEAR(static_cast<double>((cs.calcCurve[32] - cs.calcCurve[10]) /
+                                    (cs.calcCurve[30] - cs.calcCurve[10])),
+                0.5, 1e-3);
+    const NormaliseResult r = normalise(s, kNormFixedBackground);
+    EXPECT_TRUE(r.applied);
+    EXPECT_EQ(s.scaleFactor, r.scaleFactor);
+    EXPECT_EQ(s.background, r.background);
+    const Extended e = logError(s);
+    EXPECT_TRUE(std::isfinite(e));
+    EXPECT_EQ(s.errorRatio * 100, e * (s.errorRatio < 0 ? -1 : 1));
+
+    // The arrays hold kCurveCapacity points; one more is refused.
+    cs.beginCalculation();
+    for (int i = 0; i < kCurveCapacity; ++i)
+        cs.addCalculatedPoint(i, 0);
+    EXPECT_THROW(cs.addCalculatedPoint(0, 0), EngineError);
+}
+
+}  // namespace
+}  // namespace kelvarin

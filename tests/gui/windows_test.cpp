@@ -1,0 +1,140 @@
+// The real windows on Qt widgets: start-up state, clicks reaching the window logic, the
+// "Error!" dialog, closing by the title bar and the highlight timer.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include "app/application.hpp"
+#include "app/formmain.hpp"
+#include "gui/qt_platform.hpp"
+#include "gui/views.hpp"
+#include "modal_helper.hpp"
+#include "refine/formrefine.hpp"
+#include "results/formcalc.hpp"
+#include "results/formerro.hpp"
+#include "setup/formdata.hpp"
+
+namespace kelvarin::gui {
+namespace {
+
+class WindowsTest : public ::testing::TestWithParam<char> {
+protected:
+    QtPlatform platform;
+    Application app{platform, Locale(GetParam())};
+    Gui gui{app, platform};
+
+    template <class W>
+    W* widget(const void* state) {
+        return qobject_cast<W*>(gui.binder().widgetOf(state));
+    }
+};
+
+TEST_P(WindowsTest, StartsWithOnlyTheMainWindowShowingItsDesignState) {
+    EXPECT_TRUE(gui.mainView()->isVisible());
+    EXPECT_EQ(gui.mainView()->windowTitle(), "Kelvarin");
+    for (QWidget* other : {gui.dataView(), gui.calcView(), gui.errorView(), gui.fourColsView(),
+                           gui.refineDataView(), gui.refineView()})
+        EXPECT_FALSE(other->isVisible()) << other->windowTitle().toStdString();
+    EXPECT_EQ(gui.dataView()->windowTitle(), "Data Entry");
+    EXPECT_EQ(gui.calcView()->windowTitle(), "Rocking Curve Calculation");
+
+    Tformmain& m = app.formmain();
+    EXPECT_EQ(widget<QLineEdit>(&m.file)->text(), "MorvelSincrotronA2004.DAT");
+    EXPECT_FALSE(widget<QLineEdit>(&m.mstrain)->isEnabled());
+    EXPECT_FALSE(widget<QLineEdit>(&m.nlayers)->isEnabled());
+    const auto menus = static_cast<QMainWindow*>(gui.mainView())->menuBar()->actions();
+    ASSERT_EQ(menus.size(), 2);
+    EXPECT_EQ(menus[0]->text(), "&File");
+    EXPECT_EQ(menus[1]->text(), "&Help");
+    auto* radiation = widget<QComboBox>(&app.formdata().radiacao);
+    EXPECT_EQ(radiation->count(), 7);
+    EXPECT_EQ(radiation->currentText(), "Element");
+}
+
+TEST_P(WindowsTest, JobTypeClickRunsTheHandlerAndTheFieldsFollow) {
+    Tformmain& m = app.formmain();
+    auto radios = widget<QWidget>(&m.RadioGroup1)->findChildren<QRadioButton*>();
+    ASSERT_EQ(radios.size(), 2);
+    QTest::mouseClick(radios[1], Qt::LeftButton);
+    EXPECT_EQ(m.RadioGroup1.itemIndex, 1);
+    EXPECT_TRUE(widget<QLineEdit>(&m.nlayers)->isEnabled());
+    EXPECT_FALSE(widget<QWidget>(&m.filetype)->isEnabled());
+    EXPECT_EQ(widget<QLabel>(&m.Label2)->text(), "Measured data file:");
+    QTest::mouseClick(radios[0], Qt::LeftButton);
+    EXPECT_FALSE(widget<QLineEdit>(&m.nlayers)->isEnabled());
+    EXPECT_EQ(widget<QLabel>(&m.Label2)->text(), "File containing the ion distribution:");
+}
+
+TEST_P(WindowsTest, ErrorWindowShowsTheMessageModallyAndOkRestoresTheDefault) {
+    Tformmain& m = app.formmain();
+    // Set by the program, not yet pushed: the pull before the handler must not undo it.
+    m.file.text = "/nonexistent/kelvarin-no-such-file.dat";
+    testing::ModalAnswerer answerer;
+    gui.binder().run([&m] { m.fileExit(); });
+    EXPECT_EQ(answerer.seen.count, 1);
+    EXPECT_EQ(answerer.seen.title, "Error!");
+    EXPECT_EQ(answerer.seen.text, "File does not exists!");
+    EXPECT_FALSE(gui.errorView()->isVisible());
+    EXPECT_FALSE(app.formerro().visible);
+    EXPECT_EQ(app.formerro().Label1.caption, Tformerro::kDefaultMessage);
+    EXPECT_EQ(m.file.text, "/nonexistent/kelvarin-no-such-file.dat");  // kept as typed
+}
+
+TEST_P(WindowsTest, FocusLeavingTheFileFieldChecksTheFile) {
+    Tformmain& m = app.formmain();
+    QWidget* main = gui.mainView();
+    main->activateWindow();
+    QApplication::setActiveWindow(main);
+    auto* file = widget<QLineEdit>(&m.file);
+    file->setFocus(Qt::MouseFocusReason);
+    file->selectAll();
+    QTest::keyClicks(file, "missing-kelvarin-file.xyz");
+    EXPECT_EQ(m.file.text, "missing-kelvarin-file.xyz");
+    testing::ModalAnswerer answerer;
+    widget<QLineEdit>(&m.mstrain)->setEnabled(true);
+    widget<QPushButton>(&m.butok)->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.seen.count, 1, 2000);
+    EXPECT_EQ(answerer.seen.text, "File does not exists!");
+}
+
+TEST_P(WindowsTest, ClosingTheCalculationWindowAlsoHidesTheProgressWindow) {
+    app.formcalc().visible = true;
+    app.formrefine().visible = true;
+    gui.binder().push();
+    ASSERT_TRUE(gui.calcView()->isVisible());
+    ASSERT_TRUE(gui.refineView()->isVisible());
+    gui.calcView()->close();
+    EXPECT_FALSE(app.formcalc().visible);
+    EXPECT_FALSE(app.formrefine().visible);
+    EXPECT_FALSE(gui.calcView()->isVisible());
+    EXPECT_FALSE(gui.refineView()->isVisible());
+}
+
+TEST_P(WindowsTest, MissingEntriesTurnBlueAndTheTimerRestoresThem) {
+    Tformdata& d = app.formdata();
+    d.visible = true;
+    gui.binder().push();
+    auto* thetai = widget<QLineEdit>(&d.thetai);
+    const QColor normal = thetai->palette().color(QPalette::Base);
+    widget<QPushButton>(&d.buttarget)->click();
+    EXPECT_EQ(d.thetai.colour, Colour::Blue);
+    EXPECT_EQ(thetai->palette().color(QPalette::Base), QColor(0, 0, 255));
+    EXPECT_FALSE(widget<QPushButton>(&d.Button1)->isEnabled());  // nothing unlocked
+    QTRY_COMPARE_WITH_TIMEOUT(thetai->palette().color(QPalette::Base), normal, 3000);
+    EXPECT_EQ(d.thetai.colour, Colour::Window);
+    EXPECT_FALSE(d.Timer1.enabled);
+}
+
+INSTANTIATE_TEST_SUITE_P(Separators, WindowsTest, ::testing::Values('.', ','),
+                         [](const auto& info) { return info.param == ',' ? "comma" : "point"; });
+
+}  // namespace
+}  // namespace kelvarin::gui

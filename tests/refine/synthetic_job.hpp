@@ -1,0 +1,88 @@
+// A refinement job without windows or files: GaAs 0 0 4 with Cu K-alpha1 on the engine state,
+// and a "measured" curve computed from known profile parameters with counting noise and a
+// background. Used by the refinement tests and the refinement benchmark.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <random>
+
+#include "engine/evaluation.hpp"
+#include "engine/layered.hpp"
+#include "engine/scattering.hpp"
+#include "engine/state.hpp"
+
+namespace kelvarin::synthetic {
+
+inline constexpr int kCuKalpha1 = 4;
+
+/// Crystal, reflection, radiation, model options and scan of a GaAs 0 0 4 job; the measured
+/// curve is left for makeMeasuredCurve.
+inline void setUpGaAs004(EngineState& e, int layers, int scanStart, int scanEnd, int scanStep,
+                         int theory = kTheoryDynamical) {
+    e.latticeA = e.latticeB = e.latticeC = 5.65325L;
+    e.millerH = 0;
+    e.millerK = 0;
+    e.millerL = 4;
+    const double fcc[4][3] = {{0, 0, 0}, {0, 0.5, 0.5}, {0.5, 0, 0.5}, {0.5, 0.5, 0}};
+    for (int atom = 0; atom < 4; ++atom)
+        for (int c = 0; c < 3; ++c) {
+            e.sitePositions[0][atom][c] = fcc[atom][c];
+            e.sitePositions[1][atom][c] = fcc[atom][c] + 0.25;
+        }
+    e.scatteringCoefficients = scatteringTables("GaAs").table;
+    const DispersionValues d = dispersionCorrections(kCuKalpha1, 0, "GaAs");
+    e.radiationRecord[kSlotLambda] = d.lambda;
+    e.radiationRecord[kSlotF1Real] = d.f1Real;
+    e.radiationRecord[kSlotF1Imag] = d.f1Imag;
+    e.radiationRecord[kSlotF2Real] = d.f2Real;
+    e.radiationRecord[kSlotF2Imag] = d.f2Imag;
+    e.theoryChoice = theory;
+    e.layerCount = layers;
+    e.profileModel = kModelTwoGauss;
+    e.normMode = kNormFixedBackground;
+    CurveStore& cs = e.curveStore;
+    cs.scanStart = scanStart;
+    cs.scanEnd = scanEnd;
+    cs.scanStep = scanStep;
+    cs.measLast = scanPointCount(scanStart, scanEnd, scanStep) - 1;
+}
+
+/// Fills the measured curve with background + peak·(curve of `truth` scaled to 1 at its top),
+/// each point with Gaussian counting noise of standard deviation sqrt(counts) when `noiseSeed`
+/// is not 0, rounded to whole counts of at least 1 unless `exact` asks for the curve as it is.
+inline void makeMeasuredCurve(EngineState& e, const CandidateRow& truth, Extended peakCounts,
+                              Extended background, std::uint32_t noiseSeed, bool exact = false) {
+    CurveStore& cs = e.curveStore;
+    const int points = cs.measLast + 1;
+    std::fill_n(cs.measIntensity.begin(), points, 10.0L);  // any positive curve to score against
+    const int mode = e.normMode;
+    e.normMode = -1;  // no scaling: keep the broadened reflectivity
+    auto ws = std::make_unique<Workspace>();
+    evaluateProfile(e, truth, *ws);
+    e.normMode = mode;
+    const Extended top = *std::max_element(ws->curve.calcCurve.begin(),
+                                           ws->curve.calcCurve.begin() + points);
+    std::minstd_rand noise(noiseSeed ? noiseSeed : 1);
+    auto uniform = [&] { return (static_cast<double>(noise()) + 0.5) / 2147483647.0; };
+    Extended largest = 0;
+    for (int i = 0; i < points; ++i) {
+        Extended counts = background + peakCounts * ws->curve.calcCurve[i] / top;
+        if (noiseSeed) {
+            const double gauss =
+                std::sqrt(-2 * std::log(uniform())) * std::cos(6.283185307179586 * uniform());
+            counts += std::sqrt(counts) * gauss;
+        }
+        if (!exact) counts = std::max<Extended>(1, std::round(counts));
+        cs.measAngle[i] = cs.scanStart + i * cs.scanStep;
+        cs.measIntensity[i] = counts;
+        largest = std::max(largest, counts);
+    }
+    cs.measMax = largest;
+    e.radiationRecord[kSlotMeasMax] = largest;
+    e.background = background;
+}
+
+}  // namespace kelvarin::synthetic

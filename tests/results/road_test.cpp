@@ -1,0 +1,147 @@
+// Whole jobs driven through the windows as a user would: main window, Data Entry, calculation
+// window, "Start", "Plot", "Save output files" and "OK".
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "refine/formrefine.hpp"
+#include "refine/formrefinedata.hpp"
+#include "results/results_fixture.hpp"
+
+namespace kelvarin::testing {
+namespace {
+
+int lineCount(const std::string& text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+class RoadTest : public CalcTest {
+protected:
+    /// Runs a handler and requires that the user was told nothing.
+    void click(const std::function<void()>& handler) {
+        ASSERT_TRUE(app->dispatch(handler));
+        ASSERT_TRUE(platform.allMessages().empty()) << platform.allMessages()[0];
+    }
+    /// Reflection, scan and radiation, then a two-element crystal chosen with its buttons.
+    void dataEntry(void (Tformdata::*cation)(), void (Tformdata::*anion)(), bool typeScan) {
+        Tformdata& d = data();
+        ASSERT_TRUE(d.visible);
+        d.h.text = "0";
+        d.k.text = "0";
+        d.l.text = "4";
+        if (typeScan) {
+            d.thetai.text = "-300";
+            d.thetaf.text = "300";
+            d.step.text = "2";
+        }
+        d.radiacao.select(4);  // "Cua1"
+        click([&] { d.radiacaoChange(); });
+        click([&] { d.buttargetClick(); });
+        d.tipo.itemIndex = 1;
+        click([&] { d.Button1Click(); });
+        click([&] { (d.*cation)(); });
+        click([&] { (d.*anion)(); });
+        ASSERT_TRUE(d.butOK.enabled);
+        click([&] { d.butOKClick(); });
+        ASSERT_TRUE(calc().visible);
+    }
+    void plotSaveAndClose(const ScratchDir& dir, int expectedLines) {
+        click([&] { calc().Button1Click(); });
+        EXPECT_GT(std::count_if(calc().grafico.ops().begin(), calc().grafico.ops().end(),
+                                [](const DrawOp& op) { return op.kind == DrawKind::LineTo; }),
+                  expectedLines / 2);
+        calc().nomearquivo.text = dir.file("job");
+        click([&] { calc().Button4Click(); });
+        const std::string fit = ScratchDir::read(dir.file("job.fit"));
+        EXPECT_EQ(lineCount(fit), expectedLines);
+        EXPECT_EQ(fit.find("nan"), std::string::npos);
+        EXPECT_EQ(lineCount(ScratchDir::read(dir.file("job.out"))), 10);
+        click([&] { calc().Button5Click(); });
+        EXPECT_FALSE(calc().visible);
+        EXPECT_FALSE(data().visible);
+        EXPECT_TRUE(main().visible);
+        EXPECT_EQ(data().h.text, "");
+        EXPECT_TRUE(calc().Button2.enabled);
+    }
+};
+
+TEST_P(RoadTest, RockingCurveCalculationOfGaAs) {
+    ScratchDir dir;
+    main().RadioGroup1.itemIndex = 0;
+    click([&] { main().RadioGroup1Click(); });
+    main().filetype.itemIndex = 1;  // thickness, strain (%)
+    click([&] { main().filetypeClick(); });
+    main().file.text = dir.write("profile.dat", "100 0.1\n200 0.25\n100 0.05\n");
+    click([&] { main().butokClick(); });
+    dataEntry(&Tformdata::GaClick, &Tformdata::AsClick, true);
+
+    click([&] { calc().Button2Click(); });
+    const CurveStore& cs = store();
+    ASSERT_EQ(cs.calcCount, 301);
+    const auto peak = std::max_element(cs.calcCurve.begin(), cs.calcCurve.begin() + 301);
+    const Extended peakAngle = cs.calcAngle[static_cast<std::size_t>(peak - cs.calcCurve.begin())];
+    EXPECT_LE(std::fabs(static_cast<double>(peakAngle)), 6);
+    EXPECT_GT(*peak, 0.2L);
+    EXPECT_LE(*peak, 1.0L);
+    plotSaveAndClose(dir, 301);
+    // The curves file of a calculation: computed angle, no measured intensity, reflectivity.
+    std::istringstream fit(ScratchDir::read(dir.file("job.fit")));
+    std::string a, m, c;
+    fit >> a >> m >> c;
+    EXPECT_EQ(a, "-300.000000");
+    EXPECT_EQ(m, "0.000000");
+}
+
+TEST_P(RoadTest, RefinementOfARealSiliconCarbideScan) {
+    // A measured 3C-SiC 4 0 0 scan, 2-theta in degrees, turned into omega offsets in seconds of
+    // arc around its peak region (steps of 18 arcsec, not whole numbers).
+    ScratchDir dir;
+    std::ifstream in(std::string(KELVARIN_SHARED_DIR) +
+                     "/peers/data/radmax_3C-SiC_400_irradiated.txt");
+    ASSERT_TRUE(in) << "real scan not found";
+    std::ostringstream scan;
+    double twoTheta = 0;
+    double counts = 0;
+    int points = 0;
+    while (in >> twoTheta >> counts) {
+        scan << (twoTheta - 90.0) / 2 * 3600 + 0.25 << ' ' << counts << '\n';
+        ++points;
+    }
+    ASSERT_GT(points, 250);
+
+    main().RadioGroup1.itemIndex = 1;
+    click([&] { main().RadioGroup1Click(); });
+    main().file.text = dir.write("sic.dat", scan.str());
+    main().nlayers.text = "8";
+    main().chkInteiro.checked = false;  // angles from the measured file
+    click([&] { main().butokClick(); });
+    Tformrefinedata& settings = app->formrefinedata();
+    ASSERT_TRUE(settings.visible);
+    settings.Edit1.text = "4";
+    click([&] { settings.Button1Click(); });
+    dataEntry(&Tformdata::SiClick, &Tformdata::CClick, false);
+    EXPECT_TRUE(app->formrefine().visible);
+    EXPECT_FALSE(calc().butGo.enabled);
+
+    click([&] { calc().Button2Click(); });
+    const CurveStore& cs = store();
+    EXPECT_EQ(cs.calcCount, cs.scanEnd - cs.scanStart + 1);
+    EXPECT_EQ(cs.measLast + 2, cs.calcCount);
+    EXPECT_GT(cs.measMax, 100);
+    EXPECT_TRUE(calc().butGo.enabled);
+    EXPECT_TRUE(calc().Panel2.visible);
+
+    calc().ncycles.text = "1";
+    click([&] { calc().butGoClick(); });
+    EXPECT_TRUE(calc().Button1.enabled);
+    plotSaveAndClose(dir, cs.calcCount);
+    EXPECT_EQ(lineCount(ScratchDir::read(dir.file("job.ion"))), 16);
+}
+
+KELVARIN_BOTH_SEPARATORS(RoadTest);
+
+}  // namespace
+}  // namespace kelvarin::testing
