@@ -2,4 +2,5 @@
 set(BENCH_SOURCES
   bench_engine.cpp
   bench_start_run.cpp
+  bench_refine.cpp
 )

@@ -93,7 +93,8 @@ public:
             auto it = known.find(name);
             if (it == known.end()) {
                 std::string tables;
-                for (const auto& [t, keys] : known) tables += (tables.empty() ? "[" : ", [") + t + "]";
+                for (const auto& [t, keys] : known)
+                    tables += (tables.empty() ? "[" : ", [") + t + "]";
                 fail(name, &node, "is unknown (the tables of a job are " + tables + ")");
             }
             const toml::table* t = node.as_table();
@@ -103,7 +104,8 @@ public:
                 if (std::find(it->second.begin(), it->second.end(), std::string(key.str())) ==
                     it->second.end()) {
                     std::string list;
-                    for (const auto& s : it->second) list += (list.empty() ? "" : ", ") + s;
+                    for (const auto& s : it->second)
+                        list += (list.empty() ? "" : ", ") + s;
                     fail(full, &value, "is unknown (the keys of [" + name + "] are " + list + ")");
                 }
             }
@@ -183,12 +185,12 @@ void requireExistingFile(Reader& r, const toml::node& node, const std::string& k
                          const std::filesystem::path& folder, const std::string& name) {
     if (name.empty()) r.fail(key, &node, "must name a file (it is empty)");
     std::error_code ec;
-    const std::filesystem::path p = std::filesystem::path(name).is_absolute()
-                                        ? std::filesystem::path(name)
-                                        : folder / name;
+    const std::filesystem::path p =
+        std::filesystem::path(name).is_absolute() ? std::filesystem::path(name) : folder / name;
     if (!std::filesystem::exists(p, ec))
-        r.fail(key, &node, "names the file '" + name + "', which does not exist (looked for " +
-                               p.string() + ")");
+        r.fail(
+            key, &node,
+            "names the file '" + name + "', which does not exist (looked for " + p.string() + ")");
     if (!std::filesystem::is_regular_file(p, ec))
         r.fail(key, &node, "names '" + name + "', which is not a regular file");
 }
@@ -200,8 +202,9 @@ ParameterLimits limits(Reader& r, const toml::node& node, const std::string& key
     out.maximum = r.number(*a.get(1), key);
     out.maxMutation = r.number(*a.get(2), key);
     if (out.maxMutation < 0)
-        r.fail(key, &node, "must have a maximum mutation of 0 or more (found " +
-                               fieldText(out.maxMutation) + ")");
+        r.fail(
+            key, &node,
+            "must have a maximum mutation of 0 or more (found " + fieldText(out.maxMutation) + ")");
     return out;
 }
 
@@ -227,8 +230,8 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
         root = toml::parse(text, jobName);
     } catch (const toml::parse_error& e) {
         std::ostringstream msg;
-        msg << jobName << ", line " << e.source().begin.line << ": not a valid TOML file: "
-            << e.description();
+        msg << jobName << ", line " << e.source().begin.line
+            << ": not a valid TOML file: " << e.description();
         throw JobError(msg.str());
     }
 
@@ -262,9 +265,9 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
     // [main]
     const toml::node* n = r.find(main, "main", "job");
     if (n == nullptr) missing("main.job", " (\"calculation\" or \"refinement\")");
-    job.job = choice<JobKind>(r, *n, "main.job",
-                              {{"calculation", JobKind::Calculation},
-                               {"refinement", JobKind::Refinement}});
+    job.job = choice<JobKind>(
+        r, *n, "main.job",
+        {{"calculation", JobKind::Calculation}, {"refinement", JobKind::Refinement}});
     const bool refinement = job.job == JobKind::Refinement;
 
     if ((n = r.find(main, "main", "theory")))
@@ -289,11 +292,11 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
         if (n == nullptr)
             missing("main.file_type",
                     " (\"thickness-concentration\", \"thickness-strain\" or \"ion-positions\")");
-        job.fileType = choice<ProfileFileType>(
-            r, *n, "main.file_type",
-            {{"thickness-concentration", ProfileFileType::Concentration},
-             {"thickness-strain", ProfileFileType::Strain},
-             {"ion-positions", ProfileFileType::IonPositions}});
+        job.fileType =
+            choice<ProfileFileType>(r, *n, "main.file_type",
+                                    {{"thickness-concentration", ProfileFileType::Concentration},
+                                     {"thickness-strain", ProfileFileType::Strain},
+                                     {"ion-positions", ProfileFileType::IonPositions}});
     }
 
     n = r.find(main, "main", "max_strain");
@@ -417,7 +420,8 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
                        "refinement.width, the instrument width limits)");
         }
         if ((n = r.find(refine, "refinement", "model")))
-            job.pearson = choice<bool>(r, *n, "refinement.model", {{"2gauss", false}, {"pearson", true}});
+            job.pearson =
+                choice<bool>(r, *n, "refinement.model", {{"2gauss", false}, {"pearson", true}});
         auto lim = [&](const char* key, std::optional<ParameterLimits>& out) {
             const std::string full = std::string("refinement.") + key;
             if (const toml::node* node = r.find(refine, "refinement", key))
@@ -436,26 +440,25 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
         if ((n = r.find(refine, "refinement", "mutation_probability"))) {
             job.mutationProbability = r.number(*n, "refinement.mutation_probability");
             if (*job.mutationProbability < 0 || *job.mutationProbability > 1)
-                r.fail("refinement.mutation_probability", n,
-                       "must lie between 0 and 1 (found " + fieldText(*job.mutationProbability) +
-                           ")");
+                r.fail(
+                    "refinement.mutation_probability", n,
+                    "must lie between 0 and 1 (found " + fieldText(*job.mutationProbability) + ")");
         }
         if ((n = r.find(refine, "refinement", "population")))
             job.population = static_cast<int>(
                 r.integer(*n, "refinement.population", kMinPopulation, kMaxPopulation));
         if ((n = r.find(refine, "refinement", "normalisation")))
-            job.normalisation = choice<int>(r, *n, "refinement.normalisation",
-                                            {{"match-top", 0},
-                                             {"lsm-fixed-background", 1},
-                                             {"lsm-scale-and-background", 2}});
+            job.normalisation = choice<int>(
+                r, *n, "refinement.normalisation",
+                {{"match-top", 0}, {"lsm-fixed-background", 1}, {"lsm-scale-and-background", 2}});
         if ((n = r.find(refine, "refinement", "background")))
             job.background = r.number(*n, "refinement.background");
         if ((n = r.find(refine, "refinement", "generations")))
             job.generations =
                 static_cast<int>(r.integer(*n, "refinement.generations", 0, kMaxGenerations));
         if ((n = r.find(refine, "refinement", "seed")))
-            job.seed = static_cast<std::uint32_t>(r.integer(
-                *n, "refinement.seed", 0, std::numeric_limits<std::uint32_t>::max()));
+            job.seed = static_cast<std::uint32_t>(
+                r.integer(*n, "refinement.seed", 0, std::numeric_limits<std::uint32_t>::max()));
     }
 
     // [output]
@@ -473,8 +476,9 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
         if ((n = r.find(output, "output", "svg"))) job.svg = r.boolean(*n, "output.svg");
     }
     if (!isPlainFileName(job.outputName))
-        throw JobError(jobName + ": key 'output.name' is missing and the job file's name gives "
-                                 "no usable result name");
+        throw JobError(jobName +
+                       ": key 'output.name' is missing and the job file's name gives "
+                       "no usable result name");
     return job;
 }
 

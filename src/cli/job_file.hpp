@@ -36,12 +36,12 @@ struct JobSpec {
 
     // [main]
     JobKind job = JobKind::Calculation;
-    int theory = 1;                 ///< 0 kinematical, 1 dynamical
-    std::string file;               ///< as written in the job (relative to `folder`)
+    int theory = 1;    ///< 0 kinematical, 1 dynamical
+    std::string file;  ///< as written in the job (relative to `folder`)
     bool integerAngles = false;
     ProfileFileType fileType = ProfileFileType::None;
     std::optional<double> maxStrainPercent;
-    std::optional<int> layers;      ///< refinement: lamellae of the fitted profile
+    std::optional<int> layers;  ///< refinement: lamellae of the fitted profile
 
     // [ion_positions]
     std::optional<double> ionMaxDepth;  ///< Å
@@ -80,8 +80,8 @@ JobSpec readJobFile(const std::filesystem::path& path);
 JobSpec parseJob(const std::string& text, const std::filesystem::path& path);
 
 /// Names of the radiation list items, index 0..6.
-inline constexpr std::array<const char*, 7> kRadiationNames = {
-    "Cra1", "Fea1", "Coa1", "Nia1", "Cua1", "Moa1", "Synchrotron"};
+inline constexpr std::array<const char*, 7> kRadiationNames = {"Cra1", "Fea1", "Coa1",       "Nia1",
+                                                               "Cua1", "Moa1", "Synchrotron"};
 
 /// Item index of a radiation name (letter case ignored), or -1.
 int radiationIndex(const std::string& name);

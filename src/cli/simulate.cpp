@@ -47,8 +47,7 @@ EngineState setUp(const SimulationRequest& r) {
     state.millerL = r.hkl[2];
     state.theoryChoice = r.theory;
     const std::string name(entry->name);
-    const DispersionValues disp =
-        dispersionCorrections(r.radiation, r.synchrotronWavelength, name);
+    const DispersionValues disp = dispersionCorrections(r.radiation, r.synchrotronWavelength, name);
     state.radiationRecord[kSlotLambda] = disp.lambda;
     state.radiationRecord[kSlotF1Real] = disp.f1Real;
     state.radiationRecord[kSlotF1Imag] = disp.f1Imag;
@@ -76,9 +75,8 @@ void perfectCrystal(const SimulationRequest& r, const EngineState& state, long l
     const Extended f2 = formFactor(t[7], t[8], t[9], t[10], t[11], t[12], geo.s);
     const RadiationRecord& rr = state.radiationRecord;
     const StructureFactor F =
-        structureFactor(f1, f2, rr[kSlotF1Real], rr[kSlotF1Imag], rr[kSlotF2Real],
-                        rr[kSlotF2Imag], state.sitePositions, state.millerH, state.millerK,
-                        state.millerL);
+        structureFactor(f1, f2, rr[kSlotF1Real], rr[kSlotF1Imag], rr[kSlotF2Real], rr[kSlotF2Imag],
+                        state.sitePositions, state.millerH, state.millerK, state.millerL);
     requireAllowedReflection(F, f1, f2, rr[kSlotF1Real], rr[kSlotF2Real], state.millerH,
                              state.millerK, state.millerL);
     for (long long p = 0; p < points; ++p) {
@@ -109,7 +107,8 @@ void layered(const SimulationRequest& r, const EngineState& state, long long poi
             const auto idx = static_cast<std::size_t>(n - j);
             profile.strain[idx] = r.profile[static_cast<std::size_t>(j)].strainPercent / 100.0;
             profile.profileStrain[idx] = profile.strain[idx];
-            profile.profileThickness[idx] = r.profile[static_cast<std::size_t>(j)].thicknessAngstrom;
+            profile.profileThickness[idx] =
+                r.profile[static_cast<std::size_t>(j)].thicknessAngstrom;
         }
     }
     LayerStack stack;
@@ -155,7 +154,8 @@ std::vector<Extended> broadened(const std::vector<Extended>& raw, Extended width
     std::vector<Extended> kernel(static_cast<std::size_t>(size));
     for (int j = 0; j < size; ++j) {
         const Extended x = static_cast<Extended>(j - centre) * static_cast<Extended>(step);
-        kernel[static_cast<std::size_t>(j)] = amplitude * std::exp(-2.772588722239781L * (x * x) / w2);
+        kernel[static_cast<std::size_t>(j)] =
+            amplitude * std::exp(-2.772588722239781L * (x * x) / w2);
     }
     const long long n = static_cast<long long>(raw.size());
     std::vector<Extended> out(raw.size());
@@ -238,8 +238,7 @@ long long simulationPointCount(double start, double end, double step) {
         throw SimulationError("the scan limits must be finite numbers");
     if (!(step > 0) || !std::isfinite(step))
         throw SimulationError("the scan step must be a positive number of seconds of arc");
-    if (end < start)
-        throw SimulationError("the final angle lies below the initial angle");
+    if (end < start) throw SimulationError("the final angle lies below the initial angle");
     const double steps = std::floor((end - start) / step + 1e-9);
     if (steps + 1 > static_cast<double>(kMaxSimulationPoints))
         throw SimulationError("the scan has more than " + std::to_string(kMaxSimulationPoints) +
@@ -310,15 +309,15 @@ SimulationResult simulate(const SimulationRequest& request) {
 
 std::vector<double> countCurve(const std::vector<Extended>& curve, const CountingNoise& noise) {
     Extended top = 0;
-    for (Extended v : curve) top = std::max(top, v);
+    for (Extended v : curve)
+        top = std::max(top, v);
     if (!(top > 0)) throw SimulationError("the curve is zero everywhere: nothing to count");
     std::vector<double> counts;
     counts.reserve(curve.size());
     std::optional<NoiseGenerator> gen;
     if (noise.seed) gen.emplace(*noise.seed);
     for (Extended v : curve) {
-        const double mean =
-            noise.background + noise.peakCounts * static_cast<double>(v / top);
+        const double mean = noise.background + noise.peakCounts * static_cast<double>(v / top);
         counts.push_back(gen ? gen->poisson(mean) : mean);
     }
     return counts;

@@ -33,27 +33,27 @@ struct ProfileLayer {
 struct SimulationRequest {
     std::string crystal;  ///< catalogue name
     std::array<int, 3> hkl{0, 0, 4};
-    int radiation = 4;                ///< radiation list item, 6 = synchrotron
+    int radiation = 4;                   ///< radiation list item, 6 = synchrotron
     Extended synchrotronWavelength = 0;  ///< Å, for radiation 6
-    double scanStart = 0;             ///< seconds of arc
+    double scanStart = 0;                ///< seconds of arc
     double scanEnd = 0;
     double scanStep = 1;
     int theory = kTheoryDynamical;
 
     enum class Structure { PerfectCrystal, Model, Profile };
     Structure structure = Structure::PerfectCrystal;
-    int layers = 16;                     ///< Model: number of lamellae
-    int model = kModelTwoGauss;          ///< Model: 2Gauss or Pearson VII
-    std::array<float, 4> params{};       ///< Model: tau, ro, sigma1, sigma2 (or xc, A, w, mu)
-    std::vector<ProfileLayer> profile;   ///< Profile: surface lamella first
+    int layers = 16;                    ///< Model: number of lamellae
+    int model = kModelTwoGauss;         ///< Model: 2Gauss or Pearson VII
+    std::array<float, 4> params{};      ///< Model: tau, ro, sigma1, sigma2 (or xc, A, w, mu)
+    std::vector<ProfileLayer> profile;  ///< Profile: surface lamella first
 
     std::optional<Extended> width;  ///< FWHM of the instrument Gaussian, seconds of arc
 };
 
 struct SimulationResult {
-    std::vector<double> angle;          ///< seconds of arc
-    std::vector<Extended> raw;          ///< reflectivity
-    std::vector<Extended> broadened;    ///< empty without a width
+    std::vector<double> angle;        ///< seconds of arc
+    std::vector<Extended> raw;        ///< reflectivity
+    std::vector<Extended> broadened;  ///< empty without a width
 };
 
 /// Number of scan points start, start + step, … up to end (a point within 1e-9 steps of end
@@ -75,8 +75,8 @@ SimulationResult simulate(const SimulationRequest& request);
 
 /// Counting statistics for a made-up measured curve.
 struct CountingNoise {
-    double peakCounts = 0;  ///< counts at the top of the curve
-    double background = 0;  ///< counts added everywhere
+    double peakCounts = 0;              ///< counts at the top of the curve
+    double background = 0;              ///< counts added everywhere
     std::optional<std::uint64_t> seed;  ///< Poisson noise from this seed; none: exact means
 };
 

@@ -1,4 +1,12 @@
-# Paths relative to src/cli/.
+# Paths relative to src/cli/. The library holds the tool's logic so tests can link it.
+set(CLI_LIB_SOURCES
+  job_file.cpp
+  job_runner.cpp
+  svg_plot.cpp
+  simulate.cpp
+  progress.cpp
+  cli.cpp
+)
 set(CLI_SOURCES
   main.cpp
 )

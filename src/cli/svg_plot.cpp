@@ -87,11 +87,14 @@ std::string canvasToSvg(const Canvas& canvas, const std::string& title) {
                 break;
             case DrawKind::LineTo: {
                 // Consecutive lines in one colour, each starting where the last ended.
-                std::string points = px(op.x2) + "," + px(op.y2) + " " + px(op.x1) + "," + px(op.y1);
+                std::string points =
+                    px(op.x2) + "," + px(op.y2) + " " + px(op.x1) + "," + px(op.y1);
                 std::size_t j = i + 1;
                 while (j < ops.size() && ops[j].kind == DrawKind::LineTo && ops[j].pen == op.pen &&
                        ops[j].x2 == ops[j - 1].x1 && ops[j].y2 == ops[j - 1].y1) {
-                    points += " " + px(ops[j].x1) + "," + px(ops[j].y1);
+                    // A line of no length draws nothing a polyline would not.
+                    if (ops[j].x1 != ops[j].x2 || ops[j].y1 != ops[j].y2)
+                        points += " " + px(ops[j].x1) + "," + px(ops[j].y1);
                     ++j;
                 }
                 svg += "<polyline fill=\"none\" stroke=\"" + std::string(colourName(op.pen)) +

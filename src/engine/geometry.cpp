@@ -107,8 +107,8 @@ Complex deviationParameter(Extended delta, Extended thetaB, Extended gamma0, Ext
     const Extended g =
         F0i * root * (1 / std::fabs(gamma0) + 1 / std::fabs(gammaH)) / (2 * kPolarisation * absFhr);
     const Extended kappa = std::fabs(Fhi / Fhr);
-    return Complex(static_cast<double>(eta), static_cast<double>(g)) /
-           Complex(1.0, static_cast<double>(kappa));
+    return reducedDeviation(static_cast<double>(eta), static_cast<double>(g),
+                            static_cast<double>(kappa));
 }
 
 Complex substrateAmplitude(Complex x) {

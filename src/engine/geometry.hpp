@@ -66,6 +66,13 @@ Complex deviationParameter(Extended delta, Extended thetaB, Extended gamma0, Ext
 /// that |X| ≤ 1 (+ when re(x) < 0).
 Complex substrateAmplitude(Complex x);
 
+/// (η + i·g)/(1 + i·κ) = ((η + g·κ) + i·(g − η·κ))/(1 + κ²) in double precision. The divisor is
+/// at least 1, so the plain formula needs none of the scaling of a general complex division.
+inline Complex reducedDeviation(double eta, double g, double kappa) {
+    const double divisor = 1 + kappa * kappa;
+    return Complex((eta + g * kappa) / divisor, (g - eta * kappa) / divisor);
+}
+
 /// Reflectivity |X|², each square rounded to double before the extended sum.
 inline Extended reflectivity(Complex X) {
     const double rr = X.real() * X.real();

@@ -27,6 +27,15 @@ inline Complex principalSqrt(Complex z) {
     return Complex(std::fabs(b) / (2 * t), std::copysign(t, b));
 }
 
+/// a/b by the textbook formula; values near the ends of the double range go to the library's
+/// scaled division instead.
+inline Complex divide(Complex a, Complex b) {
+    const double d = b.real() * b.real() + b.imag() * b.imag();
+    if (!(d > 1e-290 && d < 1e290)) return a / b;
+    return Complex((a.real() * b.real() + a.imag() * b.imag()) / d,
+                   (a.imag() * b.real() - a.real() * b.imag()) / d);
+}
+
 Extended siteFormFactor(const CoefficientTables& t, int site, Extended s) {
     const int base = site == 1 ? 0 : 6;
     return formFactor(t[base + 1], t[base + 2], t[base + 3], t[base + 4], t[base + 5], t[base + 6],
@@ -200,7 +209,7 @@ Complex dynamicalStep(Complex X, Complex x, Complex T) {
     } else {
         n2 *= decay;
     }
-    return x + r * (n1 + n2) / (n1 - n2);
+    return x + divide(r * (n1 + n2), n1 - n2);
 }
 
 Complex kinematicalStep(Complex X, Complex x, Complex T) {
@@ -211,7 +220,7 @@ Complex kinematicalStep(Complex X, Complex x, Complex T) {
     // X·exp(−2i·xT) + i·exp(−i·xT)·sin(xT)/x, with i·exp(−i·xT)·sin(xT) = (1 − exp(−2i·xT))/2:
     // one exponential, which decays with absorption, so a thick lamella cannot overflow.
     const Complex e = std::exp(Complex(0.0, -2.0) * (x * T));
-    return X * e + (Complex(1.0, 0.0) - e) / (2.0 * x);
+    return X * e + divide(Complex(1.0, 0.0) - e, 2.0 * x);
 }
 
 }  // namespace kelvarin

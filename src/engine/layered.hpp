@@ -41,7 +41,7 @@ struct SlabConstants {
 inline Complex slabDeviation(const SlabConstants& c, Extended thetaRad) {
     const Extended delta = thetaRad + c.strainShift;
     const Extended eta = delta * c.etaRoot * c.etaSin2Theta / c.etaDenominator;
-    return Complex(static_cast<double>(eta), c.g) / Complex(1.0, c.kappa);
+    return reducedDeviation(static_cast<double>(eta), c.g, c.kappa);
 }
 
 /// The substrate and every lamella of one candidate, prepared once per curve.

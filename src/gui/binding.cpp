@@ -405,7 +405,8 @@ QTableWidget* Binder::grid(StringGrid& state, QWidget* parent, int defaultColWid
     w->setSelectionMode(QAbstractItemView::NoSelection);
     w->setFocusPolicy(Qt::NoFocus);
     w->horizontalHeader()->setStretchLastSection(true);
-    w->setTextElideMode(Qt::ElideNone);
+    w->setWordWrap(false);
+    w->setTextElideMode(Qt::ElideRight);
     keepSpace(w);
     QPointer<QTableWidget> p(w);
     add(&state, w, {}, [p, &state] {
@@ -447,8 +448,9 @@ QProgressBar* Binder::progressBar(ProgressBar& state, QWidget* parent) {
     add(&state, w, {}, [p, &state] {
         if (!p) return;
         pushCommon(p, state);
-        if (p->minimum() != state.min || p->maximum() != state.max)
-            p->setRange(state.min, std::max(state.min, state.max));
+        // An empty range would make Qt show a busy animation instead of an empty bar.
+        const int max = std::max(state.min + 1, state.max);
+        if (p->minimum() != state.min || p->maximum() != max) p->setRange(state.min, max);
         const int value = std::clamp(state.position, p->minimum(), p->maximum());
         if (p->value() != value) p->setValue(value);
     });

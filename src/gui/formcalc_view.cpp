@@ -44,6 +44,7 @@ QWidget* buildCalcView(Binder& b, Tformcalc& form) {
 
     // The plot.
     auto* plot = new CanvasWidget(form.grafico, window);
+    plot->setObjectName(QStringLiteral("grafico"));
     b.onPush([plot] { plot->refresh(); });
     column->addWidget(plot, 0, Qt::AlignHCenter);
 

@@ -12,7 +12,7 @@ namespace {
 
 class ErrorDialog : public QDialog {
 public:
-    ErrorDialog() : QDialog(nullptr, bareDialogFlags()) {}
+    ErrorDialog() : QDialog(nullptr, bareDialogFlags() | Qt::WindowStaysOnTopHint) {}
     Handler onDismiss;
 
     void reject() override {

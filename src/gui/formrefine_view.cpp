@@ -26,9 +26,9 @@ QWidget* buildRefineView(Binder& b, Tformrefine& form) {
     column->setSizeConstraint(QLayout::SetFixedSize);
 
     column->addWidget(b.label(form.Label3, window));
-    QTableWidget* grid = b.grid(form.StringGrid1, window, 72);
+    QTableWidget* grid = b.grid(form.StringGrid1, window, 96);
     grid->setColumnCount(6);
-    grid->setFixedSize(6 * 72 + 2 + grid->verticalScrollBar()->sizeHint().width(), 240);
+    grid->setFixedSize(6 * 96 + 2 + grid->verticalScrollBar()->sizeHint().width(), 240);
     grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     column->addWidget(grid);
 

@@ -54,7 +54,8 @@ void QtPlatform::beep() {
 }
 
 void QtPlatform::terminate() {
-    QApplication::quit();
+    // Leaves the event loop directly: a quit request would first try to close every window.
+    QCoreApplication::exit(0);
 }
 
 }  // namespace kelvarin::gui

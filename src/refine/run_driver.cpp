@@ -109,12 +109,17 @@ void Tformcalc::Button6Click() {
     const Locale& loc = app_.locale();
     EngineState& engine = app_.engine();
     Candidate& row = app_.refine().population[1];
-    engine.background = loc.textToFloat(txbg.text, "txbg");
+    // The design texts are written with "."; either separator is accepted so that they work
+    // whatever the locale.
+    auto value = [&loc](const Edit& e, const char* name) {
+        return loc.textToFloat(loc.NormalizeDecimalSeparator(e.text), name);
+    };
+    engine.background = value(txbg, "txbg");
     app_.refine().refineSettings.background = engine.background;
-    row[kColTau] = static_cast<float>(loc.textToFloat(tau.text, "tau"));
-    row[kColRo] = static_cast<float>(loc.textToFloat(ro.text, "ro"));
-    row[kColSigma1] = static_cast<float>(loc.textToFloat(sigma1.text, "sigma1"));
-    row[kColSigma2] = static_cast<float>(loc.textToFloat(sigma2.text, "sigma2"));
+    row[kColTau] = static_cast<float>(value(tau, "tau"));
+    row[kColRo] = static_cast<float>(value(ro, "ro"));
+    row[kColSigma1] = static_cast<float>(value(sigma1, "sigma1"));
+    row[kColSigma2] = static_cast<float>(value(sigma2, "sigma2"));
     try {
         Label4.caption = loc.floatToText(evaluateCandidate(app_, 1));
     } catch (const EngineError& e) {

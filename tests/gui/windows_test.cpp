@@ -2,15 +2,22 @@
 // "Error!" dialog, closing by the title bar and the highlight timer.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <fstream>
 
 #include "app/application.hpp"
 #include "app/formmain.hpp"
@@ -131,6 +138,89 @@ TEST_P(WindowsTest, MissingEntriesTurnBlueAndTheTimerRestoresThem) {
     QTRY_COMPARE_WITH_TIMEOUT(thetai->palette().color(QPalette::Base), normal, 3000);
     EXPECT_EQ(d.thetai.colour, Colour::Window);
     EXPECT_FALSE(d.Timer1.enabled);
+}
+
+// The calculation road clicked through the real windows: strain profile, Data Entry, "Start",
+// "Plot" and "Save output files", which also writes the plot as a PNG beside the text files.
+TEST_P(WindowsTest, CalculationRoadPlotsTheCurveAndSavesItAsPng) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string profile = dir.filePath("profile.txt").toStdString();
+    std::ofstream(profile) << "100 0.5\n100 0.3\n200 0.1\n";
+    Tformmain& m = app.formmain();
+    Tformdata& d = app.formdata();
+    Tformcalc& c = app.formcalc();
+    auto type = [&](Edit& e, const QString& text) {
+        auto* field = widget<QLineEdit>(&e);
+        field->clear();
+        QTest::keyClicks(field, text);
+    };
+    auto pick = [&](RadioGroup& g, int i) {
+        widget<QWidget>(&g)->findChildren<QRadioButton*>().at(i)->click();
+    };
+    auto click = [&](const void* state) { widget<QPushButton>(state)->click(); };
+
+    pick(m.filetype, 1);
+    type(m.file, QString::fromStdString(profile));
+    widget<QCheckBox>(&m.chkInteiro)->click();
+    click(&m.butok);
+    ASSERT_TRUE(gui.dataView()->isVisible());
+    EXPECT_EQ(d.data.cell(0, 1), "100");
+
+    type(d.thetai, "-100");
+    type(d.thetaf, "100");
+    type(d.step, "1");
+    auto* radiation = widget<QComboBox>(&d.radiacao);
+    radiation->setCurrentIndex(4);
+    emit radiation->activated(4);
+    click(&d.buttarget);
+    pick(d.tipo, 1);
+    click(&d.Button1);
+    click(d.elementButton("Ga"));
+    click(d.elementButton("As"));
+    EXPECT_EQ(widget<QLabel>(&d.Label1)->text(), "GaAs");
+    click(&d.butOK);
+    ASSERT_TRUE(gui.calcView()->isVisible());
+    EXPECT_FALSE(gui.dataView()->isVisible());
+
+    click(&c.Button2);  // "Start"
+    ASSERT_TRUE(widget<QPushButton>(&c.Button1)->isEnabled()) << "Start did not finish";
+    click(&c.Button1);  // "Plot"
+    QWidget* plot = gui.calcView()->findChild<QWidget*>("grafico");
+    ASSERT_NE(plot, nullptr);
+    ASSERT_TRUE(plot->isVisible());
+    const QImage shown = plot->grab().toImage();
+    int black = 0;
+    for (int x = 5; x < shown.width() - 5; ++x)
+        for (int y = 5; y < shown.height() - 5; ++y)
+            black += QColor(shown.pixel(x, y)).lightness() < 80;
+    EXPECT_GT(black, 50) << "no curve on the drawing area";
+
+    type(c.nomearquivo, dir.filePath("run1"));
+    click(&c.Button4);  // "Save output files"
+    for (const char* ext : {".fit", ".out", ".ion", ".png"})
+        EXPECT_TRUE(QFile::exists(dir.filePath(QString("run1") + ext))) << ext;
+    const QImage saved(dir.filePath("run1.png"));
+    ASSERT_EQ(saved.size(), QSize(Tformcalc::kPlotWidth, Tformcalc::kPlotHeight));
+    EXPECT_EQ(saved.pixel(320, 176), shown.pixel(320, 176));
+}
+
+TEST_P(WindowsTest, ExitAndClosingTheMainWindowEndTheEventLoop) {
+    for (bool byMenu : {true, false}) {
+        QTimer::singleShot(0, [&] {
+            if (byMenu) {
+                auto* bar = static_cast<QMainWindow*>(gui.mainView())->menuBar();
+                bar->actions().at(0)->menu()->actions().at(0)->trigger();  // File > Exit
+            } else {
+                gui.mainView()->close();
+            }
+        });
+        QTimer guard;  // ends a loop that would otherwise hang; gone with this iteration
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(3); });
+        guard.start(5000);
+        EXPECT_EQ(QApplication::exec(), 0) << (byMenu ? "Exit" : "title bar");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Separators, WindowsTest, ::testing::Values('.', ','),

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 #include "app/formmain.hpp"
 #include "refine/formrefine.hpp"
@@ -28,7 +28,8 @@ protected:
         app->formmain().file.text = (dir / "curve.dat").string();
         settings().visible = true;
         // Sentinels: rows a "Done" must not touch.
-        for (auto& row : app->refine().population) row.fill(-7.0f);
+        for (auto& row : app->refine().population)
+            row.fill(-7.0f);
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
 

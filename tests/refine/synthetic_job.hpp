@@ -63,8 +63,8 @@ inline void makeMeasuredCurve(EngineState& e, const CandidateRow& truth, Extende
     auto ws = std::make_unique<Workspace>();
     evaluateProfile(e, truth, *ws);
     e.normMode = mode;
-    const Extended top = *std::max_element(ws->curve.calcCurve.begin(),
-                                           ws->curve.calcCurve.begin() + points);
+    const Extended top =
+        *std::max_element(ws->curve.calcCurve.begin(), ws->curve.calcCurve.begin() + points);
     std::minstd_rand noise(noiseSeed ? noiseSeed : 1);
     auto uniform = [&] { return (static_cast<double>(noise()) + 0.5) / 2147483647.0; };
     Extended largest = 0;

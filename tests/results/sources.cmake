@@ -1,4 +1,5 @@
 set(RESULTS_TEST_SOURCES
+  results/formcalc_test.cpp
   results/measured_curve_test.cpp
   results/output_files_test.cpp
   results/plot_test.cpp

@@ -1,0 +1,220 @@
+// The command line: exit codes, help, simulate's output, the shipped examples, the SVG plot and
+// the progress lines.
+#include "cli/cli.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli/cli_fixture.hpp"
+#include "cli/progress.hpp"
+#include "cli/svg_plot.hpp"
+
+namespace kelvarin::cli::testing {
+namespace {
+
+struct Result {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+Result cli(std::vector<std::string> args) {
+    args.insert(args.begin(), "kelvarin-cli");
+    std::vector<const char*> argv;
+    for (const auto& a : args)
+        argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    const int code = runCli(static_cast<int>(argv.size()), argv.data(), out, err, false);
+    return {code, out.str(), err.str()};
+}
+
+std::vector<std::vector<std::string>> rows(const std::string& text) {
+    std::vector<std::vector<std::string>> out;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::vector<std::string> row;
+        std::string f;
+        while (fields >> f)
+            row.push_back(f);
+        out.push_back(row);
+    }
+    return out;
+}
+
+using CliTest = TempDirTest;
+
+TEST(Cli, ExitCodesForUsageAndHelp) {
+    EXPECT_EQ(cli({}).code, kExitUsage);
+    EXPECT_EQ(cli({"fit"}).code, kExitUsage);
+    EXPECT_EQ(cli({"run"}).code, kExitUsage);
+    EXPECT_EQ(cli({"run", "a.toml", "b.toml"}).code, kExitUsage);
+
+    const Result help = cli({"run", "--help"});
+    EXPECT_EQ(help.code, kExitOk);
+    EXPECT_NE(help.out.find("JOB"), std::string::npos);
+    const Result simHelp = cli({"simulate", "--help"});
+    EXPECT_EQ(simHelp.code, kExitOk);
+    EXPECT_NE(simHelp.out.find("--profile"), std::string::npos);
+
+    const std::vector<std::string> base{"simulate", "--crystal", "GaAs",        "--hkl", "0",
+                                        "0",        "4",         "--radiation", "Cua1"};
+    auto with = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = base;
+        args.insert(args.end(), more.begin(), more.end());
+        return cli(args).code;
+    };
+    EXPECT_EQ(with({}), kExitUsage) << "no scan";
+    EXPECT_EQ(with({"--scan", "0", "1"}), kExitUsage);
+    EXPECT_EQ(with({"--scan", "0", "1", "x"}), kExitUsage);
+    EXPECT_EQ(with({"--scan", "0", "1", "0,5"}), kExitUsage) << "a comma is no decimal point";
+    EXPECT_EQ(with({"--scan", "0", "1", "1", "--theory", "other"}), kExitUsage);
+    EXPECT_EQ(with({"--scan", "0", "1", "1", "--model", "2gauss"}), kExitUsage) << "no params";
+    EXPECT_EQ(with({"--scan", "0", "1", "1", "--params", "1", "2", "3", "4", "--profile", "p"}),
+              kExitUsage);
+    EXPECT_EQ(with({"--scan", "0", "1", "1", "--noise", "3"}), kExitUsage) << "noise needs counts";
+    EXPECT_EQ(with({"--scan", "0", "1", "1", "--layers", "60", "--params", "1", "2", "3", "4"}),
+              kExitUsage);
+    // Values the physics or the files refuse are bad input, not bad usage.
+    EXPECT_EQ(with({"--scan", "1", "0", "1"}), kExitBadInput);
+    EXPECT_EQ(with({"--scan", "0", "1", "1", "--profile", "/nonexistent/p.dat"}), kExitBadInput);
+    Result r = cli({"simulate", "--crystal", "Unobtainium", "--hkl", "0", "0", "4", "--radiation",
+                    "Cua1", "--scan", "0", "1", "1"});
+    EXPECT_EQ(r.code, kExitBadInput);
+    EXPECT_NE(r.err.find("Unobtainium"), std::string::npos);
+    EXPECT_TRUE(r.out.empty());
+}
+
+TEST(Cli, SimulateWritesEveryAngleOfAFractionalScan) {
+    const Result r = cli({"simulate", "--crystal", "Si", "--hkl", "0", "0", "4", "--radiation",
+                          "Cua1", "--scan", "-2", "2", "0.05", "--width", "4"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    const auto table = rows(r.out);
+    ASSERT_EQ(table.size(), 81u);
+    for (const auto& row : table)
+        ASSERT_EQ(row.size(), 3u);
+    EXPECT_EQ(table[0][0], "-2");
+    EXPECT_EQ(table[1][0], "-1.95");
+    EXPECT_EQ(table[40][0], "0");
+    EXPECT_EQ(table[80][0], "2");
+    EXPECT_EQ(r.out.find(','), std::string::npos);
+
+    // Without a width: two columns; a model stack and a synchrotron wavelength are accepted.
+    const Result m = cli({"simulate", "--crystal",   "GaAs",        "--hkl",    "0",    "0",
+                          "4",        "--radiation", "Cua1",        "--scan",   "-600", "100",
+                          "10",       "--theory",    "kinematical", "--layers", "8",    "--params",
+                          "0.004",    "300",         "150",         "250"});
+    ASSERT_EQ(m.code, kExitOk) << m.err;
+    const auto mt = rows(m.out);
+    ASSERT_EQ(mt.size(), 71u);
+    EXPECT_EQ(mt[0].size(), 2u);
+}
+
+TEST_F(CliTest, SimulateMakesAMeasuredCurveTheRefinementCanRead) {
+    const std::string out = (dir / "m.dat").string();
+    const Result r =
+        cli({"simulate", "--crystal",    "GaAs", "--hkl",   "0", "0",       "4",   "--radiation",
+             "Cua1",     "--scan",       "-300", "100",     "2", "--width", "8.5", "--counts",
+             "10000",    "--background", "30",   "--noise", "5", "--out",   out});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_TRUE(r.out.empty());
+    const auto table = rows(read(out));
+    ASSERT_EQ(table.size(), 201u);
+    double top = 0;
+    for (const auto& row : table) {
+        ASSERT_EQ(row.size(), 2u);
+        ASSERT_EQ(row[1].find('.'), std::string::npos) << "counts are whole numbers";
+        top = std::max(top, std::stod(row[1]));
+    }
+    EXPECT_NEAR(top, 10030, 500);
+}
+
+TEST_F(CliTest, BadJobFileGivesExitOneAndWritesNothing) {
+    write("measured.dat", "0 1\n1 2\n");
+    const auto job = write("job.toml",
+                           "[main]\njob = \"refinement\"\nfile = \"measured.dat\"\n"
+                           "[data_entry]\nradiation = \"Cua1\"\ncrystal = \"GaAs\"\n"
+                           "[refinement]\npopulation = 1\n");
+    const Result r = cli({"run", job.string()});
+    EXPECT_EQ(r.code, kExitBadInput);
+    EXPECT_NE(r.err.find("'refinement.population'"), std::string::npos) << r.err;
+    EXPECT_EQ(listing(dir), (std::vector<std::string>{"job.toml", "measured.dat"}));
+    EXPECT_EQ(cli({"run", (dir / "missing.toml").string()}).code, kExitBadInput);
+}
+
+/// The shipped examples, copied to a scratch folder (the refinement with fewer generations).
+TEST_F(CliTest, ExamplesRunAsTheyStand) {
+    const std::filesystem::path examples = std::filesystem::path(KELVARIN_SOURCE_DIR) / "examples";
+    for (const auto& e : std::filesystem::directory_iterator(examples))
+        std::filesystem::copy(e.path(), dir / e.path().filename());
+
+    Result r = cli({"run", "--quiet", (dir / "calculation.toml").string()});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_TRUE(r.out.empty() && r.err.empty()) << "--quiet";
+    for (const char* f :
+         {"calculation.fit", "calculation.out", "calculation.ion", "calculation.svg"})
+        EXPECT_TRUE(std::filesystem::exists(dir / f)) << f;
+
+    std::string job = read(dir / "refinement.toml");
+    const std::size_t at = job.find("generations = ");
+    ASSERT_NE(at, std::string::npos);
+    job.replace(at, job.find('\n', at) - at, "generations = 2");
+    write("refinement.toml", job);
+    r = cli({"run", (dir / "refinement.toml").string()});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_NE(r.out.find("Error="), std::string::npos);
+    EXPECT_NE(r.err.find("generation 2/2"), std::string::npos) << r.err;
+    for (const char* f : {"refinement.fit", "refinement.out", "refinement.ion", "refinement.svg"})
+        EXPECT_TRUE(std::filesystem::exists(dir / f)) << f;
+}
+
+TEST(SvgPlot, DrawsTheRecordedOperations) {
+    Canvas canvas(20, 10);
+    canvas.rectangle(0, 0, 20, 10);
+    canvas.penColour = Colour::Red;
+    canvas.ellipse(3, 3, 7, 7);
+    canvas.penColour = Colour::Black;
+    canvas.moveTo(0, 10);
+    canvas.lineTo(2, 8);
+    canvas.lineTo(2, 8);
+    canvas.lineTo(5, 1);
+    canvas.penColour = Colour::Blue;
+    canvas.lineTo(9, 4);
+    const std::string svg = canvasToSvg(canvas, "a < b");
+    EXPECT_NE(svg.find("<title>a &lt; b</title>"), std::string::npos);
+    EXPECT_NE(svg.find("<rect x=\"0.5\" y=\"0.5\" width=\"19\" height=\"9\""), std::string::npos);
+    EXPECT_NE(svg.find("<ellipse cx=\"5.5\" cy=\"5.5\" rx=\"2\" ry=\"2\" fill=\"#ffffff\" "
+                       "stroke=\"#ff0000\"/>"),
+              std::string::npos);
+    EXPECT_NE(svg.find("stroke=\"#000000\" points=\"0.5,10.5 2.5,8.5 5.5,1.5\""), std::string::npos)
+        << svg;
+    EXPECT_NE(svg.find("stroke=\"#0000ff\" points=\"5.5,1.5 9.5,4.5\""), std::string::npos);
+}
+
+TEST(Progress, PlainLinesOncePerGenerationAndTheTimeLeft) {
+    std::ostringstream out;
+    TerminalProgress::Clock::time_point t{};
+    TerminalProgress p(out, false, [&] { return t; });
+    p.step("Rocking Curve Calculation: GO");
+    t += std::chrono::seconds(10);
+    p.progress(1, 4, 12.5, 0.2);
+    p.progress(1, 4, 12.5, 0.2);
+    t += std::chrono::seconds(10);
+    p.progress(2, 4, 11.25, 0.4);
+    p.refinementDone("Error=11", "1 2 3 4");
+    const std::string text = out.str();
+    EXPECT_NE(text.find("generation 1/4  best error 12.5000 %  time left 0:40\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("generation 2/4  best error 11.2500 %  time left 0:30\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("generation 1/4", text.find("generation 1/4") + 1), std::string::npos);
+    EXPECT_NE(text.find("refinement done in 0:20: Error=11"), std::string::npos);
+    EXPECT_EQ(TerminalProgress::duration(3725), "1:02:05");
+}
+
+}  // namespace
+}  // namespace kelvarin::cli::testing

@@ -1,0 +1,7 @@
+# Paths relative to tests/.
+set(CLI_TEST_SOURCES
+  cli/job_file_test.cpp
+  cli/simulate_test.cpp
+  cli/job_runner_test.cpp
+  cli/cli_test.cpp
+)
