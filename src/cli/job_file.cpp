@@ -9,7 +9,6 @@
 #include <initializer_list>
 #include <limits>
 #include <map>
-#include <set>
 #include <sstream>
 #include <vector>
 
@@ -80,10 +79,9 @@ public:
         return node->as_table();
     }
 
-    const toml::node* find(const toml::table* t, const std::string& table, const std::string& key) {
-        if (t == nullptr) return nullptr;
-        used_.insert(table + "." + key);
-        return t->get(key);
+    /// Key `key` of table `t` (nullptr when either is missing).
+    static const toml::node* find(const toml::table* t, const std::string& key) {
+        return t == nullptr ? nullptr : t->get(key);
     }
 
     /// Unknown tables and keys, in file order.
@@ -161,7 +159,6 @@ public:
 private:
     const toml::table& root_;
     std::string job_;
-    std::set<std::string> used_;
 };
 
 template <typename T>
@@ -263,27 +260,27 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
     };
 
     // [main]
-    const toml::node* n = r.find(main, "main", "job");
+    const toml::node* n = r.find(main, "job");
     if (n == nullptr) missing("main.job", " (\"calculation\" or \"refinement\")");
     job.job = choice<JobKind>(
         r, *n, "main.job",
         {{"calculation", JobKind::Calculation}, {"refinement", JobKind::Refinement}});
     const bool refinement = job.job == JobKind::Refinement;
 
-    if ((n = r.find(main, "main", "theory")))
+    if ((n = r.find(main, "theory")))
         job.theory = choice<int>(r, *n, "main.theory", {{"kinematical", 0}, {"dynamical", 1}});
 
-    n = r.find(main, "main", "file");
+    n = r.find(main, "file");
     if (n == nullptr)
         missing("main.file", refinement ? " (the measured rocking curve)"
                                         : " (the depth-profile or ion-position file)");
     job.file = r.text(*n, "main.file");
     requireExistingFile(r, *n, "main.file", job.folder, job.file);
 
-    if ((n = r.find(main, "main", "integer_angles")))
+    if ((n = r.find(main, "integer_angles")))
         job.integerAngles = r.boolean(*n, "main.integer_angles");
 
-    n = r.find(main, "main", "file_type");
+    n = r.find(main, "file_type");
     if (refinement) {
         if (n != nullptr)
             r.fail("main.file_type", n,
@@ -299,7 +296,7 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
                                      {"ion-positions", ProfileFileType::IonPositions}});
     }
 
-    n = r.find(main, "main", "max_strain");
+    n = r.find(main, "max_strain");
     const bool needsMaxStrain = job.fileType == ProfileFileType::Concentration ||
                                 job.fileType == ProfileFileType::IonPositions;
     if (n != nullptr) {
@@ -317,7 +314,7 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
         missing("main.max_strain", " (maximum strain in percent, needed by this file type)");
     }
 
-    if ((n = r.find(main, "main", "layers"))) {
+    if ((n = r.find(main, "layers"))) {
         if (!refinement)
             r.fail("main.layers", n,
                    "applies only to refinement jobs (the number of layers used in fitting)");
@@ -330,13 +327,13 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
             throw JobError(jobName +
                            ": the table [ion_positions] (max_depth, layers) is missing; the "
                            "file type \"ion-positions\" needs it");
-        n = r.find(ions, "ion_positions", "max_depth");
+        n = r.find(ions, "max_depth");
         if (n == nullptr) missing("ion_positions.max_depth", " (depth range in Å)");
         job.ionMaxDepth = r.number(*n, "ion_positions.max_depth");
         if (!(*job.ionMaxDepth > 0))
             r.fail("ion_positions.max_depth", n,
                    "must be a depth above 0 Å (found " + fieldText(*job.ionMaxDepth) + ")");
-        n = r.find(ions, "ion_positions", "layers");
+        n = r.find(ions, "layers");
         if (n == nullptr) missing("ion_positions.layers", " (number of layers)");
         job.ionLayers =
             static_cast<int>(r.integer(*n, "ion_positions.layers", 1, Tform4cols::kMaxLayers));
@@ -347,7 +344,7 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
     }
 
     // [data_entry]
-    if ((n = r.find(data, "data_entry", "hkl"))) {
+    if ((n = r.find(data, "hkl"))) {
         const toml::array& a = r.array(*n, "data_entry.hkl", 3, "h, k, l");
         for (std::size_t i = 0; i < 3; ++i)
             job.hkl[i] = static_cast<int>(r.integer(*a.get(i), "data_entry.hkl", -1000, 1000));
@@ -355,7 +352,7 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
             r.fail("data_entry.hkl", n, "must not be [0, 0, 0] (no reflection)");
     }
 
-    if ((n = r.find(data, "data_entry", "scan"))) {
+    if ((n = r.find(data, "scan"))) {
         const toml::array& a = r.array(*n, "data_entry.scan", 3, "initial, final, step");
         std::array<int, 3> s{};
         for (std::size_t i = 0; i < 3; ++i)
@@ -377,7 +374,7 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
         missing("data_entry.scan", " ([initial, final, step] in seconds of arc)");
     }
 
-    n = r.find(data, "data_entry", "radiation");
+    n = r.find(data, "radiation");
     if (n == nullptr) missing("data_entry.radiation", " (\"Cra1\" … \"Moa1\" or \"Synchrotron\")");
     job.radiation = radiationIndex(r.text(*n, "data_entry.radiation"));
     if (job.radiation < 0)
@@ -386,7 +383,7 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
                "\"Synchrotron\" (found \"" +
                    r.text(*n, "data_entry.radiation") + "\")");
     const bool synchrotron = job.radiation == static_cast<int>(kRadiationNames.size()) - 1;
-    n = r.find(data, "data_entry", "wavelength");
+    n = r.find(data, "wavelength");
     if (n != nullptr) {
         if (!synchrotron)
             r.fail("data_entry.wavelength", n,
@@ -399,7 +396,7 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
         missing("data_entry.wavelength", " (in Å, needed for synchrotron radiation)");
     }
 
-    n = r.find(data, "data_entry", "crystal");
+    n = r.find(data, "crystal");
     if (n == nullptr) missing("data_entry.crystal", " (a catalogue name such as \"GaAs\")");
     job.crystal = r.text(*n, "data_entry.crystal");
     if (findCrystal(job.crystal) == nullptr) {
@@ -419,12 +416,12 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
                        "applies only to refinement jobs (a calculation job uses only "
                        "refinement.width, the instrument width limits)");
         }
-        if ((n = r.find(refine, "refinement", "model")))
+        if ((n = r.find(refine, "model")))
             job.pearson =
                 choice<bool>(r, *n, "refinement.model", {{"2gauss", false}, {"pearson", true}});
         auto lim = [&](const char* key, std::optional<ParameterLimits>& out) {
             const std::string full = std::string("refinement.") + key;
-            if (const toml::node* node = r.find(refine, "refinement", key))
+            if (const toml::node* node = r.find(refine, key))
                 out = limits(r, *node, full);
         };
         lim("tau", job.tau);
@@ -433,30 +430,30 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
         lim("sigma2", job.sigma2);
         lim("width", job.width);
         if (job.width && !(job.width->minimum > 0 && job.width->maximum > 0))
-            r.fail("refinement.width", r.find(refine, "refinement", "width"),
+            r.fail("refinement.width", r.find(refine, "width"),
                    "must have limits above 0 seconds of arc (found " +
                        fieldText(job.width->minimum) + " and " + fieldText(job.width->maximum) +
                        ")");
-        if ((n = r.find(refine, "refinement", "mutation_probability"))) {
+        if ((n = r.find(refine, "mutation_probability"))) {
             job.mutationProbability = r.number(*n, "refinement.mutation_probability");
             if (*job.mutationProbability < 0 || *job.mutationProbability > 1)
                 r.fail(
                     "refinement.mutation_probability", n,
                     "must lie between 0 and 1 (found " + fieldText(*job.mutationProbability) + ")");
         }
-        if ((n = r.find(refine, "refinement", "population")))
+        if ((n = r.find(refine, "population")))
             job.population = static_cast<int>(
                 r.integer(*n, "refinement.population", kMinPopulation, kMaxPopulation));
-        if ((n = r.find(refine, "refinement", "normalisation")))
+        if ((n = r.find(refine, "normalisation")))
             job.normalisation = choice<int>(
                 r, *n, "refinement.normalisation",
                 {{"match-top", 0}, {"lsm-fixed-background", 1}, {"lsm-scale-and-background", 2}});
-        if ((n = r.find(refine, "refinement", "background")))
+        if ((n = r.find(refine, "background")))
             job.background = r.number(*n, "refinement.background");
-        if ((n = r.find(refine, "refinement", "generations")))
+        if ((n = r.find(refine, "generations")))
             job.generations =
                 static_cast<int>(r.integer(*n, "refinement.generations", 0, kMaxGenerations));
-        if ((n = r.find(refine, "refinement", "seed")))
+        if ((n = r.find(refine, "seed")))
             job.seed = static_cast<std::uint32_t>(
                 r.integer(*n, "refinement.seed", 0, std::numeric_limits<std::uint32_t>::max()));
     }
@@ -464,16 +461,16 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
     // [output]
     job.outputName = path.stem().string();
     if (output != nullptr) {
-        if ((n = r.find(output, "output", "name"))) {
+        if ((n = r.find(output, "name"))) {
             job.outputName = r.text(*n, "output.name");
             if (!isPlainFileName(job.outputName))
                 r.fail("output.name", n,
                        "must be a plain file name without folder or extension (found \"" +
                            job.outputName + "\"); the results go to the job file's folder");
         }
-        if ((n = r.find(output, "output", "log_scale")))
+        if ((n = r.find(output, "log_scale")))
             job.logScale = r.boolean(*n, "output.log_scale");
-        if ((n = r.find(output, "output", "svg"))) job.svg = r.boolean(*n, "output.svg");
+        if ((n = r.find(output, "svg"))) job.svg = r.boolean(*n, "output.svg");
     }
     if (!isPlainFileName(job.outputName))
         throw JobError(jobName +

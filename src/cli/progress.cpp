@@ -42,7 +42,13 @@ void TerminalProgress::step(const std::string& what) {
     if (what.find("GO") != std::string::npos) {
         started_ = now_();
         lastGeneration_ = -1;
-        if (!terminal_) out_ << "refinement: evaluating the first population" << std::endl;
+        if (terminal_) {
+            out_ << "\r[" << std::string(kBarWidth, '.') << "] evaluating the first population"
+                 << "\x1b[K" << std::flush;
+            lineOpen_ = true;
+        } else {
+            out_ << "refinement: evaluating the first population" << std::endl;
+        }
     } else if (what.find("Start") != std::string::npos && !terminal_) {
         out_ << "computing the perfect-crystal curve" << std::endl;
     }

@@ -10,7 +10,7 @@ Extended evaluateProfile(const EngineState& state, const CandidateRow& row, Work
     strainProfile(row, state.profileModel, state.layerCount, ws.profile);
     layerStack(ws.profile, state, ws.stack);
     prepareLayered(state, ws.stack, ws.constants);
-    layeredCurve(state, ws.constants, ws.curve);
+    layeredCurve(state, ws.constants, ws.curve, ws.layeredPath);
     buildKernel(static_cast<Extended>(row[0]), cs.scanStep, ws.instrumentKernel);
     broaden(ws.instrumentKernel, ws.curve.calcRaw, ws.curve.calcComputed, ws.curve.calcCurve,
             cs.measLast);

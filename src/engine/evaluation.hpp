@@ -19,6 +19,7 @@ struct Workspace {
     InstrumentKernel instrumentKernel{};
     NormaliseResult scaling;  ///< scale factor, background used, top (mode 0)
     ErrorResult error;
+    LayeredPath layeredPath = LayeredPath::Fast;  ///< angle loop of the layered curve
 };
 
 /// Evaluates candidate `row` (columns 0..4) against the set-up, scan and measured curve of

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/engine_error.hpp"
+#include "engine/layered_simd.hpp"
 #include "engine/scattering.hpp"
 
 namespace kelvarin {
@@ -138,12 +139,36 @@ int scanPointCount(int scanStart, int scanEnd, int scanStep) {
     return static_cast<int>(count);
 }
 
-void layeredCurve(const EngineState& state, const LayeredConstants& constants, ComputedCurve& out) {
-    const CurveStore& cs = state.curveStore;
-    const int points = scanPointCount(cs.scanStart, cs.scanEnd, cs.scanStep);
+Extended referenceReflectivity(const LayeredConstants& constants, int theory, double theta) {
     const int n = constants.layerCount;
     const SlabConstants* slab = constants.slab.data();
-    const int theory = state.theoryChoice;
+    const Extended thetaRad = kPi * static_cast<Extended>(theta) * kArcsecFactor;
+    Complex X = substrateAmplitude(slabDeviation(slab[0], thetaRad));
+    if (theory == kTheoryDynamical) {
+        for (int i = 1; i <= n; ++i) {
+            X = dynamicalStep(X, slabDeviation(slab[i], thetaRad), slab[i].T);
+        }
+    } else if (theory == kTheoryKinematical) {
+        for (int i = 1; i <= n; ++i) {
+            X = kinematicalStep(X, slabDeviation(slab[i], thetaRad), slab[i].T);
+        }
+    }
+    const Extended R = reflectivity(X);
+    if (!std::isfinite(R)) {
+        throw CandidateRejected("The reflectivity at " + engineNumber(theta) +
+                                " seconds of arc is not a finite number.");
+    }
+    return R;
+}
+
+void layeredCurve(const EngineState& state, const LayeredConstants& constants, ComputedCurve& out,
+                  LayeredPath path) {
+    if (path == LayeredPath::Fast) {
+        layeredCurveFast(state, constants, out, bestSimdLevel());
+        return;
+    }
+    const CurveStore& cs = state.curveStore;
+    const int points = scanPointCount(cs.scanStart, cs.scanEnd, cs.scanStep);
     out.calcMax = 0;
     out.calcCount = 0;
     out.calcComputed = 0;
@@ -151,22 +176,7 @@ void layeredCurve(const EngineState& state, const LayeredConstants& constants, C
         // Whole seconds of arc: start + p·step is exact in double precision.
         const double theta =
             static_cast<double>(cs.scanStart) + static_cast<double>(p) * cs.scanStep;
-        const Extended thetaRad = kPi * static_cast<Extended>(theta) * kArcsecFactor;
-        Complex X = substrateAmplitude(slabDeviation(slab[0], thetaRad));
-        if (theory == kTheoryDynamical) {
-            for (int i = 1; i <= n; ++i) {
-                X = dynamicalStep(X, slabDeviation(slab[i], thetaRad), slab[i].T);
-            }
-        } else if (theory == kTheoryKinematical) {
-            for (int i = 1; i <= n; ++i) {
-                X = kinematicalStep(X, slabDeviation(slab[i], thetaRad), slab[i].T);
-            }
-        }
-        const Extended R = reflectivity(X);
-        if (!std::isfinite(R)) {
-            throw CandidateRejected("The reflectivity at " + engineNumber(theta) +
-                                    " seconds of arc is not a finite number.");
-        }
+        const Extended R = referenceReflectivity(constants, state.theoryChoice, theta);
         if (R > out.calcMax) out.calcMax = R;
         out.calcAngle[p] = theta;
         out.calcRaw[p] = R;
@@ -177,10 +187,11 @@ void layeredCurve(const EngineState& state, const LayeredConstants& constants, C
     out.calcCount = points > 0 ? points - 1 : 0;
 }
 
-void layeredCurve(const EngineState& state, const LayerStack& stack, ComputedCurve& out) {
+void layeredCurve(const EngineState& state, const LayerStack& stack, ComputedCurve& out,
+                  LayeredPath path) {
     LayeredConstants constants;
     prepareLayered(state, stack, constants);
-    layeredCurve(state, constants, out);
+    layeredCurve(state, constants, out, path);
 }
 
 Complex dynamicalStep(Complex X, Complex x, Complex T) {

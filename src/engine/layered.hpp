@@ -63,15 +63,32 @@ void prepareLayered(const EngineState& state, const LayerStack& stack, LayeredCo
 /// EngineError for a step ≤ 0 or more than kCurveCapacity points.
 int scanPointCount(int scanStart, int scanEnd, int scanStep);
 
+/// How layeredCurve runs its angle loop.
+enum class LayeredPath {
+    /// One angle at a time, the deviation parameters formed in extended precision: the
+    /// straightforward arithmetic every other path is checked against.
+    Reference,
+    /// Vectors of angles on the widest instruction set of the machine, double precision, with
+    /// the angle-independent part of each deviation parameter worked out once per curve. Agrees
+    /// with Reference to a relative 1e-9 (see layered_simd.hpp).
+    Fast,
+};
+
 /// The layered rocking curve over the scan of `state` with the theory `state.theoryChoice`,
 /// written to `out` from index 0; afterwards out.calcCount is one less than the points computed
 /// (never below 0) and out.calcMax is the largest reflectivity of this curve. `constants` must
 /// come from prepareLayered for the same candidate. Throws EngineError for a bad scan and
 /// CandidateRejected for a non-finite reflectivity. The angle loop allocates nothing.
-void layeredCurve(const EngineState& state, const LayeredConstants& constants, ComputedCurve& out);
+void layeredCurve(const EngineState& state, const LayeredConstants& constants, ComputedCurve& out,
+                  LayeredPath path = LayeredPath::Fast);
 
 /// Convenience: prepareLayered and layeredCurve in one call (allocates the constants).
-void layeredCurve(const EngineState& state, const LayerStack& stack, ComputedCurve& out);
+void layeredCurve(const EngineState& state, const LayerStack& stack, ComputedCurve& out,
+                  LayeredPath path = LayeredPath::Fast);
+
+/// Reflectivity at θ seconds of arc by the reference arithmetic: the substrate amplitude carried
+/// through the lamellae with `theory`. Throws CandidateRejected when it is not finite.
+Extended referenceReflectivity(const LayeredConstants& constants, int theory, double theta);
 
 /// Amplitude ratio X after crossing a homogeneous lamella of deviation parameter x and thickness
 /// parameter T (Takagi–Taupin solution), evaluated so that a thick lamella cannot overflow.

@@ -91,6 +91,17 @@ MeasuredCurve resampledCurve(const NumberReader& reader, const std::vector<Pair>
     float y1 = pairs[next].intensity;
     ++next;
     const float step = 1.0f;
+    // Single precision holds whole seconds only up to 2^24: beyond, t + 1 rounds back to t and
+    // the scan would stand still.
+    const float widest = std::fabs(pairs.front().angle) > std::fabs(pairs.back().angle)
+                             ? pairs.front().angle
+                             : pairs.back().angle;
+    if (!(std::fabs(widest) + step < 16777216.0f)) {
+        std::ostringstream msg;
+        msg << fileText(reader) << ": the angle " << widest
+            << " is too large to resample onto whole seconds of arc (at most 16777215)";
+        throw DataFileError(msg.str());
+    }
     while (true) {
         bool ended = false;
         while (a1 <= t) {

@@ -5,10 +5,24 @@ set(ENGINE_SOURCES
   engine/geometry.cpp
   engine/strain.cpp
   engine/layered.cpp
+  engine/layered_simd.cpp
   engine/broadening.cpp
   engine/evaluation.cpp
   engine/scattering.cpp
   engine/scattering_catalogue.cpp
   engine/dispersion.cpp
   engine/measured_curve.cpp
+  engine/simd/layered_kernel_sse2.cpp
+  engine/simd/layered_kernel_avx2.cpp
+  engine/simd/layered_kernel_avx512.cpp
 )
+# The vectorised angle loop is compiled once per instruction set and picked at run time. Those
+# units are always optimised: an inline function left out of line in one of them could otherwise
+# be taken by the linker for every caller, wider instructions and all.
+set_source_files_properties(engine/simd/layered_kernel_sse2.cpp PROPERTIES
+  COMPILE_OPTIONS "-O2")
+set_source_files_properties(engine/simd/layered_kernel_avx2.cpp PROPERTIES
+  COMPILE_OPTIONS "-O2;-mavx2;-mfma")
+# GCC 12's own AVX-512 header trips -Wmaybe-uninitialized on its deliberately undefined vectors.
+set_source_files_properties(engine/simd/layered_kernel_avx512.cpp PROPERTIES
+  COMPILE_OPTIONS "-O2;-mavx512f;-mavx2;-mfma;-Wno-maybe-uninitialized")

@@ -5,6 +5,7 @@ set(ENGINE_TEST_SOURCES
   engine/geometry_test.cpp
   engine/strain_test.cpp
   engine/layered_test.cpp
+  engine/layered_simd_test.cpp
   engine/broadening_test.cpp
   engine/evaluation_test.cpp
   engine/scattering_test.cpp

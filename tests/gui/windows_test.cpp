@@ -12,6 +12,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -221,6 +222,27 @@ TEST_P(WindowsTest, ExitAndClosingTheMainWindowEndTheEventLoop) {
         guard.start(5000);
         EXPECT_EQ(QApplication::exec(), 0) << (byMenu ? "Exit" : "title bar");
     }
+}
+
+// A long run changes the state between handler ends; each message pump shows it.
+TEST_P(WindowsTest, MessagePumpDuringARunShowsTheStateAndRefusesASecondRun) {
+    Tformcalc& c = app.formcalc();
+    c.visible = true;
+    gui.binder().push();
+    app.setBusy(true);
+    c.ProgressBar1.max = 100;
+    c.ProgressBar1.position = 40;
+    c.Label4.caption = "generation 2";
+    platform.processMessages();
+    EXPECT_EQ(widget<QProgressBar>(&c.ProgressBar1)->value(), 40);
+    EXPECT_EQ(widget<QLabel>(&c.Label4)->text(), "generation 2");
+    // "Start" pressed while the run is busy does nothing.
+    // Without a set-up a "Start" that ran would complain; nothing may be shown at all.
+    testing::ModalAnswerer answerer;
+    widget<QPushButton>(&c.Button2)->click();
+    EXPECT_EQ(answerer.seen.count, 0);
+    EXPECT_EQ(platform.exceptionsShown(), 0);
+    app.setBusy(false);
 }
 
 INSTANTIATE_TEST_SUITE_P(Separators, WindowsTest, ::testing::Values('.', ','),

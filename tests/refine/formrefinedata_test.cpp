@@ -86,6 +86,23 @@ TEST_P(SettingsWindowTest, DoneNormalisesCopiesDrawsAndTakesTheScanFromTheFile) 
     EXPECT_TRUE(platform.allMessages().empty());
 }
 
+TEST_P(SettingsWindowTest, DoneDrawsRowByRowInGeneOrderFromTheSeed) {
+    app->refine().seedOverride = 31337u;
+    settings().Edit1.text = "3";
+    settings().roi.text = "100";
+    settings().Button1Click();
+    CRandom g;
+    g.seed(31337u);
+    const Extended lo[kGeneCount] = {7, 0.003L, 100, 50, 50};
+    const Extended hi[kGeneCount] = {10, 0.005L, 800, 800, 800};
+    for (int i = 0; i < 3; ++i)
+        for (int d = 0; d < kGeneCount; ++d)
+            EXPECT_EQ(app->refine().population[i][d],
+                      static_cast<float>(uniformDraw(g, lo[d], hi[d])))
+                << i << "," << d;
+    EXPECT_EQ(app->refine().generator.state(), g.state());
+}
+
 TEST_P(SettingsWindowTest, ReversedLimitsAndASinglePointFile) {
     Tformrefinedata& f = settings();
     f.wmin.text = "10";

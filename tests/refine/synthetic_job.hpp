@@ -65,7 +65,10 @@ inline void makeMeasuredCurve(EngineState& e, const CandidateRow& truth, Extende
     e.normMode = mode;
     const Extended top =
         *std::max_element(ws->curve.calcCurve.begin(), ws->curve.calcCurve.begin() + points);
-    std::minstd_rand noise(noiseSeed ? noiseSeed : 1);
+    // A small seed gives tiny first values; spread it and skip the start of the sequence.
+    std::minstd_rand noise(static_cast<std::uint32_t>((noiseSeed * 2654435761ull) % 2147483646u) +
+                           1);
+    noise.discard(16);
     auto uniform = [&] { return (static_cast<double>(noise()) + 0.5) / 2147483647.0; };
     Extended largest = 0;
     for (int i = 0; i < points; ++i) {

@@ -1,0 +1,152 @@
+#include "engine/layered_simd.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/engine_error.hpp"
+#include "engine/simd/layered_job.hpp"
+
+namespace kelvarin {
+
+namespace {
+
+/// Coefficients of the kernel, linear in the scan index p, worked out in extended precision
+/// from the slab constants: θ(p) = π·(start + p·step)/648000 radians, so η and x are linear in p.
+void fillSlab(simd::LayeredJob& job, int s, const SlabConstants& c, Extended theta0,
+              Extended thetaStep, int points) {
+    const Extended scale = c.etaRoot * c.etaSin2Theta / c.etaDenominator;
+    const Extended eta0 = (theta0 + c.strainShift) * scale;
+    const Extended eta1 = thetaStep * scale;
+    const Extended kappa = c.kappa;
+    const Extended g = c.g;
+    const Extended inv = 1 / static_cast<Extended>(1 + c.kappa * c.kappa);
+    const Extended xr0 = (eta0 + g * kappa) * inv;
+    const Extended xr1 = eta1 * inv;
+    const Extended xi0 = (g - eta0 * kappa) * inv;
+    const Extended xi1 = -eta1 * kappa * inv;
+    const Extended tr = c.T.real();
+    const Extended ti = c.T.imag();
+    job.xr0[s] = static_cast<double>(xr0);
+    job.xr1[s] = static_cast<double>(xr1);
+    job.xi0[s] = static_cast<double>(xi0);
+    job.xi1[s] = static_cast<double>(xi1);
+    job.tr[s] = c.T.real();
+    job.ti[s] = c.T.imag();
+    job.u0[s] = static_cast<double>(xr0 * tr - xi0 * ti);
+    job.u1[s] = static_cast<double>(xr1 * tr - xi1 * ti);
+    // With T = A·(1 + i·κ), Im(x·T) = A·g whatever the angle: the kinematical attenuation of the
+    // slab is then one number. A slope that moves it by less than 1e-12 over the scan is
+    // rounding of T and is dropped.
+    const Extended v0 = xr0 * ti + xi0 * tr;
+    const Extended v1 = xr1 * ti + xi1 * tr;
+    const Extended span = static_cast<Extended>(std::max(points - 1, 0));
+    if (std::fabs(v1) * span <= 1e-12L * std::fabs(v0)) {
+        const Extended v = v0 + v1 * span / 2;
+        job.v0[s] = static_cast<double>(v);
+        job.v1[s] = 0;
+        job.attenuation[s] = static_cast<double>(std::exp(2 * v));
+    } else {
+        job.v0[s] = static_cast<double>(v0);
+        job.v1[s] = static_cast<double>(v1);
+        job.attenuation[s] = 0;
+    }
+}
+
+simd::LayeredKernel kernelFor(SimdLevel level) {
+    switch (level) {
+        case SimdLevel::Avx512:
+            return simd::layeredKernelAvx512;
+        case SimdLevel::Avx2:
+            return simd::layeredKernelAvx2;
+        case SimdLevel::Sse2:
+            break;
+    }
+    return simd::layeredKernelSse2;
+}
+
+}  // namespace
+
+bool simdLevelAvailable(SimdLevel level) {
+    // The compiler's run-time check also asks the operating system whether it saves the wider
+    // registers.
+    __builtin_cpu_init();
+    switch (level) {
+        case SimdLevel::Sse2:
+            return true;
+        case SimdLevel::Avx2:
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+        case SimdLevel::Avx512:
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("fma");
+    }
+    return false;
+}
+
+SimdLevel bestSimdLevel() {
+    static const SimdLevel best = [] {
+        if (simdLevelAvailable(SimdLevel::Avx512)) return SimdLevel::Avx512;
+        if (simdLevelAvailable(SimdLevel::Avx2)) return SimdLevel::Avx2;
+        return SimdLevel::Sse2;
+    }();
+    return best;
+}
+
+const char* simdLevelName(SimdLevel level) {
+    switch (level) {
+        case SimdLevel::Avx512:
+            return "avx512";
+        case SimdLevel::Avx2:
+            return "avx2";
+        case SimdLevel::Sse2:
+            break;
+    }
+    return "sse2";
+}
+
+void layeredCurveFast(const EngineState& state, const LayeredConstants& constants,
+                      ComputedCurve& out, SimdLevel level) {
+    const CurveStore& cs = state.curveStore;
+    const int points = scanPointCount(cs.scanStart, cs.scanEnd, cs.scanStep);
+    const int theory = state.theoryChoice;
+    out.calcMax = 0;
+    out.calcCount = 0;
+    out.calcComputed = 0;
+
+    simd::LayeredJob job;
+    job.theory = theory;
+    const Extended theta0 = kPi * static_cast<Extended>(cs.scanStart) * kArcsecFactor;
+    const Extended thetaStep = kPi * static_cast<Extended>(cs.scanStep) * kArcsecFactor;
+    fillSlab(job, 0, constants.slab[0], theta0, thetaStep, points);
+    if (theory == kTheoryDynamical || theory == kTheoryKinematical) {
+        for (int i = 1; i <= constants.layerCount; ++i) {
+            const SlabConstants& c = constants.slab[static_cast<std::size_t>(i)];
+            // A lamella of zero thickness passes X on exactly in both theories.
+            if (c.T == Complex(0.0, 0.0)) continue;
+            fillSlab(job, ++job.lamellae, c, theta0, thetaStep, points);
+        }
+    }
+
+    const simd::LayeredKernel kernel = kernelFor(level);
+    alignas(64) double re[simd::kChunkPoints];
+    alignas(64) double im[simd::kChunkPoints];
+    for (int first = 0; first < points; first += simd::kChunkPoints) {
+        const int count = std::min(simd::kChunkPoints, points - first);
+        kernel(job, simd::LayeredChunk{static_cast<double>(first), count, re, im});
+        for (int j = 0; j < count; ++j) {
+            const int p = first + j;
+            const double theta =
+                static_cast<double>(cs.scanStart) + static_cast<double>(p) * cs.scanStep;
+            Extended R = reflectivity(Complex(re[j], im[j]));
+            // The kernel's NaN: a point for the one-at-a-time arithmetic (which also rejects a
+            // candidate whose reflectivity is not finite).
+            if (!std::isfinite(R)) R = referenceReflectivity(constants, theory, theta);
+            if (R > out.calcMax) out.calcMax = R;
+            out.calcAngle[p] = theta;
+            out.calcRaw[p] = R;
+            out.calcCurve[p] = R;
+        }
+    }
+    out.calcComputed = points;
+    out.calcCount = points > 0 ? points - 1 : 0;
+}
+
+}  // namespace kelvarin

@@ -1,0 +1,31 @@
+// The fast path of the layered rocking curve: the angle loop run on whole vectors of angles with
+// the widest instruction set this machine offers, picked at run time.
+#pragma once
+
+#include "engine/layered.hpp"
+
+namespace kelvarin {
+
+/// Instruction sets the vectorised angle loop is compiled for.
+enum class SimdLevel {
+    Sse2,    ///< x86-64 baseline, 2 angles per vector
+    Avx2,    ///< AVX2 with FMA, 4 angles per vector
+    Avx512,  ///< AVX-512 foundation, 8 angles per vector
+};
+
+/// Whether this processor and operating system run `level`.
+bool simdLevelAvailable(SimdLevel level);
+
+/// The widest available level (looked up once).
+SimdLevel bestSimdLevel();
+
+/// "sse2", "avx2" or "avx512".
+const char* simdLevelName(SimdLevel level);
+
+/// The layered curve as layeredCurve computes it, with the vector kernel of `level` (which must
+/// be available). Agrees with the reference path to rounding; points the kernel cannot compute
+/// safely are recomputed with the reference arithmetic.
+void layeredCurveFast(const EngineState& state, const LayeredConstants& constants,
+                      ComputedCurve& out, SimdLevel level);
+
+}  // namespace kelvarin
