@@ -1,10 +1,12 @@
 // Cost of the layered rocking curve and of one whole candidate evaluation: 2000 scan points,
-// 16 or 48 lamellae, kinematical and dynamical theory, on one core.
+// 16 or 48 lamellae, kinematical and dynamical theory, on one core; the reference angle loop
+// side by side with the vector kernel of each instruction set.
 #include <benchmark/benchmark.h>
 
 #include <memory>
 
 #include "engine/evaluation.hpp"
+#include "engine/layered_simd.hpp"
 #include "engine/scattering.hpp"
 
 namespace kelvarin {
@@ -64,19 +66,29 @@ void BM_LayeredCurve(benchmark::State& st) {
     auto ws = std::make_unique<Workspace>();
     strainProfile(kCandidate, s.profileModel, layers, ws->profile);
     layerStack(ws->profile, s, ws->stack);
+    // path 0: the reference loop; 1, 2, 3: the vector kernel for SSE2, AVX2, AVX-512.
+    const int path = static_cast<int>(st.range(2));
+    const SimdLevel level = path == 3   ? SimdLevel::Avx512
+                            : path == 2 ? SimdLevel::Avx2
+                                        : SimdLevel::Sse2;
+    if (path > 0 && !simdLevelAvailable(level)) {
+        st.SkipWithError("instruction set not available on this machine");
+        return;
+    }
     for (auto _ : st) {
         prepareLayered(s, ws->stack, ws->constants);
-        layeredCurve(s, ws->constants, ws->curve);
+        if (path == 0) {
+            layeredCurve(s, ws->constants, ws->curve, LayeredPath::Reference);
+        } else {
+            layeredCurveFast(s, ws->constants, ws->curve, level);
+        }
         benchmark::DoNotOptimize(ws->curve.calcRaw[kAngles / 2]);
     }
     reportSteps(st, layers);
 }
 BENCHMARK(BM_LayeredCurve)
-    ->ArgNames({"dynamical", "layers"})
-    ->Args({kTheoryKinematical, 16})
-    ->Args({kTheoryKinematical, 48})
-    ->Args({kTheoryDynamical, 16})
-    ->Args({kTheoryDynamical, 48})
+    ->ArgNames({"dynamical", "layers", "path"})
+    ->ArgsProduct({{kTheoryKinematical, kTheoryDynamical}, {16, 48}, {0, 1, 2, 3}})
     ->Unit(benchmark::kMillisecond);
 
 void BM_Evaluation(benchmark::State& st) {
@@ -84,15 +96,19 @@ void BM_Evaluation(benchmark::State& st) {
     const int layers = static_cast<int>(st.range(1));
     const EngineState s = siliconState(layers, theory);
     auto ws = std::make_unique<Workspace>();
+    ws->layeredPath = st.range(2) == 0 ? LayeredPath::Reference : LayeredPath::Fast;
     for (auto _ : st)
         benchmark::DoNotOptimize(evaluateProfile(s, kCandidate, *ws));
     reportSteps(st, layers);
 }
 BENCHMARK(BM_Evaluation)
-    ->ArgNames({"dynamical", "layers"})
-    ->Args({kTheoryKinematical, 16})
-    ->Args({kTheoryDynamical, 16})
-    ->Args({kTheoryDynamical, 48})
+    ->ArgNames({"dynamical", "layers", "fast"})
+    ->Args({kTheoryKinematical, 16, 0})
+    ->Args({kTheoryKinematical, 16, 1})
+    ->Args({kTheoryDynamical, 16, 0})
+    ->Args({kTheoryDynamical, 16, 1})
+    ->Args({kTheoryDynamical, 48, 0})
+    ->Args({kTheoryDynamical, 48, 1})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

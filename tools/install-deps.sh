@@ -8,6 +8,10 @@ packages=(
   libcli11-dev libtomlplusplus-dev libxsimd-dev
   xvfb xauth
 )
+# `tools/install-deps.sh --fuzz`: also the clang toolchain of the libFuzzer build (tests/fuzz).
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

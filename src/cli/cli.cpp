@@ -180,42 +180,60 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         "Computes the rocking curve of a known strain profile: one line per angle, the angle "
         "(seconds of arc), the reflectivity and, with --width, the broadened reflectivity.");
     simCmd->add_option("--crystal", sim.crystal, "catalogue crystal (GaAs, Si, InP, ...)")
+        ->type_name("NAME")
         ->required();
     simCmd->add_option("--hkl", sim.hkl, "Miller indices H K L")
+        ->type_name("INT")
         ->expected(3)
         ->required()
         ->allow_extra_args(false);
     simCmd
         ->add_option("--radiation", sim.radiation,
                      "tube line (Cra1 Fea1 Coa1 Nia1 Cua1 Moa1) or a synchrotron wavelength (Å)")
+        ->type_name("LINE|WAVELENGTH")
         ->required();
     simCmd->add_option("--scan", sim.scan, "START END STEP in seconds of arc (may be fractional)")
+        ->type_name("NUMBER")
         ->expected(3)
         ->required()
         ->allow_extra_args(false);
     simCmd->add_option("--theory", sim.theory, "theory of the strained lamellae")
         ->check(CLI::IsMember({"dynamical", "kinematical"}));
     CLI::Option* layers =
-        simCmd->add_option("--layers", sim.layers, "number of lamellae of the model (default 16)");
+        simCmd->add_option("--layers", sim.layers, "number of lamellae of the model (default 16)")
+            ->type_name("INT");
     CLI::Option* model = simCmd->add_option("--model", sim.model, "strain model (default 2gauss)")
                              ->check(CLI::IsMember({"2gauss", "pearson"}));
     CLI::Option* params = simCmd
                               ->add_option("--params", sim.params,
                                            "tau ro sigma1 sigma2 (2gauss) or xc A w mu (pearson)")
+                              ->type_name("NUMBER")
                               ->expected(4)
                               ->allow_extra_args(false);
-    CLI::Option* profile = simCmd->add_option(
-        "--profile", sim.profile,
-        "two-column file: thickness (Å) and strain (%) per lamella, surface lamella first");
-    simCmd->add_option("--width", sim.width, "FWHM of the instrument Gaussian (seconds of arc)");
-    simCmd->add_option("--out", sim.out, "output file (default: standard output)");
-    CLI::Option* counts = simCmd->add_option(
-        "--counts", sim.counts,
-        "write a measured curve instead: angle and counts, the curve scaled to this peak");
-    CLI::Option* background = simCmd->add_option("--background", sim.background,
-                                                 "counts added to every point (with --counts)");
-    CLI::Option* noise = simCmd->add_option("--noise", sim.noise,
-                                            "seed of the Poisson counting noise (with --counts)");
+    CLI::Option* profile =
+        simCmd
+            ->add_option(
+                "--profile", sim.profile,
+                "two-column file: thickness (Å) and strain (%) per lamella, surface lamella first")
+            ->type_name("FILE");
+    simCmd->add_option("--width", sim.width, "FWHM of the instrument Gaussian (seconds of arc)")
+        ->type_name("NUMBER");
+    simCmd->add_option("--out", sim.out, "output file (default: standard output)")
+        ->type_name("FILE");
+    CLI::Option* counts =
+        simCmd
+            ->add_option(
+                "--counts", sim.counts,
+                "write a measured curve instead: angle and counts, the curve scaled to this peak")
+            ->type_name("NUMBER");
+    CLI::Option* background = simCmd
+                                  ->add_option("--background", sim.background,
+                                               "counts added to every point (with --counts)")
+                                  ->type_name("NUMBER");
+    CLI::Option* noise =
+        simCmd
+            ->add_option("--noise", sim.noise, "seed of the Poisson counting noise (with --counts)")
+            ->type_name("SEED");
     profile->excludes(model)->excludes(params)->excludes(layers);
     model->needs(params);
     layers->needs(params);

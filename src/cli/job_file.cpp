@@ -154,8 +154,6 @@ public:
         return *a;
     }
 
-    const std::string& jobName() const { return job_; }
-
 private:
     const toml::table& root_;
     std::string job_;
@@ -181,6 +179,8 @@ bool isPlainFileName(const std::string& name) {
 void requireExistingFile(Reader& r, const toml::node& node, const std::string& key,
                          const std::filesystem::path& folder, const std::string& name) {
     if (name.empty()) r.fail(key, &node, "must name a file (it is empty)");
+    if (name.find('\0') != std::string::npos)
+        r.fail(key, &node, "must not contain a NUL character");
     std::error_code ec;
     const std::filesystem::path p =
         std::filesystem::path(name).is_absolute() ? std::filesystem::path(name) : folder / name;
@@ -421,8 +421,7 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
                 choice<bool>(r, *n, "refinement.model", {{"2gauss", false}, {"pearson", true}});
         auto lim = [&](const char* key, std::optional<ParameterLimits>& out) {
             const std::string full = std::string("refinement.") + key;
-            if (const toml::node* node = r.find(refine, key))
-                out = limits(r, *node, full);
+            if (const toml::node* node = r.find(refine, key)) out = limits(r, *node, full);
         };
         lim("tau", job.tau);
         lim("ro", job.ro);
@@ -468,8 +467,7 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
                        "must be a plain file name without folder or extension (found \"" +
                            job.outputName + "\"); the results go to the job file's folder");
         }
-        if ((n = r.find(output, "log_scale")))
-            job.logScale = r.boolean(*n, "output.log_scale");
+        if ((n = r.find(output, "log_scale"))) job.logScale = r.boolean(*n, "output.log_scale");
         if ((n = r.find(output, "svg"))) job.svg = r.boolean(*n, "output.svg");
     }
     if (!isPlainFileName(job.outputName))

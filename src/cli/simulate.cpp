@@ -120,20 +120,12 @@ void layered(const SimulationRequest& r, const EngineState& state, long long poi
     LayeredConstants constants;
     prepareLayered(state, stack, constants);
 
-    // The angle loop of the layered calculation, at any angle of the scan.
-    const int n = constants.layerCount;
-    const SlabConstants* slab = constants.slab.data();
+    // The reference arithmetic of the layered calculation works at any angle, not only on
+    // the whole-second scans of the windows.
     for (long long p = 0; p < points; ++p) {
         const double theta = angleAt(r, p);
-        const Extended thetaRad = kPi * static_cast<Extended>(theta) * kArcsecFactor;
-        Complex X = substrateAmplitude(slabDeviation(slab[0], thetaRad));
-        for (int i = 1; i <= n; ++i) {
-            const Complex x = slabDeviation(slab[i], thetaRad);
-            X = r.theory == kTheoryDynamical ? dynamicalStep(X, x, slab[i].T)
-                                             : kinematicalStep(X, x, slab[i].T);
-        }
         out.angle.push_back(theta);
-        out.raw.push_back(reflectivity(X));
+        out.raw.push_back(referenceReflectivity(constants, r.theory, theta));
     }
 }
 

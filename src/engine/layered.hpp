@@ -70,7 +70,8 @@ enum class LayeredPath {
     Reference,
     /// Vectors of angles on the widest instruction set of the machine, double precision, with
     /// the angle-independent part of each deviation parameter worked out once per curve. Agrees
-    /// with Reference to a relative 1e-9 (see layered_simd.hpp).
+    /// with Reference to |ΔR| ≤ 1e-9·R + 1e-13 (the absolute part for the far tails, where
+    /// either path's own rounding reaches that size); see layered_simd.hpp.
     Fast,
 };
 

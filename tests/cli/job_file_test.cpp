@@ -177,6 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Files.
         BadJob{"MissingFile", R, "measured.dat", "nowhere.dat", "main.file", "does not exist"},
         BadJob{"FolderAsFile", R, "measured.dat", ".", "main.file", "not a regular file"},
+        BadJob{"NulInFileName", R, "measured.dat", "measured.dat\\u0000x", "main.file", "NUL"},
         // Out of range.
         BadJob{"PopulationTooLarge", R, "population = 50", "population = 500",
                "refinement.population", "between 2 and 200"},

@@ -15,9 +15,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 #include <fstream>
 
 #include "app/application.hpp"
@@ -26,6 +28,7 @@
 #include "gui/views.hpp"
 #include "modal_helper.hpp"
 #include "refine/formrefine.hpp"
+#include "refine/formrefinedata.hpp"
 #include "results/formcalc.hpp"
 #include "results/formerro.hpp"
 #include "setup/formdata.hpp"
@@ -243,6 +246,74 @@ TEST_P(WindowsTest, MessagePumpDuringARunShowsTheStateAndRefusesASecondRun) {
     EXPECT_EQ(answerer.seen.count, 0);
     EXPECT_EQ(platform.exceptionsShown(), 0);
     app.setBusy(false);
+}
+
+// The refinement road in the real windows: settings "Done", Data Entry, "Start", "GO" (one
+// generation of a small population) and "Plot"; the progress window shows the population.
+TEST_P(WindowsTest, RefinementRoadShowsThePopulationAndPlotsTheFit) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string measured = dir.filePath("measured.txt").toStdString();
+    {
+        std::ofstream out(measured);
+        for (int a = -150; a <= 150; a += 2)
+            out << a << " "
+                << 20 + 1000 * std::exp(-a * a / 200.0) +
+                       200 * std::exp(-(a + 60) * (a + 60) / 800.0)
+                << "\n";
+    }
+    Tformmain& m = app.formmain();
+    Tformdata& d = app.formdata();
+    Tformcalc& c = app.formcalc();
+    Tformrefinedata& settings = app.formrefinedata();
+    auto type = [&](Edit& e, const QString& text) {
+        auto* field = widget<QLineEdit>(&e);
+        field->clear();
+        QTest::keyClicks(field, text);
+    };
+    auto pick = [&](RadioGroup& g, int i) {
+        widget<QWidget>(&g)->findChildren<QRadioButton*>().at(i)->click();
+    };
+    auto click = [&](const void* state) { widget<QPushButton>(state)->click(); };
+
+    pick(m.RadioGroup1, 1);
+    type(m.file, QString::fromStdString(measured));
+    click(&m.butok);
+    ASSERT_TRUE(gui.refineDataView()->isVisible());
+    type(settings.Edit1, "6");
+    click(&settings.Button1);  // "Done"
+    ASSERT_TRUE(gui.dataView()->isVisible());
+    EXPECT_EQ(widget<QLineEdit>(&d.thetai)->text(), "-150");
+    EXPECT_FALSE(widget<QLineEdit>(&d.thetai)->isEnabled());
+
+    auto* radiation = widget<QComboBox>(&d.radiacao);
+    radiation->setCurrentIndex(4);
+    emit radiation->activated(4);
+    click(&d.buttarget);
+    pick(d.tipo, 1);
+    click(&d.Button1);
+    click(d.elementButton("Ga"));
+    click(d.elementButton("As"));
+    click(&d.butOK);
+    ASSERT_TRUE(gui.calcView()->isVisible());
+    ASSERT_TRUE(gui.refineView()->isVisible());
+    auto* grid = widget<QTableWidget>(&app.formrefine().StringGrid1);
+    ASSERT_EQ(grid->rowCount(), 7);
+    EXPECT_EQ(grid->item(0, 1)->text(), "Tau");
+
+    click(&c.Button2);  // "Start"
+    ASSERT_TRUE(widget<QPushButton>(&c.butGo)->isEnabled()) << "Start did not finish";
+    click(&c.butGo);
+    EXPECT_TRUE(gui.refineView()->isVisible());        // shown again at the end of the run
+    EXPECT_FALSE(grid->item(1, 5)->text().isEmpty());  // errors of the last generation
+    EXPECT_TRUE(widget<QWidget>(&c.Panel2)->isVisible());
+    click(&c.Button1);  // "Plot"
+    const QImage shown = gui.calcView()->findChild<QWidget*>("grafico")->grab().toImage();
+    int red = 0;
+    for (int x = 0; x < shown.width(); ++x)
+        for (int y = 0; y < shown.height(); ++y)
+            red += QColor(shown.pixel(x, y)) == QColor(255, 0, 0);
+    EXPECT_GT(red, 100) << "no measured points on the drawing area";
 }
 
 INSTANTIATE_TEST_SUITE_P(Separators, WindowsTest, ::testing::Values('.', ','),

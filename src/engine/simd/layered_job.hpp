@@ -7,7 +7,7 @@
 
 namespace kelvarin::simd {
 
-/// Scan points per kernel call; a multiple of every vector width.
+/// Scan points per kernel call; a multiple of the angles a kernel handles at once (up to 32).
 inline constexpr int kChunkPoints = 512;
 
 /// Slab s (0 = substrate, 1..lamellae in the order the amplitude crosses them) at scan index p:
@@ -32,8 +32,8 @@ struct LayeredJob {
 };
 
 /// One chunk: scan indices first, first + 1, … (count ≤ kChunkPoints). The kernel writes the
-/// amplitude ratio of the whole crystal to re/im for whole vectors, so up to the next multiple
-/// of the vector width; a point it cannot compute safely (a zero square root, a divisor outside
+/// amplitude ratio of the whole crystal to re/im (kChunkPoints long) for whole groups of vectors,
+/// so up to the next multiple of the group width; a point it cannot compute safely (a zero square root, a divisor outside
 /// the safe range, a vanishing x in the kinematical step) comes back as NaN for the caller to
 /// recompute one at a time.
 struct LayeredChunk {

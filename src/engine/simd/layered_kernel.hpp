@@ -3,6 +3,9 @@
 // internal linkage so that no unit's machine code can stand in for another's at link time.
 #pragma once
 
+#include <cstdint>
+#include <type_traits>
+
 #include <xsimd/xsimd.hpp>
 
 #include "engine/simd/layered_job.hpp"
@@ -11,98 +14,322 @@
 namespace kelvarin::simd {
 namespace {
 
+/// N vectors handled as one value. Every operation is issued for all N one after another, so the
+/// processor finds N independent dependency chains side by side in the instruction stream: the
+/// long latencies of one step (square roots, division, the exponential's polynomial) overlap.
+template <class T, int N>
+struct Multi {
+    using value_type = T;
+    T v[N];
+
+    Multi() = default;
+    /// Every element set to `s` (a constant, or false for a mask).
+    template <class S>
+    requires std::is_arithmetic_v<S> Multi(
+        S s) {  // NOLINT(google-explicit-constructor): constants read as in scalar code
+        _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j) v[j] = T(s);
+    }
+};
+
+#define KELVARIN_MULTI_BINARY(op)                                                                \
+    template <class T, class U, int N>                                                           \
+    [[gnu::always_inline]] inline auto operator op(const Multi<T, N>& a, const Multi<U, N>& b) { \
+        Multi<decltype(a.v[0] op b.v[0]), N> r;                                                  \
+        _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j) r.v[j] = a.v[j] op b.v[j];           \
+        return r;                                                                                \
+    }
+KELVARIN_MULTI_BINARY(+)
+KELVARIN_MULTI_BINARY(-)
+KELVARIN_MULTI_BINARY(*)
+KELVARIN_MULTI_BINARY(/)
+KELVARIN_MULTI_BINARY(&)
+KELVARIN_MULTI_BINARY(|)
+KELVARIN_MULTI_BINARY(^)
+KELVARIN_MULTI_BINARY(==)
+KELVARIN_MULTI_BINARY(<)
+KELVARIN_MULTI_BINARY(>)
+KELVARIN_MULTI_BINARY(<=)
+KELVARIN_MULTI_BINARY(>=)
+#undef KELVARIN_MULTI_BINARY
+
+#define KELVARIN_MULTI_APPLY(T, expression)                                  \
+    Multi<T, N> r;                                                           \
+    _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j) r.v[j] = expression; \
+    return r
+
+template <class T, int N>
+[[gnu::always_inline]] inline Multi<T, N> operator-(const Multi<T, N>& a) {
+    KELVARIN_MULTI_APPLY(T, -a.v[j]);
+}
+template <class T, int N>
+[[gnu::always_inline]] inline Multi<T, N> operator!(const Multi<T, N>& a) {
+    KELVARIN_MULTI_APPLY(T, !a.v[j]);
+}
+template <class T, int N>
+[[gnu::always_inline]] inline Multi<T, N> operator<<(const Multi<T, N>& a, int bits) {
+    KELVARIN_MULTI_APPLY(T, a.v[j] << bits);
+}
+template <class T, int N>
+[[gnu::always_inline]] inline Multi<T, N> fma(const Multi<T, N>& a, const Multi<T, N>& b,
+                                              const Multi<T, N>& c) {
+    KELVARIN_MULTI_APPLY(T, xsimd::fma(a.v[j], b.v[j], c.v[j]));
+}
+template <class T, int N>
+[[gnu::always_inline]] inline Multi<T, N> fms(const Multi<T, N>& a, const Multi<T, N>& b,
+                                              const Multi<T, N>& c) {
+    KELVARIN_MULTI_APPLY(T, xsimd::fms(a.v[j], b.v[j], c.v[j]));
+}
+template <class T, int N>
+[[gnu::always_inline]] inline Multi<T, N> fnma(const Multi<T, N>& a, const Multi<T, N>& b,
+                                               const Multi<T, N>& c) {
+    KELVARIN_MULTI_APPLY(T, xsimd::fnma(a.v[j], b.v[j], c.v[j]));
+}
+template <class T, int N>
+[[gnu::always_inline]] inline Multi<T, N> sqrt(const Multi<T, N>& a) {
+    KELVARIN_MULTI_APPLY(T, xsimd::sqrt(a.v[j]));
+}
+template <class T, int N>
+[[gnu::always_inline]] inline Multi<T, N> abs(const Multi<T, N>& a) {
+    KELVARIN_MULTI_APPLY(T, xsimd::abs(a.v[j]));
+}
+template <class T, int N>
+[[gnu::always_inline]] inline Multi<T, N> copysign(const Multi<T, N>& a, const Multi<T, N>& b) {
+    KELVARIN_MULTI_APPLY(T, xsimd::copysign(a.v[j], b.v[j]));
+}
+template <class C, class T, int N>
+[[gnu::always_inline]] inline Multi<T, N> select(const Multi<C, N>& c, const Multi<T, N>& a,
+                                                 const Multi<T, N>& b) {
+    KELVARIN_MULTI_APPLY(T, xsimd::select(c.v[j], a.v[j], b.v[j]));
+}
+template <class To, class T, int N>
+[[gnu::always_inline]] inline To bitcast(const Multi<T, N>& a) {
+    To r;
+    _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j) r.v[j] =
+        xsimd::bitwise_cast<typename To::value_type>(a.v[j]);
+    return r;
+}
+#undef KELVARIN_MULTI_APPLY
+
+/// Vectors processed side by side: four hide the latencies on every instruction set measured
+/// (two leave the dynamical step waiting, eight spill too much).
+template <class Arch>
+inline constexpr int kUnroll = 4;
+
 template <class Arch>
 struct Lanes {
-    using B = xsimd::batch<double, Arch>;
-    using M = xsimd::batch_bool<double, Arch>;
-    static constexpr int kWidth = static_cast<int>(B::size);
+    using Batch = xsimd::batch<double, Arch>;
+    using B = Multi<Batch, kUnroll<Arch>>;
+    using M = Multi<xsimd::batch_bool<double, Arch>, kUnroll<Arch>>;
+    using I = Multi<xsimd::batch<std::int64_t, Arch>, kUnroll<Arch>>;
+    /// Angles per value.
+    static constexpr int kWidth = static_cast<int>(Batch::size) * kUnroll<Arch>;
+    static_assert(kChunkPoints % kWidth == 0, "a chunk is a whole number of values");
 
-    /// Scan offsets of the lanes of one vector: 0, 1, …, width − 1.
-    static B iota() {
+    [[gnu::always_inline]] static B load(const double* from) {
+        B r;
+        _Pragma("GCC unroll 8") for (int j = 0; j < kUnroll<Arch>; ++j) r.v[j] =
+            Batch::load_unaligned(from + j * static_cast<int>(Batch::size));
+        return r;
+    }
+
+    [[gnu::always_inline]] static void store(const B& value, double* to) {
+        _Pragma("GCC unroll 8") for (int j = 0; j < kUnroll<Arch>; ++j) value.v[j].store_unaligned(
+            to + j * static_cast<int>(Batch::size));
+    }
+
+    /// Scan offsets of the lanes: 0, 1, …, width − 1.
+    [[gnu::always_inline]] static B iota() {
         alignas(64) double v[kWidth];
         for (int i = 0; i < kWidth; ++i)
             v[i] = i;
-        return B::load_aligned(v);
+        return load(v);
+    }
+
+    /// Adding 1.5·2⁵² rounds a double of magnitude below 2⁵¹ to a whole number k, which then
+    /// sits in the low bits of the sum.
+    static constexpr double kRoundingShift = 0x1.8p52;
+
+    /// exp(x) for x ≤ 0 to about one unit in the last place: x = k·ln 2 + r with |r| ≤ ln 2 / 2,
+    /// e^r by its Taylor series to r¹³, 2^k written into the exponent. Below −708, where the
+    /// result would be subnormal, it returns 0.
+    [[gnu::always_inline]] static B expNonPositive(B x) {
+        const B shifted = fma(x, B(1.4426950408889634), B(kRoundingShift));
+        const B k = shifted - B(kRoundingShift);
+        const B r = fnma(k, B(0x1.a39ef35793c76p-33), fnma(k, B(0x1.62e42feep-1), x));
+        // Estrin's scheme: a shallow tree of multiply-adds instead of one long chain.
+        const B r2 = r * r;
+        const B r4 = r2 * r2;
+        const B a0 = fma(r, B(1.0), B(1.0));
+        const B a1 = fma(r, B(1.0 / 6.0), B(0.5));
+        const B a2 = fma(r, B(1.0 / 120.0), B(1.0 / 24.0));
+        const B a3 = fma(r, B(1.0 / 5040.0), B(1.0 / 720.0));
+        const B a4 = fma(r, B(1.0 / 362880.0), B(1.0 / 40320.0));
+        const B a5 = fma(r, B(1.0 / 39916800.0), B(1.0 / 3628800.0));
+        const B a6 = fma(r, B(1.0 / 6227020800.0), B(1.0 / 479001600.0));
+        const B b0 = fma(a1, r2, a0);
+        const B b1 = fma(a3, r2, a2);
+        const B b2 = fma(a5, r2, a4);
+        const B c0 = fma(b1, r4, b0);
+        const B c1 = fma(a6, r4, b2);
+        const B p = fma(c1, r4 * r4, c0);
+        const I exponent = (bitcast<I>(shifted) - bitcast<I>(B(kRoundingShift)) + I(1023)) << 52;
+        return select(x < B(-708.0), B(0.0), p * bitcast<B>(exponent));
+    }
+
+    /// cos φ and sin φ for |φ| ≤ 8e5: φ = k·π/2 + r with π/2 split in three parts, so that r is
+    /// exact to about 2e-16; the classic minimax polynomials on |r| ≤ π/4; k mod 4 turns
+    /// (cos r, sin r) by quarter turns.
+    [[gnu::always_inline]] static void cosSin(B phi, B& c, B& s) {
+        const B shifted = fma(phi, B(0.63661977236758134308), B(kRoundingShift));
+        const B k = shifted - B(kRoundingShift);
+        B r = fnma(k, B(0x1.921fb544p+0), phi);
+        r = fnma(k, B(0x1.0b4611a6p-34), r);
+        r = fnma(k, B(0x1.3198a2e037073p-69), r);
+        const B z = r * r;
+        B ps(1.58969099521155010221e-10);
+        ps = fma(ps, z, B(-2.50507602534068634195e-08));
+        ps = fma(ps, z, B(2.75573137070700676789e-06));
+        ps = fma(ps, z, B(-1.98412698298579493134e-04));
+        ps = fma(ps, z, B(8.33333333332248946124e-03));
+        ps = fma(ps, z, B(-1.66666666666666324348e-01));
+        const B sinR = fma(r * z, ps, r);
+        B pc(-1.13596475577881948265e-11);
+        pc = fma(pc, z, B(2.08757232129817482790e-09));
+        pc = fma(pc, z, B(-2.75573143513906633035e-07));
+        pc = fma(pc, z, B(2.48015872894767294178e-05));
+        pc = fma(pc, z, B(-1.38888888888741095749e-03));
+        pc = fma(pc, z, B(4.16666666666666019037e-02));
+        const B cosR = fma(z * z, pc, fnma(z, B(0.5), B(1.0)));
+        // Quadrant q = k mod 4: odd q swaps sine and cosine; q = 2, 3 negate the sine and
+        // q = 1, 2 the cosine.
+        const I q = bitcast<I>(shifted) & I(3);
+        const B swap = bitcast<B>(I(0) - (q & I(1)));
+        const B sinSign = bitcast<B>((q & I(2)) << 62);
+        const B cosSign = bitcast<B>(((q + I(1)) & I(2)) << 62);
+        const B exchange = (sinR ^ cosR) & swap;
+        s = sinR ^ exchange ^ sinSign;
+        c = cosR ^ exchange ^ cosSign;
     }
 
     /// Principal square root of a + i·b (re ≥ 0, im with the sign of b), the same formula as
     /// the scalar step. A zero root is marked in `bad`: the step needs its limit form there.
-    static void principalSqrt(B a, B b, B& re, B& im, M& bad) {
-        const B modulus = xsimd::sqrt(xsimd::fma(a, a, b * b));
-        const B t = xsimd::sqrt(B(0.5) * (modulus + xsimd::abs(a)));
-        const B q = xsimd::abs(b) / (t + t);
+    [[gnu::always_inline]] static void principalSqrt(B a, B b, B& re, B& im, M& bad) {
+        const B modulus = sqrt(fma(a, a, b * b));
+        const B t = sqrt(B(0.5) * (modulus + abs(a)));
+        const B q = abs(b) / (t + t);
         bad = bad | (t == B(0.0));
         const M nonNegative = a >= B(0.0);
-        re = xsimd::select(nonNegative, t, q);
-        im = xsimd::copysign(xsimd::select(nonNegative, q, t), b);
+        re = select(nonNegative, t, q);
+        im = copysign(select(nonNegative, q, t), b);
     }
 
     /// a/b by the textbook formula; a divisor outside (1e-290, 1e290) is marked in `bad`.
-    static void divide(B ar, B ai, B br, B bi, B& qr, B& qi, M& bad) {
-        const B d = xsimd::fma(br, br, bi * bi);
+    [[gnu::always_inline]] static void divide(B ar, B ai, B br, B bi, B& qr, B& qi, M& bad) {
+        const B d = fma(br, br, bi * bi);
         bad = bad | !((d > B(1e-290)) & (d < B(1e290)));
         const B inv = B(1.0) / d;
-        qr = xsimd::fma(ar, br, ai * bi) * inv;
-        qi = xsimd::fms(ai, br, ar * bi) * inv;
+        qr = fma(ar, br, ai * bi) * inv;
+        qi = fms(ai, br, ar * bi) * inv;
     }
 
     /// The phase to take sine and cosine of: 0 where the modulus has underflowed (the phase no
-    /// longer matters there), and 0 with the lane marked where the phase is so large that the
-    /// library would reduce it one lane at a time.
-    static B safePhase(B phase, B modulus, M& bad) {
-        const M huge = xsimd::abs(phase) > B(8e5);
+    /// longer matters there), and 0 with the lane marked where the phase is beyond the range of
+    /// cosSin.
+    [[gnu::always_inline]] static B safePhase(B phase, B modulus, M& bad) {
+        const M huge = abs(phase) > B(8e5);
         const M vanished = modulus == B(0.0);
         bad = bad | (huge & !vanished);
-        return xsimd::select(huge | vanished, B(0.0), phase);
+        return select(huge | vanished, B(0.0), phase);
     }
 
+    /// The coefficients of one slab, in every lane.
+    struct Slab {
+        B xr0, xr1, xi0, xi1, tr, ti, u0, u1, v0, v1, attenuation;
+        bool constantAttenuation;
+
+        Slab(const LayeredJob& job, int s)
+            : xr0(job.xr0[s]),
+              xr1(job.xr1[s]),
+              xi0(job.xi0[s]),
+              xi1(job.xi1[s]),
+              tr(job.tr[s]),
+              ti(job.ti[s]),
+              u0(job.u0[s]),
+              u1(job.u1[s]),
+              v0(job.v0[s]),
+              v1(job.v1[s]),
+              attenuation(job.attenuation[s]),
+              constantAttenuation(job.v1[s] == 0) {}
+    };
+
+    /// The chunk's amplitudes live in chunk.re/chunk.im while the lamellae are crossed one after
+    /// another: the vectors of one lamella are independent of each other, which keeps the
+    /// processor's pipelines full, and each lamella's coefficients are loaded once. A lane that
+    /// needs the scalar arithmetic becomes NaN, and stays NaN through the later lamellae.
     static void run(const LayeredJob& job, const LayeredChunk& chunk) {
         const int blocks = (chunk.count + kWidth - 1) / kWidth;
         const B lane = iota();
-        for (int blk = 0; blk < blocks; ++blk) {
-            const B p = B(chunk.first + blk * kWidth) + lane;
-            M bad(false);
-            // The semi-infinite substrate: X = x ∓ sqrt(x² − 1), the root of modulus ≤ 1.
-            B xr = xsimd::fma(p, B(job.xr1[0]), B(job.xr0[0]));
-            B xi = xsimd::fma(p, B(job.xi1[0]), B(job.xi0[0]));
-            B rr, ri;
-            principalSqrt(xsimd::fms(xr, xr, xi * xi) - B(1.0), (xr + xr) * xi, rr, ri, bad);
-            const M negative = xr < B(0.0);
-            B Xr = xsimd::select(negative, xr + rr, xr - rr);
-            B Xi = xsimd::select(negative, xi + ri, xi - ri);
-            if (job.theory == kTheoryDynamical) {
-                for (int s = 1; s <= job.lamellae; ++s)
-                    dynamical(job, s, p, Xr, Xi, bad);
-            } else if (job.theory == kTheoryKinematical) {
-                for (int s = 1; s <= job.lamellae; ++s)
-                    kinematical(job, s, p, Xr, Xi, bad);
+        const B nan(__builtin_nan(""));
+        {
+            const Slab c(job, 0);
+            for (int blk = 0; blk < blocks; ++blk) {
+                const B p = B(chunk.first + blk * kWidth) + lane;
+                M bad(false);
+                // The semi-infinite substrate: X = x ∓ sqrt(x² − 1), the root of modulus ≤ 1.
+                const B xr = fma(p, c.xr1, c.xr0);
+                const B xi = fma(p, c.xi1, c.xi0);
+                B rr, ri;
+                principalSqrt(fms(xr, xr, xi * xi) - B(1.0), (xr + xr) * xi, rr, ri, bad);
+                const M negative = xr < B(0.0);
+                const B Xr = select(negative, xr + rr, xr - rr);
+                const B Xi = select(negative, xi + ri, xi - ri);
+                store(select(bad, nan, Xr), chunk.re + blk * kWidth);
+                store(select(bad, nan, Xi), chunk.im + blk * kWidth);
             }
-            const B nan(__builtin_nan(""));
-            xsimd::select(bad, nan, Xr).store_unaligned(chunk.re + blk * kWidth);
-            xsimd::select(bad, nan, Xi).store_unaligned(chunk.im + blk * kWidth);
+        }
+        const bool dynamicalTheory = job.theory == kTheoryDynamical;
+        if (!dynamicalTheory && job.theory != kTheoryKinematical) return;
+        for (int s = 1; s <= job.lamellae; ++s) {
+            const Slab c(job, s);
+            for (int blk = 0; blk < blocks; ++blk) {
+                const B p = B(chunk.first + blk * kWidth) + lane;
+                double* re = chunk.re + blk * kWidth;
+                double* im = chunk.im + blk * kWidth;
+                B Xr = load(re);
+                B Xi = load(im);
+                M bad(false);
+                if (dynamicalTheory) {
+                    dynamical(c, p, Xr, Xi, bad);
+                } else {
+                    kinematical(c, p, Xr, Xi, bad);
+                }
+                store(select(bad, nan, Xr), re);
+                store(select(bad, nan, Xi), im);
+            }
         }
     }
 
     /// Takagi–Taupin solution through slab s, in the overflow-free form of the scalar step:
     /// X' = x + r·(N1 + N2)/(N1 − N2), N1 = (X − x + r)·exp(−S), N2 = (X − x − r)·exp(S),
     /// S = i·T·r, both N divided by the larger of exp(±S).
-    static void dynamical(const LayeredJob& job, int s, B p, B& Xr, B& Xi, M& bad) {
-        const B xr = xsimd::fma(p, B(job.xr1[s]), B(job.xr0[s]));
-        const B xi = xsimd::fma(p, B(job.xi1[s]), B(job.xi0[s]));
+    [[gnu::always_inline]] static void dynamical(const Slab& c, B p, B& Xr, B& Xi, M& bad) {
+        const B xr = fma(p, c.xr1, c.xr0);
+        const B xi = fma(p, c.xi1, c.xi0);
         B rr, ri;
-        principalSqrt(xsimd::fms(xr, xr, xi * xi) - B(1.0), (xr + xr) * xi, rr, ri, bad);
-        const B Tr(job.tr[s]);
-        const B Ti(job.ti[s]);
+        principalSqrt(fms(xr, xr, xi * xi) - B(1.0), (xr + xr) * xi, rr, ri, bad);
+        const B& Tr = c.tr;
+        const B& Ti = c.ti;
         // T·r = a + i·b, so S = −b + i·a; exp(S) grows when −b ≥ 0.
-        const B a = xsimd::fms(Tr, rr, Ti * ri);
-        const B b = xsimd::fma(Tr, ri, Ti * rr);
+        const B a = fms(Tr, rr, Ti * ri);
+        const B b = fma(Tr, ri, Ti * rr);
         const M growing = b <= B(0.0);
         // The decaying exponential exp(∓2S): modulus exp(−2|b|), phase ∓2a.
-        const B modulus = xsimd::exp(B(-2.0) * xsimd::abs(b));
-        const B phase = xsimd::select(growing, B(-2.0) * a, B(2.0) * a);
-        const auto sc = xsimd::sincos(safePhase(phase, modulus, bad));
-        const B dr = modulus * sc.second;
-        const B di = modulus * sc.first;
+        const B modulus = expNonPositive(B(-2.0) * abs(b));
+        const B phase = select(growing, B(-2.0) * a, B(2.0) * a);
+        B cosine, sine;
+        cosSin(safePhase(phase, modulus, bad), cosine, sine);
+        const B dr = modulus * cosine;
+        const B di = modulus * sine;
         const B wr = Xr - xr;
         const B wi = Xi - xi;
         B n1r = wr + rr;
@@ -110,18 +337,18 @@ struct Lanes {
         B n2r = wr - rr;
         B n2i = wi - ri;
         // Only the N with the growing exponential is multiplied by the decay.
-        const B mr0 = xsimd::select(growing, n1r, n2r);
-        const B mi0 = xsimd::select(growing, n1i, n2i);
-        const B mr = xsimd::fms(mr0, dr, mi0 * di);
-        const B mi = xsimd::fma(mr0, di, mi0 * dr);
-        n1r = xsimd::select(growing, mr, n1r);
-        n1i = xsimd::select(growing, mi, n1i);
-        n2r = xsimd::select(growing, n2r, mr);
-        n2i = xsimd::select(growing, n2i, mi);
+        const B mr0 = select(growing, n1r, n2r);
+        const B mi0 = select(growing, n1i, n2i);
+        const B mr = fms(mr0, dr, mi0 * di);
+        const B mi = fma(mr0, di, mi0 * dr);
+        n1r = select(growing, mr, n1r);
+        n1i = select(growing, mi, n1i);
+        n2r = select(growing, n2r, mr);
+        n2i = select(growing, n2i, mi);
         const B sr = n1r + n2r;
         const B si = n1i + n2i;
-        const B numr = xsimd::fms(rr, sr, ri * si);
-        const B numi = xsimd::fma(rr, si, ri * sr);
+        const B numr = fms(rr, sr, ri * si);
+        const B numi = fma(rr, si, ri * sr);
         B qr, qi;
         divide(numr, numi, n1r - n2r, n1i - n2i, qr, qi, bad);
         Xr = xr + qr;
@@ -129,23 +356,29 @@ struct Lanes {
     }
 
     /// Kinematical step through slab s: X' = X·e + (1 − e)/(2x), e = exp(−2i·x·T).
-    static void kinematical(const LayeredJob& job, int s, B p, B& Xr, B& Xi, M& bad) {
-        const B xr = xsimd::fma(p, B(job.xr1[s]), B(job.xr0[s]));
-        const B xi = xsimd::fma(p, B(job.xi1[s]), B(job.xi0[s]));
+    [[gnu::always_inline]] static void kinematical(const Slab& c, B p, B& Xr, B& Xi, M& bad) {
+        const B xr = fma(p, c.xr1, c.xr0);
+        const B xi = fma(p, c.xi1, c.xi0);
         // x = 0 takes the limit X + i·T.
         bad = bad | ((xr == B(0.0)) & (xi == B(0.0)));
-        const B u = xsimd::fma(p, B(job.u1[s]), B(job.u0[s]));
+        const B u = fma(p, c.u1, c.u0);
         // e = exp(2·Im(x·T))·(cos(−2·Re(x·T)) + i·sin(−2·Re(x·T))).
-        const B modulus = job.v1[s] == 0
-                              ? B(job.attenuation[s])
-                              : xsimd::exp(B(2.0) * xsimd::fma(p, B(job.v1[s]), B(job.v0[s])));
-        const auto sc = xsimd::sincos(safePhase(B(-2.0) * u, modulus, bad));
-        const B er = modulus * sc.second;
-        const B ei = modulus * sc.first;
+        B modulus = c.attenuation;
+        if (!c.constantAttenuation) {
+            // An attenuation that varies over the scan; a gain (never met with absorption) is
+            // left to the scalar arithmetic.
+            const B twoV = B(2.0) * fma(p, c.v1, c.v0);
+            bad = bad | (twoV > B(0.0));
+            modulus = expNonPositive(twoV);
+        }
+        B cosine, sine;
+        cosSin(safePhase(B(-2.0) * u, modulus, bad), cosine, sine);
+        const B er = modulus * cosine;
+        const B ei = modulus * sine;
         B qr, qi;
         divide(B(1.0) - er, -ei, xr + xr, xi + xi, qr, qi, bad);
-        const B nr = xsimd::fms(Xr, er, Xi * ei) + qr;
-        const B ni = xsimd::fma(Xr, ei, Xi * er) + qi;
+        const B nr = fms(Xr, er, Xi * ei) + qr;
+        const B ni = fma(Xr, ei, Xi * er) + qi;
         Xr = nr;
         Xi = ni;
     }

@@ -1,0 +1,3 @@
+set(HARDENING_TEST_SOURCES
+  hardening/bad_input_catalogue_test.cpp
+)
