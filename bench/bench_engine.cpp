@@ -91,6 +91,22 @@ BENCHMARK(BM_LayeredCurve)
     ->ArgsProduct({{kTheoryKinematical, kTheoryDynamical}, {16, 48}, {0, 1, 2, 3}})
     ->Unit(benchmark::kMillisecond);
 
+/// The angle-independent part alone (structure factors of every lamella), which BM_LayeredCurve
+/// includes; reported per angle-lamella step of the same curve for comparison.
+void BM_PrepareLayered(benchmark::State& st) {
+    const int layers = static_cast<int>(st.range(0));
+    const EngineState s = siliconState(layers, kTheoryDynamical);
+    auto ws = std::make_unique<Workspace>();
+    strainProfile(kCandidate, s.profileModel, layers, ws->profile);
+    layerStack(ws->profile, s, ws->stack);
+    for (auto _ : st) {
+        prepareLayered(s, ws->stack, ws->constants);
+        benchmark::DoNotOptimize(ws->constants.slab[1].T);
+    }
+    reportSteps(st, layers);
+}
+BENCHMARK(BM_PrepareLayered)->ArgName("layers")->Arg(48)->Unit(benchmark::kMicrosecond);
+
 void BM_Evaluation(benchmark::State& st) {
     const int theory = static_cast<int>(st.range(0));
     const int layers = static_cast<int>(st.range(1));

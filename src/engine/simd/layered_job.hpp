@@ -32,10 +32,10 @@ struct LayeredJob {
 };
 
 /// One chunk: scan indices first, first + 1, … (count ≤ kChunkPoints). The kernel writes the
-/// amplitude ratio of the whole crystal to re/im (kChunkPoints long) for whole groups of vectors,
-/// so up to the next multiple of the group width; a point it cannot compute safely (a zero square root, a divisor outside
-/// the safe range, a vanishing x in the kinematical step) comes back as NaN for the caller to
-/// recompute one at a time.
+/// amplitude ratio of the whole crystal to re/im (kChunkPoints long) for whole groups of
+/// vectors, so up to the next multiple of the group width. A point it cannot compute safely (a
+/// zero square root, a divisor outside the safe range, a vanishing x in the kinematical step, a
+/// phase beyond its sine and cosine) comes back as NaN for the caller to recompute on its own.
 struct LayeredChunk {
     double first = 0;
     int count = 0;
