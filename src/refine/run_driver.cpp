@@ -2,6 +2,8 @@
 // "New population".
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <stdexcept>
 #include <string>
 
 #include "app/application.hpp"
@@ -114,12 +116,20 @@ void Tformcalc::Button6Click() {
     auto value = [&loc](const Edit& e, const char* name) {
         return loc.textToFloat(loc.NormalizeDecimalSeparator(e.text), name);
     };
+    // Genes are single precision: a typed value beyond its range would become an infinite gene.
+    auto gene = [&value](const Edit& e, const char* name) {
+        const float g = static_cast<float>(value(e, name));
+        if (!std::isfinite(g))
+            throw std::runtime_error(std::string(name) + ": '" + e.text +
+                                     "' is too large for a model parameter");
+        return g;
+    };
     engine.background = value(txbg, "txbg");
     app_.refine().refineSettings.background = engine.background;
-    row[kColTau] = static_cast<float>(value(tau, "tau"));
-    row[kColRo] = static_cast<float>(value(ro, "ro"));
-    row[kColSigma1] = static_cast<float>(value(sigma1, "sigma1"));
-    row[kColSigma2] = static_cast<float>(value(sigma2, "sigma2"));
+    row[kColTau] = gene(tau, "tau");
+    row[kColRo] = gene(ro, "ro");
+    row[kColSigma1] = gene(sigma1, "sigma1");
+    row[kColSigma2] = gene(sigma2, "sigma2");
     try {
         Label4.caption = loc.floatToText(evaluateCandidate(app_, 1));
     } catch (const EngineError& e) {

@@ -3,6 +3,8 @@
 // "New population", and what one evaluation leaves behind.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <functional>
 #include <memory>
 
@@ -211,6 +213,11 @@ TEST_P(RunWindowTest, BufoEvaluatesTheTypedParametersWithRowOnesWidth) {
     EXPECT_EQ(app->engine().background, 12);
     EXPECT_EQ(r.population[1][kColTau], 0.004f);
     EXPECT_EQ(r.population[1][kColRo], 496.08999f);
+
+    // A value beyond single precision never becomes an infinite gene.
+    calc().ro.text = "1e400";
+    EXPECT_THROW(calc().Button6Click(), std::runtime_error);
+    EXPECT_TRUE(std::isfinite(r.population[1][kColRo]));
 }
 
 TEST_P(RunWindowTest, ButTesteCrossesTwoMarkedRows) {
