@@ -29,13 +29,6 @@ protected:
     bool calculate() {
         return app->dispatch([&] { form().Button1Click(); });
     }
-    std::vector<std::string> column(int col) {
-        std::vector<std::string> out;
-        for (int r = 1; r < table().rowCount(); ++r)
-            out.push_back(table().cell(col, r));
-        return out;
-    }
-    using Texts = std::vector<std::string>;
 
     static constexpr const char* kIons = "1 0 5 5\n2 99.9 -1 3\n3 100 0 0\n4 250 0 0\n";
 };

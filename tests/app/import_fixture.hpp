@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/formmain.hpp"
 #include "setup/formdata.hpp"
@@ -44,6 +45,16 @@ protected:
     Tformmain& main() { return app->formmain(); }
     Tformdata& dataForm() { return app->formdata(); }
     StringGrid& table() { return app->formdata().data; }
+
+    using Texts = std::vector<std::string>;
+
+    /// The texts of one table column, data rows only.
+    Texts column(int col) {
+        Texts out;
+        for (int r = 1; r < table().rowCount(); ++r)
+            out.push_back(table().cell(col, r));
+        return out;
+    }
 
     /// The table as one text, row by row, for before/after comparisons.
     std::string tableSnapshot() {

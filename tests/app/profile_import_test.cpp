@@ -18,13 +18,6 @@ protected:
         main().mstrain.text = maxStrain;
         return app->dispatch([&] { main().butokClick(); });
     }
-    std::vector<std::string> column(int col) {
-        std::vector<std::string> out;
-        for (int r = 1; r < table().rowCount(); ++r)
-            out.push_back(table().cell(col, r));
-        return out;
-    }
-    using Texts = std::vector<std::string>;
 };
 
 TEST_P(ProfileImportTest, ConcentrationIsScaledToTheMaximumStrain) {
