@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "app/application.hpp"
+#include "refine/default_limits.hpp"
 #include "refine/formrefine.hpp"
 #include "refine/population.hpp"
 #include "support/app_fixture.hpp"
@@ -80,9 +81,7 @@ RefineState seededState(int n, std::uint32_t seed = 99) {
     s.nelements = n;
     s.generator.seed(seed);
     RefineSettings& r = s.refineSettings;
-    r.wLo = 7, r.wHi = 10, r.tauLo = 0.003L, r.tauHi = 0.005L, r.roLo = 50, r.roHi = 800;
-    r.sigma1Lo = 50, r.sigma1Hi = 800, r.sigma2Lo = 50, r.sigma2Hi = 800;
-    r.maxMutW = 1, r.maxMutTau = 0.0005L, r.maxMutRo = 10, r.maxMutSigma1 = 10, r.maxMutSigma2 = 10;
+    testing::setDesignLimits(r);
     for (int i = 0; i < kMaxPopulation; ++i)
         for (int j = 0; j < kCandidateColumns; ++j)
             s.population[i][j] = static_cast<float>(100 * i + j);

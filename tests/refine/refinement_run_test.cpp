@@ -8,6 +8,7 @@
 #include <deque>
 #include <vector>
 
+#include "refine/default_limits.hpp"
 #include "refine/population.hpp"
 
 namespace kelvarin {
@@ -49,9 +50,7 @@ RefineState makeState(int n, std::uint32_t seed = 2024) {
     s.nelements = n;
     s.generator.seed(seed);
     RefineSettings& r = s.refineSettings;
-    r.wLo = 7, r.wHi = 10, r.tauLo = 0.003L, r.tauHi = 0.005L, r.roLo = 50, r.roHi = 800;
-    r.sigma1Lo = 50, r.sigma1Hi = 800, r.sigma2Lo = 50, r.sigma2Hi = 800;
-    r.maxMutW = 1, r.maxMutTau = 0.0005L, r.maxMutRo = 10, r.maxMutSigma1 = 10, r.maxMutSigma2 = 10;
+    testing::setDesignLimits(r);
     for (int i = 0; i < n; ++i)
         drawGenes(s, s.population[i], r.wLo, r.wHi, r.tauLo, r.tauHi, r.roLo, r.roHi, r.sigma1Lo,
                   r.sigma1Hi, r.sigma2Lo, r.sigma2Hi);
