@@ -2,6 +2,7 @@
 // end, the program-wide engine and refinement state, the platform and the locale.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -59,7 +60,13 @@ public:
 
     /// "Exit": ends the event loop.
     void terminate();
-    bool terminated() const { return terminated_; }
+    /// May be asked from a running refinement's threads.
+    bool terminated() const { return terminated_.load(); }
+
+    /// "Stop": asks the running refinement to end after its current generation.
+    void requestStop() { stopRequested_ = true; }
+    void clearStopRequest() { stopRequested_ = false; }
+    bool stopRequested() const { return stopRequested_.load(); }
 
 private:
     Platform& platform_;
@@ -74,7 +81,8 @@ private:
     std::unique_ptr<Tformrefinedata> formrefinedata_;
     std::unique_ptr<Tformrefine> formrefine_;
     bool busy_ = false;
-    bool terminated_ = false;
+    std::atomic<bool> terminated_ = false;
+    std::atomic<bool> stopRequested_ = false;
 };
 
 }  // namespace kelvarin

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,17 @@ public:
     virtual void beep() = 0;
     /// Ends the event loop; all windows close.
     virtual void terminate() = 0;
+
+    /// Runs `work` away from the window thread and returns when it has ended, rethrowing what
+    /// it threw. Meanwhile the windows stay live: they repaint and take clicks (which the
+    /// application refuses while it is busy). Without a display the work simply runs.
+    virtual void runInBackground(const std::function<void()>& work) { work(); }
+    /// From background work: runs `update` on the window thread after every update posted
+    /// before it, and returns at once. Only such updates may change window state during a run.
+    virtual void post(std::function<void()> update) { update(); }
+    /// From background work: runs `task` on the window thread and waits for it, rethrowing
+    /// what it threw.
+    virtual void invoke(const std::function<void()>& task) { task(); }
 };
 
 /// A platform without a display: records what a user would have seen.

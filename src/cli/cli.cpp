@@ -43,6 +43,7 @@ int integer(const std::string& text, const std::string& option) {
 struct RunArgs {
     std::string job;
     bool quiet = false;
+    int threads = 0;
 };
 
 struct SimulateArgs {
@@ -65,7 +66,7 @@ struct SimulateArgs {
 int doRun(const RunArgs& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     const JobSpec job = readJobFile(args.job);
     TerminalProgress progress(err, errIsTerminal);
-    const JobOutcome outcome = runJob(job, args.quiet ? nullptr : &progress);
+    const JobOutcome outcome = runJob(job, args.quiet ? nullptr : &progress, args.threads);
     if (!args.quiet) {
         if (!outcome.errorText.empty()) out << outcome.errorText << "\n";
         if (!outcome.bestText.empty())
@@ -173,6 +174,11 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         "logic and writes <name>.fit, .out, .ion and .svg next to the job file.");
     runCmd->add_option("JOB", run.job, "job file (TOML)")->required();
     runCmd->add_flag("-q,--quiet", run.quiet, "no progress and no summary (errors only)");
+    runCmd
+        ->add_option("-j,--threads", run.threads,
+                     "threads that evaluate the candidates (default: one per core; the results "
+                     "are the same for any number)")
+        ->check(CLI::Range(1, 256));
 
     SimulateArgs sim;
     CLI::App* simCmd = app.add_subcommand(

@@ -273,10 +273,11 @@ void calculationWindow(Driver& d, Application& app, JobPlatform& platform, const
 
 }  // namespace
 
-JobOutcome runJob(const JobSpec& job, RunObserver* observer) {
+JobOutcome runJob(const JobSpec& job, RunObserver* observer, int threads) {
     WorkingDirectory cwd(job.folder);
     JobPlatform platform;
     Application app(platform, Locale('.'));
+    app.refine().evaluationThreads = threads;
     Driver d(app, platform, observer);
     JobOutcome outcome;
 

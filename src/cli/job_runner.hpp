@@ -54,7 +54,8 @@ struct JobOutcome {
 
 /// Runs `job` with the job file's folder as the working directory (restored afterwards), so
 /// that its relative file names and its result files resolve there exactly as in the windows.
-/// Throws JobRunError when a window refuses a step.
-JobOutcome runJob(const JobSpec& job, RunObserver* observer = nullptr);
+/// Throws JobRunError when a window refuses a step. A refinement evaluates its candidates on
+/// `threads` threads (0: one per core); the results do not depend on the number.
+JobOutcome runJob(const JobSpec& job, RunObserver* observer = nullptr, int threads = 0);
 
 }  // namespace kelvarin::cli

@@ -18,7 +18,7 @@ QLineEdit* sizedEdit(Binder& b, Edit& state, QWidget* parent, int width) {
 
 QWidget* buildCalcView(Binder& b, Tformcalc& form) {
     auto* window = new FormWidget(closableDialogFlags());
-    window->onClose = [&b, &form] { b.run([&form] { form.close(); }); };
+    window->onClose = [&b, &form] { b.run([&form] { form.closeRequest(); }, true); };
     auto* column = new QVBoxLayout(window);
     column->setSizeConstraint(QLayout::SetFixedSize);
     column->setSpacing(6);
@@ -29,6 +29,8 @@ QWidget* buildCalcView(Binder& b, Tformcalc& form) {
     runs->addWidget(b.button(form.Button1, window, [&form] { form.Button1Click(); }));
     runs->addSpacing(16);
     runs->addWidget(b.button(form.butGo, window, [&form] { form.butGoClick(); }));
+    runs->addWidget(b.button(
+        form.butStop, window, [&form] { form.butStopClick(); }, true));
     runs->addWidget(b.label(form.Label1, window));
     runs->addWidget(sizedEdit(b, form.ncycles, window, 60));
     runs->addSpacing(8);

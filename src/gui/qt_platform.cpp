@@ -1,8 +1,15 @@
 #include "gui/qt_platform.hpp"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
 
 #include "app/window.hpp"
 
@@ -44,13 +51,101 @@ std::optional<std::string> QtPlatform::chooseFile() {
     return name.toStdString();
 }
 
+namespace {
+
+bool onWindowThread() {
+    return QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+/// How often the window thread takes up what a background run has posted.
+constexpr int kPostedIntervalMs = 15;
+
+}  // namespace
+
 void QtPlatform::processMessages() {
+    // Background work leaves the events to the window thread's own loop.
+    if (!onWindowThread()) return;
     if (beforeEvents_) beforeEvents_();
     QApplication::processEvents();
 }
 
 void QtPlatform::beep() {
     QApplication::beep();
+}
+
+void QtPlatform::runInBackground(const std::function<void()>& work) {
+    if (!onWindowThread()) {
+        work();
+        return;
+    }
+    std::atomic<bool> finished = false;
+    std::exception_ptr failure;
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        finished = true;
+    });
+    {
+        QEventLoop loop;
+        QTimer tick;
+        tick.setInterval(kPostedIntervalMs);
+        QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+            applyPosted();
+            if (finished) loop.quit();
+        });
+        tick.start();
+        loop.exec();
+    }
+    // The loop also ends when the program is asked to end; the work still gets what it waits
+    // for until it returns.
+    while (!finished) {
+        applyPosted();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    worker.join();
+    applyPosted();
+    if (failure) std::rethrow_exception(failure);
+}
+
+void QtPlatform::post(std::function<void()> update) {
+    if (onWindowThread()) {
+        update();
+        return;
+    }
+    std::lock_guard lock(postedMutex_);
+    posted_.push_back(std::move(update));
+}
+
+void QtPlatform::invoke(const std::function<void()>& task) {
+    if (onWindowThread()) {
+        task();
+        return;
+    }
+    std::promise<void> done;
+    post([&task, &done] {
+        try {
+            task();
+            done.set_value();
+        } catch (...) {
+            done.set_exception(std::current_exception());
+        }
+    });
+    done.get_future().get();
+}
+
+void QtPlatform::applyPosted() {
+    std::vector<std::function<void()>> updates;
+    {
+        std::lock_guard lock(postedMutex_);
+        updates.swap(posted_);
+    }
+    if (updates.empty()) return;
+    for (auto& update : updates)
+        update();
+    if (beforeEvents_) beforeEvents_();
 }
 
 void QtPlatform::terminate() {

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
+#include <vector>
 
 #include "app/platform.hpp"
 
@@ -19,6 +21,12 @@ public:
     void processMessages() override;
     void beep() override;
     void terminate() override;
+    /// Runs the work on a thread of its own while a local event loop keeps the windows live;
+    /// updates posted by the work are applied (and the widgets brought up to date) every few
+    /// milliseconds.
+    void runInBackground(const std::function<void()>& work) override;
+    void post(std::function<void()> update) override;
+    void invoke(const std::function<void()>& task) override;
 
     /// Registers the modal loop of one window (it returns when the window is closed).
     void setModalRunner(const Window& window, std::function<void()> runner);
@@ -29,6 +37,11 @@ public:
     int exceptionsShown() const { return exceptionsShown_; }
 
 private:
+    /// Applies the updates posted so far, then pushes the state to the widgets.
+    void applyPosted();
+
+    std::mutex postedMutex_;
+    std::vector<std::function<void()>> posted_;
     const Window* modalWindow_ = nullptr;
     std::function<void()> modalRunner_;
     std::function<void()> beforeEvents_;

@@ -1,11 +1,19 @@
 #include "refine/evaluate.hpp"
 
+#include <atomic>
+#include <exception>
+#include <mutex>
+
 #include "app/application.hpp"
 #include "engine/engine_error.hpp"
+#include "refine/worker_pool.hpp"
 
 namespace kelvarin {
 
-Evaluation evaluateCandidate(EngineState& engine, const RefineState& refine, int k, Workspace& ws) {
+namespace {
+
+/// Scores row k in `ws` without touching the engine state.
+Evaluation scoreRow(const EngineState& engine, const RefineState& refine, int k, Workspace& ws) {
     Evaluation result;
     if (k < 0 || k >= kMaxPopulation) {
         result.scored = false;
@@ -19,9 +27,15 @@ Evaluation evaluateCandidate(EngineState& engine, const RefineState& refine, int
         result.scored = false;
         result.error = kUnscorableError;
         result.problem = e.what();
-        return result;
     }
-    commitEvaluation(engine, ws);
+    return result;
+}
+
+}  // namespace
+
+Evaluation evaluateCandidate(EngineState& engine, const RefineState& refine, int k, Workspace& ws) {
+    const Evaluation result = scoreRow(engine, refine, k, ws);
+    if (result.scored) commitEvaluation(engine, ws);
     return result;
 }
 
@@ -32,11 +46,92 @@ Extended evaluateCandidate(Application& app, int k) {
     return e.error;
 }
 
-EngineEvaluator::EngineEvaluator(EngineState& engine)
-    : engine_(engine), ws_(std::make_unique<Workspace>()) {}
+EngineEvaluator::EngineEvaluator(EngineState& engine, int threads) : engine_(engine) {
+    const int n = WorkerPool::resolve(threads);
+    lanes_.resize(static_cast<std::size_t>(n));
+    for (Lane& lane : lanes_) {
+        lane.kept = std::make_unique<Workspace>();
+        lane.scratch = std::make_unique<Workspace>();
+    }
+    if (n > 1) pool_ = std::make_unique<WorkerPool>(n);
+}
+
+EngineEvaluator::~EngineEvaluator() = default;
+
+int EngineEvaluator::threads() const {
+    return static_cast<int>(lanes_.size());
+}
 
 Evaluation EngineEvaluator::evaluate(const RefineState& state, int k) {
-    return evaluateCandidate(engine_, state, k, *ws_);
+    return evaluateCandidate(engine_, state, k, *lanes_[0].scratch);
+}
+
+void EngineEvaluator::evaluateRows(const RefineState& state, int first, int count,
+                                   const RowScored& scored) {
+    if (!pool_ || count < 2) {
+        CandidateEvaluator::evaluateRows(state, first, count, scored);
+        return;
+    }
+    const int end = first + count;
+    const auto slot = [first](int row) { return static_cast<std::size_t>(row - first); };
+    std::vector<Evaluation> results(static_cast<std::size_t>(count));
+    std::vector<Extended> peaks(static_cast<std::size_t>(count), 0);
+    std::vector<char> finished(static_cast<std::size_t>(count), 0);
+    std::atomic<int> next{first};
+    std::atomic<bool> abandon{false};
+    std::mutex handOver;
+    int delivered = first;  // rows before it have been handed to `scored`
+    std::exception_ptr failure;
+
+    for (Lane& lane : lanes_)
+        lane.keptRow = -1;
+
+    pool_->runOnAll([&](int w) {
+        Lane& lane = lanes_[static_cast<std::size_t>(w)];
+        while (!abandon.load(std::memory_order_relaxed)) {
+            // Rows are taken in increasing order, so a lane's kept workspace always holds the
+            // last row it scored.
+            const int row = next.fetch_add(1);
+            if (row >= end) break;
+            Evaluation ev = scoreRow(engine_, state, row, *lane.scratch);
+            if (ev.scored) {
+                peaks[slot(row)] = lane.scratch->curve.calcMax;
+                std::swap(lane.kept, lane.scratch);
+                lane.keptRow = row;
+            }
+            std::lock_guard lock(handOver);
+            results[slot(row)] = std::move(ev);
+            finished[slot(row)] = 1;
+            while (delivered < end && finished[slot(delivered)] && !failure) {
+                try {
+                    scored(delivered, results[slot(delivered)]);
+                } catch (...) {
+                    failure = std::current_exception();
+                    abandon = true;
+                }
+                ++delivered;
+            }
+        }
+    });
+
+    // The engine state as one evaluation after another leaves it: the curve maximum raised by
+    // every curve handed over, the rest from the last of them that was scored.
+    int last = -1;
+    for (int row = first; row < delivered; ++row) {
+        if (!results[slot(row)].scored) continue;
+        if (peaks[slot(row)] > engine_.curveStore.calcMax)
+            engine_.curveStore.calcMax = peaks[slot(row)];
+        last = row;
+    }
+    if (last >= 0) {
+        for (const Lane& lane : lanes_) {
+            if (lane.keptRow == last) {
+                commitEvaluation(engine_, *lane.kept);
+                break;
+            }
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace kelvarin

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "engine/evaluation.hpp"
 #include "refine/refinement_run.hpp"
@@ -21,15 +22,36 @@ Evaluation evaluateCandidate(EngineState& engine, const RefineState& refine, int
 /// cannot be scored.
 Extended evaluateCandidate(Application& app, int k);
 
-/// Evaluator of a run: one workspace, reused by every evaluation.
+class WorkerPool;
+
+/// Evaluator of a run. A pass of rows is shared among `threads` workers (0: one per core),
+/// each with workspaces of its own that every evaluation reuses; the engine state ends as if
+/// the rows had been evaluated one after another.
 class EngineEvaluator : public CandidateEvaluator {
 public:
-    explicit EngineEvaluator(EngineState& engine);
+    explicit EngineEvaluator(EngineState& engine, int threads = 1);
+    ~EngineEvaluator() override;
+    EngineEvaluator(const EngineEvaluator&) = delete;
+    EngineEvaluator& operator=(const EngineEvaluator&) = delete;
+
     Evaluation evaluate(const RefineState& state, int k) override;
+    void evaluateRows(const RefineState& state, int first, int count,
+                      const RowScored& scored) override;
+
+    int threads() const;
 
 private:
+    /// One worker's workspaces: `kept` holds the last row it scored, `scratch` is written by
+    /// the evaluation under way.
+    struct Lane {
+        std::unique_ptr<Workspace> kept;
+        std::unique_ptr<Workspace> scratch;
+        int keptRow = -1;
+    };
+
     EngineState& engine_;
-    std::unique_ptr<Workspace> ws_;
+    std::vector<Lane> lanes_;
+    std::unique_ptr<WorkerPool> pool_;
 };
 
 }  // namespace kelvarin

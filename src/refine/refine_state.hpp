@@ -78,6 +78,8 @@ struct RefineState {
     CRandom generator;
     /// Seed that "Done" uses instead of the clock when set (batch jobs that must be repeatable).
     std::optional<std::uint32_t> seedOverride;
+    /// Threads that evaluate the candidates of a pass; 0: one per core.
+    int evaluationThreads = 0;
 };
 
 /// a + (rand() mod 10000)·(b − a)·0.0001 in extended precision: one of 10000 equally spaced

@@ -6,6 +6,12 @@
 
 namespace kelvarin {
 
+void CandidateEvaluator::evaluateRows(const RefineState& state, int first, int count,
+                                      const RowScored& scored) {
+    for (int k = first; k < first + count; ++k)
+        scored(k, evaluate(state, k));
+}
+
 bool passesSelection(Extended threshold, float error) {
     return threshold > static_cast<Extended>(error);
 }
@@ -83,8 +89,7 @@ private:
         if (!opt_.progress(RunProgress{kind, generation, row, barStep})) throw Stop{};
     }
 
-    void score(int i) {
-        const Evaluation ev = eval_.evaluate(s_, i);
+    void record(int i, const Evaluation& ev) {
         ++result_.evaluations;
         scored_[i] = ev.scored;
         s_.population[i][kColError] = ev.scored ? static_cast<float>(ev.error) : kUnscorableError;
@@ -93,6 +98,24 @@ private:
 
     void updateStats(int i) {
         if (scored_[i]) stats_.update(s_.population[i], i);
+    }
+
+    /// Scores the whole population: each row's error, progress and statistics in row order,
+    /// and the float sum of the errors that were scored (for the variance).
+    void scorePass(int g, float& sum, int& counted) {
+        bool stopAsked = false;
+        eval_.evaluateRows(s_, 0, n_, [&](int i, const Evaluation& ev) {
+            record(i, ev);
+            if (opt_.progress &&
+                !opt_.progress(RunProgress{RunProgress::Kind::CandidateScored, g, i}))
+                stopAsked = true;
+            if (scored_[i]) {
+                sum = sum + s_.population[i][kColError];
+                ++counted;
+            }
+            updateStats(i);
+        });
+        if (stopAsked) throw Stop{};
     }
 
     /// Walks the cursor until a candidate passes the selection test. A full lap without a pass
@@ -127,11 +150,9 @@ private:
     RunResult body() {
         const int last = n_ - 1;
         try {
-            for (int i = 0; i < n_; ++i) {
-                score(i);
-                report(RunProgress::Kind::CandidateScored, 0, i);
-                updateStats(i);
-            }
+            float unusedSum = 0;
+            int unusedCount = 0;
+            scorePass(0, unusedSum, unusedCount);
             result_.bestErrorByPass.push_back(stats_.bestErr);
             if (stats_.bestErr >= kNoError)
                 return fail("No candidate of the population could be evaluated: " + firstProblem_);
@@ -152,15 +173,7 @@ private:
                 stats_.resetForPass();
                 float sum = 0;
                 int counted = 0;
-                for (int i = 0; i < n_; ++i) {
-                    score(i);
-                    report(RunProgress::Kind::CandidateScored, g, i);
-                    if (scored_[i]) {
-                        sum = sum + s_.population[i][kColError];
-                        ++counted;
-                    }
-                    updateStats(i);
-                }
+                scorePass(g, sum, counted);
                 result_.bestErrorByPass.push_back(stats_.bestErr);
 
                 // Spread of the errors; a population within about one unit of error has
@@ -189,11 +202,16 @@ private:
                     stats_.iMin = 0;
                     ++result_.restarts;
                 }
+                if (g < opt_.generations && opt_.stopRequested && opt_.stopRequested()) {
+                    result_.stoppedEarly = true;
+                    break;
+                }
             }
         } catch (const Stop&) {
             result_.outcome = RunOutcome::Stopped;
             result_.message = "The refinement was stopped.";
             fillBest();
+            keepBest();
             return result_;
         }
 
@@ -207,6 +225,16 @@ private:
         }
         result_.finalError = final.error;
         return result_;
+    }
+
+    /// A run ended at an arbitrary moment (in the middle of breeding, say) keeps its best
+    /// candidate in elite row 0 with its error, where "Save output files" and the next run find
+    /// it.
+    void keepBest() {
+        if (stats_.bestErr >= kNoError) return;
+        for (int d = 0; d < kGeneCount; ++d)
+            s_.population[0][d] = stats_.bestGenes[d];
+        s_.population[0][kColError] = static_cast<float>(stats_.bestErr);
     }
 
     void fillBest() {

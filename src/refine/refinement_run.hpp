@@ -29,18 +29,31 @@ inline constexpr float kUnscorableError = 1.0e4f;
 /// Scores population rows. evaluate(k) reads columns 0..4 of row k and leaves that candidate's
 /// curve wherever the caller shows curves. It throws for a set-up that no candidate can be
 /// evaluated with (the run then fails with the message).
+/// What an evaluator reports for each row of a pass, in row order.
+using RowScored = std::function<void(int row, const Evaluation& evaluation)>;
+
 class CandidateEvaluator {
 public:
     virtual ~CandidateEvaluator() = default;
     virtual Evaluation evaluate(const RefineState& state, int k) = 0;
+    /// Scores rows first .. first + count − 1 and hands each result to `scored` in row order,
+    /// one call at a time (possibly from another thread, while later rows are still being
+    /// scored); `scored` may change the error column of the row it is given, nothing else of
+    /// the population. The rows may be scored at once, but the outcome (results, shown curve,
+    /// curve maximum) must be that of scoring them one after another, as the default does.
+    virtual void evaluateRows(const RefineState& state, int first, int count,
+                              const RowScored& scored);
 };
 
 struct RunProgress {
     enum class Kind {
-        PairBred,         ///< one crossover done; `barStep` = 2
-        BreedingDone,     ///< the breeding loop of a generation ended; `barStep` = 2
-        CandidateScored,  ///< row `row` has its new error (generation 0: the first pass)
-        GenerationDone,   ///< statistics of generation `generation` are complete
+        PairBred,      ///< one crossover done; `barStep` = 2
+        BreedingDone,  ///< the breeding loop of a generation ended; `barStep` = 2
+        /// Row `row` has its new error (generation 0: the first pass). Rows come in order, but
+        /// perhaps from another thread while later rows are scored; answering "stop" ends the
+        /// run when the pass is complete.
+        CandidateScored,
+        GenerationDone,  ///< statistics of generation `generation` are complete
     };
     Kind kind;
     int generation = 0;
@@ -58,6 +71,9 @@ struct RunOptions {
     /// Redraws the population around row `keep` when it has converged; empty: the limits in
     /// refineSettings are used (redrawPopulation).
     std::function<void(int keep)> restart;
+    /// Asked when a generation is complete: true ends the run there, as if that generation
+    /// had been the last (the final evaluation follows). May be empty.
+    std::function<bool()> stopRequested;
 };
 
 enum class RunOutcome { Finished, Stopped, Failed };
@@ -73,6 +89,7 @@ struct RunResult {
     float variance = 0;
     bool varianceValid = false;  ///< false when no generation ran
     int generationsDone = 0;
+    bool stoppedEarly = false;  ///< stopRequested ended the run before generation G
     int evaluations = 0;
     int restarts = 0;
     /// Smallest error of each pass: entry 0 the first pass, entry g generation g.

@@ -1,6 +1,7 @@
 // The refinement buttons of the calculation window: "GO", "bufo", "butTeste" and
 // "New population".
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <stdexcept>
@@ -60,32 +61,64 @@ void Tformcalc::butGoClick() {
         loc.NormalizeDecimalSeparator(app_.formrefinedata().Edit2.text), "Mutation probability");
 
     BusyGuard busy(app_);
-    EngineEvaluator evaluator(app_.engine());
+    app_.clearStopRequest();
+    const bool goWasEnabled = butGo.enabled;
+    butGo.enabled = false;
+    butStop.enabled = true;
+
+    // The run works in the background; what it shows reaches the windows through posted
+    // updates. The progress bar advances by the breeding steps of each generation, spread over
+    // the scoring of its candidates, so it moves while a pass is evaluated and stands where the
+    // breeding loop leaves it when the generation is complete.
+    Platform& platform = app_.platform();
+    const int n = state.nelements;
+    const int barMaximum = ProgressBar1.max;
+    int barBase = 0;    // position when the generation's breeding began
+    int barTarget = 0;  // position once its breeding steps are counted
+    EngineEvaluator evaluator(app_.engine(), state.evaluationThreads);
     RunOptions options;
     options.generations = generations;
     options.mutationProbability = pmut;
-    options.restart = [this](int keep) { newPopulation(app_, keep); };
-    options.progress = [this, &state, &progress](const RunProgress& p) {
+    options.restart = [this, &platform](int keep) {
+        platform.invoke([this, keep] { newPopulation(app_, keep); });
+    };
+    options.stopRequested = [this] { return app_.stopRequested(); };
+    options.progress = [&](const RunProgress& p) {
         switch (p.kind) {
             case RunProgress::Kind::PairBred:
             case RunProgress::Kind::BreedingDone:
-                ProgressBar1.position =
-                    std::min(ProgressBar1.position + p.barStep, ProgressBar1.max);
-                app_.platform().processMessages();
+                barTarget = std::min(barTarget + p.barStep, barMaximum);
+                platform.processMessages();
                 return !app_.terminated();
-            case RunProgress::Kind::CandidateScored:
+            case RunProgress::Kind::CandidateScored: {
                 if (p.generation == 0) return true;  // the first pass shows nothing
+                std::array<std::string, kCandidateColumns> cells;
                 for (int j = 0; j < kCandidateColumns; ++j)
-                    progress.StringGrid1.setCell(j, p.row + 1,
-                                                 candidateText(app_, state.population[p.row][j]));
+                    cells[j] = candidateText(app_, state.population[p.row][j]);
+                const int shown =
+                    barBase +
+                    static_cast<int>(static_cast<long long>(barTarget - barBase) * (p.row + 1) / n);
+                platform.post([this, &progress, cells = std::move(cells), row = p.row, shown] {
+                    for (int j = 0; j < kCandidateColumns; ++j)
+                        progress.StringGrid1.setCell(j, row + 1, cells[j]);
+                    ProgressBar1.position = shown;
+                });
                 return true;
+            }
             case RunProgress::Kind::GenerationDone:
-                return true;
+                barBase = barTarget;
+                platform.post([this, shown = barTarget] { ProgressBar1.position = shown; });
+                return !app_.terminated();
         }
         return true;
     };
 
-    const RunResult result = runRefinement(state, evaluator, options);
+    RunResult result;
+    platform.runInBackground([&result, &state, &evaluator, &options] {
+        result = runRefinement(state, evaluator, options);
+    });
+    butGo.enabled = goWasEnabled;
+    butStop.enabled = false;
     if (result.outcome == RunOutcome::Stopped) return;
     if (result.outcome == RunOutcome::Failed) {
         progress.Label5.caption = kNoVariance;
@@ -104,6 +137,20 @@ void Tformcalc::butGoClick() {
         result.varianceValid ? loc.floatToText(static_cast<double>(result.variance)) : kNoVariance;
     progress.show();
     app_.platform().beep();
+}
+
+void Tformcalc::butStopClick() {
+    if (!app_.busy()) return;
+    app_.requestStop();
+    butStop.enabled = false;
+}
+
+void Tformcalc::closeRequest() {
+    if (app_.busy()) {
+        butStopClick();
+        return;
+    }
+    close();
 }
 
 void Tformcalc::Button6Click() {

@@ -3,6 +3,7 @@ set(REFINE_SOURCES
   refine/population.cpp
   refine/refinement_run.cpp
   refine/evaluate.cpp
+  refine/worker_pool.cpp
   refine/run_driver.cpp
   refine/formrefinedata.cpp
   refine/formrefine.cpp

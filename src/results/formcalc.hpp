@@ -26,6 +26,8 @@ public:
     Label Label1{{}, "Generations:", {}};
     Edit ncycles{{}, "1", {}};
     Button butGo{{}, "GO"};
+    /// Ends a running refinement after its current generation (enabled while one runs).
+    Button butStop{{.enabled = false}, "Stop"};
     Button butTeste{{}, "butTeste"};
     Button Button7{{}, "New population"};
     Canvas grafico{kPlotWidth, kPlotHeight};
@@ -73,6 +75,10 @@ public:
 
     // Refinement buttons, implemented with the run driver (refine/run_driver.cpp).
     void butGoClick();
+    void butStopClick();
+    /// The user closes the window: while a refinement runs this asks it to stop and the window
+    /// stays, to show the result; otherwise the window closes.
+    void closeRequest();
     void Button6Click();
     void butTesteClick();
     void Button7Click();

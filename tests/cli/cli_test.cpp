@@ -51,6 +51,8 @@ TEST(Cli, ExitCodesForUsageAndHelp) {
     EXPECT_EQ(cli({"fit"}).code, kExitUsage);
     EXPECT_EQ(cli({"run"}).code, kExitUsage);
     EXPECT_EQ(cli({"run", "a.toml", "b.toml"}).code, kExitUsage);
+    for (const char* threads : {"0", "-2", "257", "two"})
+        EXPECT_EQ(cli({"run", "a.toml", "--threads", threads}).code, kExitUsage) << threads;
 
     const Result help = cli({"run", "--help"});
     EXPECT_EQ(help.code, kExitOk);

@@ -92,6 +92,18 @@ TEST_F(JobRunnerTest, RefinementFilesAreByteIdenticalToTheWindowsWithTheSameSeed
     }
     EXPECT_EQ(outcome.errorText, road.app.formcalc().Panel2.caption);
 
+    // The number of threads that evaluate the candidates changes nothing in the files.
+    for (int threads : {1, 3}) {
+        std::string same = kJob;
+        const std::string name = "threads" + std::to_string(threads);
+        same.replace(same.find("name = \"fit\""), 12, "name = \"" + name + "\"");
+        runJob(job(same), nullptr, threads);
+        for (const char* ext : {".fit", ".out", ".ion"})
+            EXPECT_EQ(read(dir / "job" / (name + ext)),
+                      read(dir / "job" / (std::string("fit") + ext)))
+                << threads << " threads, " << ext;
+    }
+
     // Another seed draws another population and, here, another result.
     std::string other = kJob;
     other.replace(other.find("seed = 4242"), 11, "seed = 4243");

@@ -18,9 +18,13 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <stdexcept>
+#include <vector>
 
 #include "app/application.hpp"
 #include "app/formmain.hpp"
@@ -29,6 +33,8 @@
 #include "modal_helper.hpp"
 #include "refine/formrefine.hpp"
 #include "refine/formrefinedata.hpp"
+#include "refine/refine_state.hpp"
+#include "refine/refinement_run.hpp"
 #include "results/formcalc.hpp"
 #include "results/formerro.hpp"
 #include "setup/formdata.hpp"
@@ -248,61 +254,71 @@ TEST_P(WindowsTest, MessagePumpDuringARunShowsTheStateAndRefusesASecondRun) {
     app.setBusy(false);
 }
 
-// The refinement road in the real windows: settings "Done", Data Entry, "Start", "GO" (one
-// generation of a small population) and "Plot"; the progress window shows the population.
-TEST_P(WindowsTest, RefinementRoadShowsThePopulationAndPlotsTheFit) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string measured = dir.filePath("measured.txt").toStdString();
-    {
-        std::ofstream out(measured);
-        for (int a = -150; a <= 150; a += 2)
-            out << a << " "
-                << 20 + 1000 * std::exp(-a * a / 200.0) +
-                       200 * std::exp(-(a + 60) * (a + 60) / 800.0)
-                << "\n";
+/// The refinement road in the real windows up to "Start": settings "Done" with a population of
+/// `population`, Data Entry (GaAs 0 0 4, Cu K-alpha1), "Start" on a small measured curve.
+class RefinementRoadTest : public WindowsTest {
+protected:
+    void startJob(const char* population) {
+        ASSERT_TRUE(dir.isValid());
+        const std::string measured = dir.filePath("measured.txt").toStdString();
+        {
+            std::ofstream out(measured);
+            for (int a = -150; a <= 150; a += 2)
+                out << a << " "
+                    << 20 + 1000 * std::exp(-a * a / 200.0) +
+                           200 * std::exp(-(a + 60) * (a + 60) / 800.0)
+                    << "\n";
+        }
+        Tformmain& m = app.formmain();
+        Tformdata& d = app.formdata();
+        Tformrefinedata& settings = app.formrefinedata();
+        pick(m.RadioGroup1, 1);
+        type(m.file, QString::fromStdString(measured));
+        click(&m.butok);
+        ASSERT_TRUE(gui.refineDataView()->isVisible());
+        type(settings.Edit1, population);
+        click(&settings.Button1);  // "Done"
+        ASSERT_TRUE(gui.dataView()->isVisible());
+        EXPECT_EQ(widget<QLineEdit>(&d.thetai)->text(), "-150");
+        EXPECT_FALSE(widget<QLineEdit>(&d.thetai)->isEnabled());
+
+        auto* radiation = widget<QComboBox>(&d.radiacao);
+        radiation->setCurrentIndex(4);
+        emit radiation->activated(4);
+        click(&d.buttarget);
+        pick(d.tipo, 1);
+        click(&d.Button1);
+        click(d.elementButton("Ga"));
+        click(d.elementButton("As"));
+        click(&d.butOK);
+        ASSERT_TRUE(gui.calcView()->isVisible());
+        ASSERT_TRUE(gui.refineView()->isVisible());
+        click(&app.formcalc().Button2);  // "Start"
+        ASSERT_TRUE(widget<QPushButton>(&app.formcalc().butGo)->isEnabled())
+            << "Start did not finish";
     }
-    Tformmain& m = app.formmain();
-    Tformdata& d = app.formdata();
-    Tformcalc& c = app.formcalc();
-    Tformrefinedata& settings = app.formrefinedata();
-    auto type = [&](Edit& e, const QString& text) {
+
+    void type(Edit& e, const QString& text) {
         auto* field = widget<QLineEdit>(&e);
         field->clear();
         QTest::keyClicks(field, text);
-    };
-    auto pick = [&](RadioGroup& g, int i) {
+    }
+    void pick(RadioGroup& g, int i) {
         widget<QWidget>(&g)->findChildren<QRadioButton*>().at(i)->click();
-    };
-    auto click = [&](const void* state) { widget<QPushButton>(state)->click(); };
+    }
+    void click(const void* state) { widget<QPushButton>(state)->click(); }
 
-    pick(m.RadioGroup1, 1);
-    type(m.file, QString::fromStdString(measured));
-    click(&m.butok);
-    ASSERT_TRUE(gui.refineDataView()->isVisible());
-    type(settings.Edit1, "6");
-    click(&settings.Button1);  // "Done"
-    ASSERT_TRUE(gui.dataView()->isVisible());
-    EXPECT_EQ(widget<QLineEdit>(&d.thetai)->text(), "-150");
-    EXPECT_FALSE(widget<QLineEdit>(&d.thetai)->isEnabled());
+    QTemporaryDir dir;
+};
 
-    auto* radiation = widget<QComboBox>(&d.radiacao);
-    radiation->setCurrentIndex(4);
-    emit radiation->activated(4);
-    click(&d.buttarget);
-    pick(d.tipo, 1);
-    click(&d.Button1);
-    click(d.elementButton("Ga"));
-    click(d.elementButton("As"));
-    click(&d.butOK);
-    ASSERT_TRUE(gui.calcView()->isVisible());
-    ASSERT_TRUE(gui.refineView()->isVisible());
+// "GO" (one generation of a small population) and "Plot"; the progress window shows the
+// population.
+TEST_P(RefinementRoadTest, ShowsThePopulationAndPlotsTheFit) {
+    startJob("6");
+    Tformcalc& c = app.formcalc();
     auto* grid = widget<QTableWidget>(&app.formrefine().StringGrid1);
     ASSERT_EQ(grid->rowCount(), 7);
     EXPECT_EQ(grid->item(0, 1)->text(), "Tau");
-
-    click(&c.Button2);  // "Start"
-    ASSERT_TRUE(widget<QPushButton>(&c.butGo)->isEnabled()) << "Start did not finish";
     click(&c.butGo);
     EXPECT_TRUE(gui.refineView()->isVisible());        // shown again at the end of the run
     EXPECT_FALSE(grid->item(1, 5)->text().isEmpty());  // errors of the last generation
@@ -316,7 +332,83 @@ TEST_P(WindowsTest, RefinementRoadShowsThePopulationAndPlotsTheFit) {
     EXPECT_GT(red, 100) << "no measured points on the drawing area";
 }
 
+// A long run works in the background: the windows take events, the progress bar moves, a second
+// "GO" or "Start" is refused, and "Stop" ends the run with its best candidate shown.
+TEST_P(RefinementRoadTest, LongRunStaysLiveAndStops) {
+    startJob("20");
+    Tformcalc& c = app.formcalc();
+    type(c.ncycles, "1000000");
+    auto* bar = widget<QProgressBar>(&c.ProgressBar1);
+    auto* stop = widget<QPushButton>(&c.butStop);
+    EXPECT_FALSE(stop->isEnabled());
+
+    int ticks = 0;
+    int lastValue = -1;
+    int moves = 0;
+    bool goRefused = true;
+    bool stopEnabled = false;
+    QTimer watcher;
+    watcher.setInterval(20);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        ++ticks;
+        if (bar->value() != lastValue) ++moves, lastValue = bar->value();
+        stopEnabled |= stop->isEnabled();
+        goRefused &= !widget<QPushButton>(&c.butGo)->isEnabled() && app.busy();
+        click(&c.Button2);  // refused while busy: no message, no change
+        if (moves >= 5 || ticks > 1500) stop->click();
+    });
+    watcher.start();
+    click(&c.butGo);
+    watcher.stop();
+
+    EXPECT_GE(moves, 5) << "the progress bar did not move during the run";
+    EXPECT_TRUE(stopEnabled);
+    EXPECT_TRUE(goRefused);
+    EXPECT_FALSE(app.busy());
+    EXPECT_FALSE(stop->isEnabled());
+    EXPECT_TRUE(widget<QPushButton>(&c.butGo)->isEnabled());
+    EXPECT_EQ(platform.exceptionsShown(), 0);
+    EXPECT_TRUE(gui.refineView()->isVisible());
+    EXPECT_TRUE(widget<QWidget>(&c.Panel2)->isVisible());
+    const std::string err = c.Panel2.caption;
+    ASSERT_EQ(err.rfind("Error=", 0), 0u) << err;
+    float best = kUnscorableError;
+    for (int i = 0; i < 20; ++i)
+        best = std::min(best, app.refine().population[i][kColError]);
+    EXPECT_EQ(static_cast<float>(app.locale().textToFloat(err.substr(6))), best);
+    EXPECT_LT(bar->value(), bar->maximum());
+}
+
+// Background work and the window thread: updates arrive in order and before the run returns,
+// a task run on the window thread hands back its exception, and the work's own exception
+// reaches the caller.
+TEST_P(WindowsTest, BackgroundWorkPostsInOrderAndHandsBackExceptions) {
+    std::vector<int> seen;
+    bool onWorker = false;
+    platform.runInBackground([&] {
+        onWorker = QThread::currentThread() != QCoreApplication::instance()->thread();
+        for (int i = 0; i < 500; ++i)
+            platform.post([&seen, i] { seen.push_back(i); });
+        platform.processMessages();  // nothing to do away from the window thread
+        EXPECT_THROW(platform.invoke([] { throw std::runtime_error("on the window thread"); }),
+                     std::runtime_error);
+        int answer = 0;
+        platform.invoke([&answer] {
+            answer = QThread::currentThread() == QCoreApplication::instance()->thread() ? 42 : 1;
+        });
+        EXPECT_EQ(answer, 42);
+    });
+    EXPECT_TRUE(onWorker);
+    ASSERT_EQ(seen.size(), 500u);
+    for (int i = 0; i < 500; ++i)
+        ASSERT_EQ(seen[i], i);
+    EXPECT_THROW(platform.runInBackground([] { throw std::logic_error("in the work"); }),
+                 std::logic_error);
+}
+
 INSTANTIATE_TEST_SUITE_P(Separators, WindowsTest, ::testing::Values('.', ','),
+                         [](const auto& info) { return info.param == ',' ? "comma" : "point"; });
+INSTANTIATE_TEST_SUITE_P(Separators, RefinementRoadTest, ::testing::Values('.', ','),
                          [](const auto& info) { return info.param == ',' ? "comma" : "point"; });
 
 }  // namespace

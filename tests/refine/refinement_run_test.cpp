@@ -247,6 +247,42 @@ TEST(RefinementRun, StopAtAPumpEndsTheRunWithoutTheFinalEvaluation) {
     const RunResult r = runRefinement(s, eval, opt);
     EXPECT_EQ(r.outcome, RunOutcome::Stopped);
     EXPECT_EQ(eval.calls, 10);
+    // Breeding had begun; the best candidate of the first pass is still in row 0, scored.
+    for (int d = 0; d < kGeneCount; ++d)
+        EXPECT_EQ(s.population[0][d], static_cast<float>(r.bestGenes[d]));
+    EXPECT_EQ(s.population[0][kColError], static_cast<float>(r.bestError));
+    EXPECT_LT(r.bestError, kUnscorableError);
+}
+
+TEST(RefinementRun, StopRequestEndsAsIfThatGenerationWereTheLast) {
+    RefineState stopped = makeState(12, 5);
+    RefineState shorter = makeState(12, 5);
+    BowlEvaluator e1, e2;
+    RunOptions opt;
+    opt.generations = 40;
+    int asked = 0;
+    opt.stopRequested = [&asked] { return ++asked == 3; };
+    const RunResult a = runRefinement(stopped, e1, opt);
+    RunOptions three;
+    three.generations = 3;
+    const RunResult b = runRefinement(shorter, e2, three);
+    ASSERT_EQ(a.outcome, RunOutcome::Finished);
+    EXPECT_TRUE(a.stoppedEarly);
+    EXPECT_FALSE(b.stoppedEarly);
+    EXPECT_EQ(a.generationsDone, 3);
+    EXPECT_EQ(a.finalError, b.finalError);
+    EXPECT_EQ(a.finalRow, b.finalRow);
+    EXPECT_EQ(a.bestErrorByPass, b.bestErrorByPass);
+    EXPECT_EQ(stopped.population, shorter.population);
+    EXPECT_EQ(e1.calls, e2.calls);
+
+    // Asked only between generations, never after the last one.
+    int asks = 0;
+    three.stopRequested = [&asks] { return ++asks > 99; };
+    RefineState last = makeState(12, 5);
+    BowlEvaluator e3;
+    EXPECT_FALSE(runRefinement(last, e3, three).stoppedEarly);
+    EXPECT_EQ(asks, 2);
 }
 
 TEST(RefinementRun, UnscorableCandidatesNeverWinAndAllUnscorableFails) {

@@ -3,6 +3,7 @@
 // "New population", and what one evaluation leaves behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include <functional>
@@ -180,6 +181,49 @@ TEST_P(RunWindowTest, ExitDuringARunStopsIt) {
     EXPECT_EQ(platform.messagePumps, 1);
     EXPECT_EQ(platform.beeps, 0);
     EXPECT_FALSE(app->busy());
+}
+
+TEST_P(RunWindowTest, StopEndsAfterTheGenerationAndShowsTheBest) {
+    calc().ncycles.text = "50";
+    EXPECT_FALSE(calc().butStop.enabled);
+    bool stopShownDuringRun = false;
+    bool goDisabledDuringRun = false;
+    platform.onPump = [&] {
+        stopShownDuringRun |= calc().butStop.enabled;
+        goDisabledDuringRun |= !calc().butGo.enabled;
+        // The user presses "Stop" in the middle of the second generation's breeding.
+        if (platform.messagePumps == 4) app->dispatch([&] { calc().butStopClick(); }, true);
+    };
+    calc().butGoClick();
+    EXPECT_TRUE(stopShownDuringRun);
+    EXPECT_TRUE(goDisabledDuringRun);
+    EXPECT_FALSE(calc().butStop.enabled);
+    EXPECT_TRUE(calc().butGo.enabled);
+    EXPECT_FALSE(app->busy());
+    // Two generations of three pumps each, then the run ended as if the second had been the
+    // last: result panel, best parameters, the curve of the best row, the sound.
+    EXPECT_EQ(platform.messagePumps, 2 * 3);
+    EXPECT_EQ(platform.beeps, 1);
+    EXPECT_TRUE(calc().Button1.enabled);
+    const std::string err = calc().Panel2.caption;
+    ASSERT_EQ(err.rfind("Error=", 0), 0u) << err;
+    const auto& pop = app->refine().population;
+    float best = kUnscorableError;
+    for (int i = 0; i < kN; ++i)
+        best = std::min(best, pop[i][kColError]);
+    EXPECT_EQ(static_cast<float>(app->locale().textToFloat(err.substr(6))), best);
+    EXPECT_NEAR(static_cast<double>(app->engine().errorRatio * 100), static_cast<double>(best),
+                1e-4);
+
+    // Closing the window while a run goes on asks it to stop instead; closed afterwards.
+    platform.onPump = [&] {
+        if (platform.messagePumps == 8) app->dispatch([&] { calc().closeRequest(); }, true);
+    };
+    calc().butGoClick();
+    EXPECT_EQ(platform.messagePumps, 6 + 3);
+    EXPECT_TRUE(calc().visible);
+    calc().closeRequest();
+    EXPECT_FALSE(calc().visible);
 }
 
 TEST_P(RunWindowTest, BufoEvaluatesTheTypedParametersWithRowOnesWidth) {

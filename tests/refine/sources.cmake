@@ -4,4 +4,5 @@ set(REFINE_TEST_SOURCES
   refine/recovery_test.cpp
   refine/formrefinedata_test.cpp
   refine/run_driver_test.cpp
+  refine/parallel_test.cpp
 )

@@ -1,0 +1,45 @@
+// A fixed set of threads that run one job together and wait for the next: the evaluation
+// passes of a refinement hand their candidates to it, pass after pass, without starting
+// threads each time.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace kelvarin {
+
+class WorkerPool {
+public:
+    /// `workers` in all, the calling thread included (it is worker 0); at least 1.
+    explicit WorkerPool(int workers);
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    int size() const { return static_cast<int>(threads_.size()) + 1; }
+
+    /// Runs job(w) for every worker w in 0..size() − 1, worker 0 on the calling thread, and
+    /// returns when all have returned. The job must not throw.
+    void runOnAll(const std::function<void(int)>& job);
+
+    /// Number of workers for a request: 0 or less means one per core.
+    static int resolve(int requested);
+
+private:
+    void loop(int worker);
+
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable finished_;
+    const std::function<void(int)>* job_ = nullptr;
+    std::uint64_t round_ = 0;
+    int running_ = 0;
+    bool quit_ = false;
+};
+
+}  // namespace kelvarin
