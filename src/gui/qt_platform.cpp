@@ -78,6 +78,8 @@ void QtPlatform::runInBackground(const std::function<void()>& work) {
         work();
         return;
     }
+    // The widgets show the state the run starts in ("Stop" enabled, "GO" not) at once.
+    if (beforeEvents_) beforeEvents_();
     std::atomic<bool> finished = false;
     std::exception_ptr failure;
     std::thread worker([&] {

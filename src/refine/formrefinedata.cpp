@@ -63,9 +63,6 @@ void Tformrefinedata::Button1Click() {
     RefineState& state = app_.refine();
     const Locale& loc = app_.locale();
 
-    state.generator.seed(state.seedOverride ? *state.seedOverride
-                                            : static_cast<std::uint32_t>(std::time(nullptr)));
-
     const int n = loc.textToInt(Edit1.text, "# of elements");
     if (n < kMinPopulation || n > kMaxPopulation) {
         app_.showError("The number of elements must lie between " + std::to_string(kMinPopulation) +
@@ -83,6 +80,20 @@ void Tformrefinedata::Button1Click() {
         return;
     }
 
+    // Every limit the draw needs is read before anything changes, so a typing error leaves
+    // the fields, the generator and the population as they were.
+    auto value = [&](const Edit& e, const char* name) {
+        return loc.textToFloat(loc.NormalizeDecimalSeparator(e.text), name);
+    };
+    const Extended wLo = value(wmin, "wmin"), wHi = value(wmax, "wmax");
+    const Extended tauLo = value(taui, "taui"), tauHi = value(tauf, "tauf");
+    const Extended roLo = value(roi, "roi"), roHi = value(rof, "rof");
+    const Extended s1Lo = value(sigma1i, "sigma1i"), s1Hi = value(sigma1f, "sigma1f");
+    const Extended s2Lo = value(sigma2i, "sigma2i"), s2Hi = value(sigma2f, "sigma2f");
+
+    state.generator.seed(state.seedOverride ? *state.seedOverride
+                                            : static_cast<std::uint32_t>(std::time(nullptr)));
+
     Edit* const limits[] = {&taui,    &tauf,     &maxmuttau,    &sigma1i,      &sigma2i,
                             &sigma1f, &sigma2f,  &maxmutsigma1, &maxmutsigma2, &roi,
                             &rof,     &maxmutro, &wmin,         &wmax,         &maxmutw};
@@ -98,18 +109,13 @@ void Tformrefinedata::Button1Click() {
     for (std::size_t i = 0; i < std::size(limits); ++i)
         copies[i]->text = limits[i]->text;
 
-    auto value = [&](const Edit& e, const char* name) { return loc.textToFloat(e.text, name); };
     for (int i = 0; i < n; ++i) {
         Candidate& row = state.population[i];
-        row[kColW] =
-            static_cast<float>(uniformDraw(state, value(wmin, "wmin"), value(wmax, "wmax")));
-        row[kColTau] =
-            static_cast<float>(uniformDraw(state, value(taui, "taui"), value(tauf, "tauf")));
-        row[kColRo] = static_cast<float>(uniformDraw(state, value(roi, "roi"), value(rof, "rof")));
-        row[kColSigma1] = static_cast<float>(
-            uniformDraw(state, value(sigma1i, "sigma1i"), value(sigma1f, "sigma1f")));
-        row[kColSigma2] = static_cast<float>(
-            uniformDraw(state, value(sigma2i, "sigma2i"), value(sigma2f, "sigma2f")));
+        row[kColW] = static_cast<float>(uniformDraw(state, wLo, wHi));
+        row[kColTau] = static_cast<float>(uniformDraw(state, tauLo, tauHi));
+        row[kColRo] = static_cast<float>(uniformDraw(state, roLo, roHi));
+        row[kColSigma1] = static_cast<float>(uniformDraw(state, s1Lo, s1Hi));
+        row[kColSigma2] = static_cast<float>(uniformDraw(state, s2Lo, s2Hi));
     }
 
     CurveStore& curves = app_.engine().curveStore;

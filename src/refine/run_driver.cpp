@@ -171,15 +171,27 @@ void Tformcalc::Button6Click() {
                                      "' is too large for a model parameter");
         return g;
     };
-    engine.background = value(txbg, "txbg");
-    app_.refine().refineSettings.background = engine.background;
-    row[kColTau] = gene(tau, "tau");
-    row[kColRo] = gene(ro, "ro");
-    row[kColSigma1] = gene(sigma1, "sigma1");
-    row[kColSigma2] = gene(sigma2, "sigma2");
+    // All five fields are read before any is stored: a typing error changes nothing.
+    const Extended background = value(txbg, "txbg");
+    const float genes[] = {gene(tau, "tau"), gene(ro, "ro"), gene(sigma1, "sigma1"),
+                           gene(sigma2, "sigma2")};
+    // A parameter set that cannot be evaluated is refused as a whole: row 1 and the background
+    // stay as they were.
+    const Candidate rowBefore = row;
+    const Extended engineBackgroundBefore = engine.background;
+    const Extended settingsBackgroundBefore = app_.refine().refineSettings.background;
+    engine.background = background;
+    app_.refine().refineSettings.background = background;
+    row[kColTau] = genes[0];
+    row[kColRo] = genes[1];
+    row[kColSigma1] = genes[2];
+    row[kColSigma2] = genes[3];
     try {
         Label4.caption = loc.floatToText(evaluateCandidate(app_, 1));
     } catch (const EngineError& e) {
+        row = rowBefore;
+        engine.background = engineBackgroundBefore;
+        app_.refine().refineSettings.background = settingsBackgroundBefore;
         app_.showError(std::string("This parameter set cannot be evaluated: ") + e.what());
     }
 }

@@ -166,19 +166,21 @@ TEST_P(SettingsWindowTest, RefusalsChangeNothing) {
     EXPECT_EQ(app->formrefine().taui.text, "0.003");  // the design text, not a copy
 }
 
-TEST_P(SettingsWindowTest, BadLimitStopsAfterNormalisingCopyingAndTheRowsBefore) {
+TEST_P(SettingsWindowTest, BadLimitChangesNothing) {
     Tformrefinedata& f = settings();
     f.Edit1.text = "4";
-    f.taui.text = "0,003";
+    f.taui.text = num("0,003");
     f.sigma2f.text = "lots";
+    const auto population = app->refine().population;
+    const auto generator = app->refine().generator.state();
     EXPECT_THROW(f.Button1Click(), ConversionError);
-    EXPECT_EQ(f.taui.text, num("0.003"));
-    EXPECT_EQ(app->formrefine().sigma2f.text, "lots");
-    const auto& pop = app->refine().population;
-    EXPECT_GE(pop[0][kColSigma1], 50);  // row 0 was drawn up to the failing gene
-    EXPECT_EQ(pop[0][kColSigma2], -7.0f);
-    EXPECT_EQ(pop[1][kColW], -7.0f);
+    EXPECT_EQ(f.taui.text, num("0,003"));              // not normalised
+    EXPECT_EQ(app->formrefine().taui.text, "0.003");   // not copied
+    EXPECT_EQ(app->formrefine().sigma2f.text, "800");  // the design text
+    EXPECT_EQ(app->refine().population, population);
+    EXPECT_EQ(app->refine().generator.state(), generator);
     EXPECT_TRUE(f.visible);
+    EXPECT_FALSE(app->formdata().visible);
 }
 
 TEST_P(SettingsWindowTest, ModelToggleSwitchesCaptionsAndBack) {

@@ -243,20 +243,29 @@ TEST_P(RunWindowTest, BufoEvaluatesTheTypedParametersWithRowOnesWidth) {
     EXPECT_GT(e, 0);
     EXPECT_EQ(app->engine().background, 30);
 
-    // A typed set that the physics cannot evaluate is reported, not shown as a number.
+    // A typed set that the physics cannot evaluate is reported, not shown as a number, and
+    // leaves row 1 and the background as they were.
+    const Candidate evaluated = r.population[1];
     calc().sigma1.text = "0";
+    calc().txbg.text = "45";
     calc().Button6Click();
     ASSERT_EQ(platform.modalMessages.size(), 1u);
     EXPECT_NE(platform.modalMessages[0].find("cannot be evaluated"), std::string::npos);
+    EXPECT_EQ(r.population[1], evaluated);
+    EXPECT_EQ(app->engine().background, 30);
+    EXPECT_EQ(r.refineSettings.background, 30);
+    calc().sigma1.text = "830.7999";
 
-    // A bad field stops "bufo" there; the fields before it are stored.
+    // A bad field stops "bufo" before anything is stored.
+    const Extended backgroundBefore = app->engine().background;
+    const Candidate rowBefore = r.population[1];
     calc().txbg.text = "12";
     calc().tau.text = num("0.004");
     calc().ro.text = "deep";
     EXPECT_THROW(calc().Button6Click(), ConversionError);
-    EXPECT_EQ(app->engine().background, 12);
-    EXPECT_EQ(r.population[1][kColTau], 0.004f);
-    EXPECT_EQ(r.population[1][kColRo], 496.08999f);
+    EXPECT_EQ(app->engine().background, backgroundBefore);
+    EXPECT_EQ(r.refineSettings.background, backgroundBefore);
+    EXPECT_EQ(r.population[1], rowBefore);
 
     // A value beyond single precision never becomes an infinite gene.
     calc().ro.text = "1e400";
