@@ -2,7 +2,9 @@
 // logarithmic error between them.
 #pragma once
 
+#include <cmath>
 #include <span>
+#include <vector>
 
 #include "engine/state.hpp"
 
@@ -48,6 +50,32 @@ struct ErrorResult {
 /// point) for a computed intensity ≤ 0 where the measured one is positive; EngineError when no
 /// measured point is left or Σ log10 m is 0 (all measured intensities 1).
 ErrorResult logError(std::span<const Extended> calc, std::span<const Extended> meas);
+
+/// The logarithms of a measured curve, kept between evaluations against the same curve: an
+/// entry is recomputed only when its measured value has changed.
+class MeasuredLogs {
+public:
+    /// log10(meas[i]) for meas[i] > 0.
+    Extended at(std::size_t i, Extended m) {
+        if (i >= values_.size()) {
+            values_.resize(i + 1, 0);
+            logs_.resize(i + 1, 0);
+        }
+        if (!(values_[i] == m)) {
+            values_[i] = m;
+            logs_[i] = std::log10(m);
+        }
+        return logs_[i];
+    }
+
+private:
+    std::vector<Extended> values_;  // 0 (never a positive measurement) until first use
+    std::vector<Extended> logs_;
+};
+
+/// The same, with the measured logarithms taken from (and kept in) `logs`.
+ErrorResult logError(std::span<const Extended> calc, std::span<const Extended> meas,
+                     MeasuredLogs& logs);
 
 // The same steps on the program-wide curve (the Start run).
 

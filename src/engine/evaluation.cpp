@@ -19,7 +19,7 @@ Extended evaluateProfile(const EngineState& state, const CandidateRow& row, Work
                            std::span<const Extended>(cs.measIntensity).first(n), cs.measMax,
                            state.background);
     ws.error = logError(std::span<const Extended>(ws.curve.calcCurve).first(n),
-                        std::span<const Extended>(cs.measIntensity).first(n));
+                        std::span<const Extended>(cs.measIntensity).first(n), ws.measuredLogs);
     return ws.error.error;
 }
 

@@ -19,6 +19,7 @@ struct Workspace {
     InstrumentKernel instrumentKernel{};
     NormaliseResult scaling;  ///< scale factor, background used, top (mode 0)
     ErrorResult error;
+    MeasuredLogs measuredLogs;  ///< logarithms of the measured curve, reused while it stays
     LayeredPath layeredPath = LayeredPath::Fast;  ///< angle loop of the layered curve
 };
 

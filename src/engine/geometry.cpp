@@ -59,13 +59,8 @@ ReflectionGeometry reflectionGeometry(Extended a, Extended b, Extended c, Extend
     return g;
 }
 
-StructureFactor structureFactor(Extended f1, Extended f2, Extended f1Real, Extended f1Imag,
-                                Extended f2Real, Extended f2Imag, const SitePositions& sites,
-                                Extended h, Extended k, Extended l) {
-    StructureFactor F;
-    const Extended f[2] = {f1, f2};
-    const Extended fReal[2] = {f1Real, f2Real};
-    const Extended fImag[2] = {f1Imag, f2Imag};
+SitePhases sitePhases(const SitePositions& sites, Extended h, Extended k, Extended l) {
+    SitePhases phases;
     for (int site = 0; site < 2; ++site) {
         for (int n = 0; n < 4; ++n) {
             const auto& atom = sites[site][n];
@@ -73,14 +68,35 @@ StructureFactor structureFactor(Extended f1, Extended f2, Extended f1Real, Exten
                 2 * kPi *
                 (h * static_cast<Extended>(atom[0]) + k * static_cast<Extended>(atom[1]) +
                  l * static_cast<Extended>(atom[2]));
-            const Extended cosine = std::cos(p);
-            const Extended sine = std::sin(p);
+            phases.cosine[site][n] = std::cos(p);
+            phases.sine[site][n] = std::sin(p);
+        }
+    }
+    return phases;
+}
+
+StructureFactor structureFactor(Extended f1, Extended f2, Extended f1Real, Extended f1Imag,
+                                Extended f2Real, Extended f2Imag, const SitePhases& phases) {
+    StructureFactor F;
+    const Extended f[2] = {f1, f2};
+    const Extended fReal[2] = {f1Real, f2Real};
+    const Extended fImag[2] = {f1Imag, f2Imag};
+    for (int site = 0; site < 2; ++site) {
+        for (int n = 0; n < 4; ++n) {
+            const Extended cosine = phases.cosine[site][n];
+            const Extended sine = phases.sine[site][n];
             F.Fhr += (f[site] + fReal[site]) * cosine - fImag[site] * sine;
             F.Fhi += (f[site] + fReal[site]) * sine + fImag[site] * cosine;
         }
     }
     F.F0i = 4 * f1Imag + 4 * f2Imag;
     return F;
+}
+
+StructureFactor structureFactor(Extended f1, Extended f2, Extended f1Real, Extended f1Imag,
+                                Extended f2Real, Extended f2Imag, const SitePositions& sites,
+                                Extended h, Extended k, Extended l) {
+    return structureFactor(f1, f2, f1Real, f1Imag, f2Real, f2Imag, sitePhases(sites, h, k, l));
 }
 
 void requireAllowedReflection(const StructureFactor& F, Extended f1, Extended f2, Extended f1Real,

@@ -52,6 +52,18 @@ StructureFactor structureFactor(Extended f1, Extended f2, Extended f1Real, Exten
                                 Extended f2Real, Extended f2Imag, const SitePositions& sites,
                                 Extended h, Extended k, Extended l);
 
+/// cos and sin of 2π(hx + ky + lz) for each atom of both sites: the same for every lamella of
+/// a stack, so the layered calculation computes them once.
+struct SitePhases {
+    Extended cosine[2][4];
+    Extended sine[2][4];
+};
+SitePhases sitePhases(const SitePositions& sites, Extended h, Extended k, Extended l);
+
+/// structureFactor with the phases given.
+StructureFactor structureFactor(Extended f1, Extended f2, Extended f1Real, Extended f1Imag,
+                                Extended f2Real, Extended f2Imag, const SitePhases& phases);
+
 /// Throws EngineError when |Fhr| is zero or negligible against the scattering of the eight
 /// atoms (a forbidden reflection such as Si 0 0 2 or 0 0 6), which would divide by zero.
 void requireAllowedReflection(const StructureFactor& F, Extended f1, Extended f2, Extended f1Real,

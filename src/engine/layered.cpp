@@ -44,13 +44,13 @@ Extended siteFormFactor(const CoefficientTables& t, int site, Extended s) {
 }
 
 /// Structure factor of a slab with Bragg value s, negated as the layered calculation takes it.
-StructureFactor negatedStructureFactor(const EngineState& state, Extended s) {
+StructureFactor negatedStructureFactor(const EngineState& state, const SitePhases& phases,
+                                       Extended s) {
     const RadiationRecord& rr = state.radiationRecord;
     const Extended f1 = siteFormFactor(state.scatteringCoefficients, 1, s);
     const Extended f2 = siteFormFactor(state.scatteringCoefficients, 2, s);
-    StructureFactor F =
-        structureFactor(f1, f2, rr[kSlotF1Real], rr[kSlotF1Imag], rr[kSlotF2Real], rr[kSlotF2Imag],
-                        state.sitePositions, state.millerH, state.millerK, state.millerL);
+    StructureFactor F = structureFactor(f1, f2, rr[kSlotF1Real], rr[kSlotF1Imag], rr[kSlotF2Real],
+                                        rr[kSlotF2Imag], phases);
     requireAllowedReflection(F, f1, f2, rr[kSlotF1Real], rr[kSlotF2Real], state.millerH,
                              state.millerK, state.millerL);
     F.Fhr = -F.Fhr;
@@ -87,8 +87,9 @@ void prepareLayered(const EngineState& state, const LayerStack& stack, LayeredCo
     const double pi = static_cast<double>(kPi);
     const double lambda = stack.lambda;
 
+    const SitePhases phases = sitePhases(state.sitePositions, h, k, l);
     for (int i = 0; i <= stack.layerCount; ++i) {
-        const StructureFactor F = negatedStructureFactor(state, stack.s[i]);
+        const StructureFactor F = negatedStructureFactor(state, phases, stack.s[i]);
         const Extended absFhr = std::fabs(F.Fhr);
         SlabConstants& c = out.slab[i];
         c.Fhr = F.Fhr;

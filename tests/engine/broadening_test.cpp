@@ -43,19 +43,26 @@ TEST(Broaden, SumsOverTheWindowAndTreatsUncomputedPointsAsZero) {
     InstrumentKernel k{};
     for (int j = 0; j < 42; ++j)
         k[j] = j + 1;  // distinct weights show which terms were used
-    std::vector<Extended> raw(100, 0), curve(100, -1);
+    std::vector<Extended> raw(100, 0);
     for (int i = 0; i < 100; ++i)
-        raw[i] = 1000 + i;  // stale values beyond index 30
-    broaden(k, raw, 30, curve, 40);
-    EXPECT_EQ(curve[0], -1);   // index 0 is never broadened
-    EXPECT_EQ(curve[41], -1);  // nor anything above measLast
-    for (int i = 1; i <= 40; ++i) {
-        Extended expected = 0;
-        for (int j = 0; j < 42; ++j) {
-            const int index = i + 20 - j;
-            if (index >= 1 && index < 30) expected += k[j] * raw[index];
+        raw[i] = 1000 + i + 1 / (3.0L + i);  // stale values beyond the computed points
+    // Every point equals the plain sum in the same order, to the last bit, for windows that
+    // lie inside, across and beyond the computed points.
+    for (const auto& [computed, measLast] :
+         {std::pair{30, 40}, {100, 99}, {64, 80}, {23, 99}, {47, 45}, {1, 10}, {0, 5}}) {
+        std::vector<Extended> curve(100, -1);
+        broaden(k, raw, computed, curve, measLast);
+        EXPECT_EQ(curve[0], -1);  // index 0 is never broadened
+        for (int i = measLast + 1; i < 100; ++i)
+            ASSERT_EQ(curve[i], -1) << "above measLast " << measLast;
+        for (int i = 1; i <= measLast; ++i) {
+            Extended expected = 0;
+            for (int j = 0; j < 42; ++j) {
+                const int index = i + 20 - j;
+                if (index >= 1 && index < computed) expected += k[j] * raw[index];
+            }
+            ASSERT_EQ(curve[i], expected) << i << " of " << computed << "/" << measLast;
         }
-        EXPECT_EQ(curve[i], expected) << i;
     }
     // measLast = 0 (no measured curve yet): nothing changes.
     std::vector<Extended> untouched(100, 7);
@@ -148,6 +155,19 @@ TEST(LogError, ScoresTheLogarithmicDistanceAndStaysFinite) {
     EXPECT_THROW(logError(std::vector<Extended>{5, 7}, std::vector<Extended>{1, 1}), EngineError);
     EXPECT_THROW(logError(std::vector<Extended>{5, 7}, std::vector<Extended>{0, 0}), EngineError);
     EXPECT_THROW(logError(std::vector<Extended>{}, std::vector<Extended>{}), EngineError);
+
+    // Kept measured logarithms give the same results, and follow a measured curve that changes.
+    MeasuredLogs logs;
+    std::vector<Extended> m2 = meas;
+    for (int round = 0; round < 3; ++round) {
+        const ErrorResult plain = logError(calc, m2);
+        const ErrorResult kept = logError(calc, m2, logs);
+        EXPECT_EQ(kept.ratio, plain.ratio) << round;
+        EXPECT_EQ(kept.error, plain.error) << round;
+        EXPECT_EQ(kept.pointsUsed, plain.pointsUsed) << round;
+        m2[round] *= 3;
+        m2[3] = round + 1;
+    }
 }
 
 TEST(CurveSteps, ProgramWideCurveOfAStartRun) {
