@@ -52,6 +52,30 @@ protected:
     W* widget(const void* state) {
         return qobject_cast<W*>(gui.binder().widgetOf(state));
     }
+
+    void type(Edit& e, const QString& text) {
+        auto* field = widget<QLineEdit>(&e);
+        field->clear();
+        QTest::keyClicks(field, text);
+    }
+    void pick(RadioGroup& g, int i) {
+        widget<QWidget>(&g)->findChildren<QRadioButton*>().at(i)->click();
+    }
+    void click(const void* state) { widget<QPushButton>(state)->click(); }
+
+    /// Data Entry: Cu K-alpha1, then GaAs with "Select target...", "Choose" and the element
+    /// buttons.
+    void chooseGaAsWithCuKalpha1() {
+        Tformdata& d = app.formdata();
+        auto* radiation = widget<QComboBox>(&d.radiacao);
+        radiation->setCurrentIndex(4);
+        emit radiation->activated(4);
+        click(&d.buttarget);
+        pick(d.tipo, 1);
+        click(&d.Button1);
+        click(d.elementButton("Ga"));
+        click(d.elementButton("As"));
+    }
 };
 
 TEST_P(WindowsTest, StartsWithOnlyTheMainWindowShowingItsDesignState) {
@@ -160,15 +184,6 @@ TEST_P(WindowsTest, CalculationRoadPlotsTheCurveAndSavesItAsPng) {
     Tformmain& m = app.formmain();
     Tformdata& d = app.formdata();
     Tformcalc& c = app.formcalc();
-    auto type = [&](Edit& e, const QString& text) {
-        auto* field = widget<QLineEdit>(&e);
-        field->clear();
-        QTest::keyClicks(field, text);
-    };
-    auto pick = [&](RadioGroup& g, int i) {
-        widget<QWidget>(&g)->findChildren<QRadioButton*>().at(i)->click();
-    };
-    auto click = [&](const void* state) { widget<QPushButton>(state)->click(); };
 
     pick(m.filetype, 1);
     type(m.file, QString::fromStdString(profile));
@@ -180,14 +195,7 @@ TEST_P(WindowsTest, CalculationRoadPlotsTheCurveAndSavesItAsPng) {
     type(d.thetai, "-100");
     type(d.thetaf, "100");
     type(d.step, "1");
-    auto* radiation = widget<QComboBox>(&d.radiacao);
-    radiation->setCurrentIndex(4);
-    emit radiation->activated(4);
-    click(&d.buttarget);
-    pick(d.tipo, 1);
-    click(&d.Button1);
-    click(d.elementButton("Ga"));
-    click(d.elementButton("As"));
+    chooseGaAsWithCuKalpha1();
     EXPECT_EQ(widget<QLabel>(&d.Label1)->text(), "GaAs");
     click(&d.butOK);
     ASSERT_TRUE(gui.calcView()->isVisible());
@@ -282,14 +290,7 @@ protected:
         EXPECT_EQ(widget<QLineEdit>(&d.thetai)->text(), "-150");
         EXPECT_FALSE(widget<QLineEdit>(&d.thetai)->isEnabled());
 
-        auto* radiation = widget<QComboBox>(&d.radiacao);
-        radiation->setCurrentIndex(4);
-        emit radiation->activated(4);
-        click(&d.buttarget);
-        pick(d.tipo, 1);
-        click(&d.Button1);
-        click(d.elementButton("Ga"));
-        click(d.elementButton("As"));
+        chooseGaAsWithCuKalpha1();
         click(&d.butOK);
         ASSERT_TRUE(gui.calcView()->isVisible());
         ASSERT_TRUE(gui.refineView()->isVisible());
@@ -297,16 +298,6 @@ protected:
         ASSERT_TRUE(widget<QPushButton>(&app.formcalc().butGo)->isEnabled())
             << "Start did not finish";
     }
-
-    void type(Edit& e, const QString& text) {
-        auto* field = widget<QLineEdit>(&e);
-        field->clear();
-        QTest::keyClicks(field, text);
-    }
-    void pick(RadioGroup& g, int i) {
-        widget<QWidget>(&g)->findChildren<QRadioButton*>().at(i)->click();
-    }
-    void click(const void* state) { widget<QPushButton>(state)->click(); }
 
     QTemporaryDir dir;
 };
