@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "app/locale.hpp"
+#include "cli/fit_command.hpp"
 #include "cli/job_file.hpp"
 #include "cli/job_runner.hpp"
 #include "cli/progress.hpp"
 #include "cli/simulate.hpp"
 #include "engine/state.hpp"
+#include "fit/project_file.hpp"
 #include "results/output_files.hpp"
 
 namespace kelvarin::cli {
@@ -246,6 +248,18 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     background->needs(counts);
     noise->needs(counts);
 
+    FitArgs fitArgs;
+    CLI::App* fitCmd = app.add_subcommand(
+        "fit",
+        "Fits the project file's model to its measured curves and writes <name>.fit, "
+        "<name>.params.txt and <name>.profile.csv next to it.");
+    fitCmd->add_option("PROJECT", fitArgs.project, "project file (TOML)")->required();
+    fitCmd->add_flag("-q,--quiet", fitArgs.quiet, "no progress and no summary (errors only)");
+    fitCmd
+        ->add_option("-j,--threads", fitArgs.threads,
+                     "threads that evaluate the candidates (default: one per core)")
+        ->check(CLI::Range(1, 256));
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -255,6 +269,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
     try {
         if (runCmd->parsed()) return doRun(run, out, err, errIsTerminal);
+        if (fitCmd->parsed()) return doFit(fitArgs, out, err);
         return doSimulate(sim, out);
     } catch (const UsageError& e) {
         err << "kelvarin-cli: " << e.what() << "\n";
@@ -264,6 +279,8 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     } catch (const JobRunError& e) {
         err << "kelvarin-cli: " << e.what() << "\n";
     } catch (const SimulationError& e) {
+        err << "kelvarin-cli: " << e.what() << "\n";
+    } catch (const fit::ProjectError& e) {
         err << "kelvarin-cli: " << e.what() << "\n";
     } catch (const ResultFileError& e) {
         err << "kelvarin-cli: " << e.what() << "\n";

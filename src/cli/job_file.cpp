@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "app/form4cols.hpp"
+#include "engine/catalogue.hpp"
 #include "engine/state.hpp"
 #include "refine/refine_state.hpp"
-#include "setup/catalogue.hpp"
 
 namespace kelvarin::cli {
 

@@ -8,6 +8,7 @@
 #include "app/form4cols.hpp"
 #include "app/formmain.hpp"
 #include "cli/svg_plot.hpp"
+#include "engine/catalogue.hpp"
 #include "engine/state.hpp"
 #include "refine/formrefine.hpp"
 #include "refine/formrefinedata.hpp"
@@ -15,7 +16,6 @@
 #include "refine/refinement_run.hpp"
 #include "results/formcalc.hpp"
 #include "results/output_files.hpp"
-#include "setup/catalogue.hpp"
 #include "setup/formdata.hpp"
 
 namespace kelvarin::cli {

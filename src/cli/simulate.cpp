@@ -4,14 +4,14 @@
 #include <charconv>
 #include <cmath>
 
-#include "app/locale.hpp"
+#include "engine/catalogue.hpp"
 #include "engine/engine_error.hpp"
 #include "engine/geometry.hpp"
 #include "engine/layered.hpp"
 #include "engine/numio.hpp"
+#include "engine/sample.hpp"
 #include "engine/scattering.hpp"
 #include "engine/strain.hpp"
-#include "setup/catalogue.hpp"
 
 namespace kelvarin::cli {
 
@@ -22,70 +22,41 @@ constexpr int kStartRunReach = kKernelCentre;
 /// Widths of the Gaussian the broadening covers at least on either side.
 constexpr double kWidthsCovered = 3.0;
 
-/// The crystal, reflection and radiation of a request, as the Start run stores them.
-EngineState setUp(const SimulationRequest& r) {
-    const CrystalEntry* entry = findCrystal(r.crystal);
-    if (entry == nullptr) {
+/// The crystal, reflection and radiation of a request, checked and stored as the Start run
+/// stores them.
+struct Prepared {
+    Setup setup;
+    EngineState state;
+};
+
+Prepared setUp(const SimulationRequest& r) {
+    if (findCrystal(r.crystal) == nullptr) {
         std::string names;
         for (const CrystalEntry& e : crystalCatalogue())
             names += std::string(names.empty() ? "" : ", ") + std::string(e.name);
         throw SimulationError("unknown crystal '" + r.crystal + "' (the catalogue has " + names +
                               ")");
     }
-    EngineState state;
-    // The lattice constant as the Start run reads it back from the window's text.
-    const Locale point('.');
-    const Extended a = point.textToFloat(entry->latticeText('.'), "lattice constant");
-    state.latticeA = state.latticeB = state.latticeC = a;
-    for (std::size_t atom = 0; atom < 4; ++atom)
-        for (std::size_t xyz = 0; xyz < 3; ++xyz) {
-            state.sitePositions[0][atom][xyz] = static_cast<double>(kSite1Positions[atom][xyz]);
-            state.sitePositions[1][atom][xyz] = static_cast<double>(kSite2Positions[atom][xyz]);
-        }
-    state.millerH = r.hkl[0];
-    state.millerK = r.hkl[1];
-    state.millerL = r.hkl[2];
-    state.theoryChoice = r.theory;
-    const std::string name(entry->name);
-    const DispersionValues disp = dispersionCorrections(r.radiation, r.synchrotronWavelength, name);
-    state.radiationRecord[kSlotLambda] = disp.lambda;
-    state.radiationRecord[kSlotF1Real] = disp.f1Real;
-    state.radiationRecord[kSlotF1Imag] = disp.f1Imag;
-    state.radiationRecord[kSlotF2Real] = disp.f2Real;
-    state.radiationRecord[kSlotF2Imag] = disp.f2Imag;
-    for (int table = 1; table <= 12; ++table)
-        for (int term = 1; term <= 6; ++term)
-            state.scatteringCoefficients[static_cast<std::size_t>(table)]
-                                        [static_cast<std::size_t>(term)] =
-                scatteringCoefficient(name, table, term);
-    return state;
+    Prepared p;
+    const Reflection reflection{static_cast<Extended>(r.hkl[0]), static_cast<Extended>(r.hkl[1]),
+                                static_cast<Extended>(r.hkl[2]),
+                                Radiation{r.radiation, r.synchrotronWavelength}};
+    p.setup = buildSetup(Crystal::fromCatalogue(r.crystal), reflection);
+    storeSetup(p.setup, p.state);
+    p.state.theoryChoice = r.theory;
+    return p;
 }
 
 double angleAt(const SimulationRequest& r, long long p) {
     return r.scanStart + static_cast<double>(p) * r.scanStep;
 }
 
-void perfectCrystal(const SimulationRequest& r, const EngineState& state, long long points,
+void perfectCrystal(const SimulationRequest& r, const Setup& setup, long long points,
                     SimulationResult& out) {
-    const ReflectionGeometry geo =
-        reflectionGeometry(state.latticeA, state.latticeB, state.latticeC, state.millerH,
-                           state.millerK, state.millerL, state.radiationRecord[kSlotLambda]);
-    const CoefficientTables& t = state.scatteringCoefficients;
-    const Extended f1 = formFactor(t[1], t[2], t[3], t[4], t[5], t[6], geo.s);
-    const Extended f2 = formFactor(t[7], t[8], t[9], t[10], t[11], t[12], geo.s);
-    const RadiationRecord& rr = state.radiationRecord;
-    const StructureFactor F =
-        structureFactor(f1, f2, rr[kSlotF1Real], rr[kSlotF1Imag], rr[kSlotF2Real], rr[kSlotF2Imag],
-                        state.sitePositions, state.millerH, state.millerK, state.millerL);
-    requireAllowedReflection(F, f1, f2, rr[kSlotF1Real], rr[kSlotF2Real], state.millerH,
-                             state.millerK, state.millerL);
     for (long long p = 0; p < points; ++p) {
         const double theta = angleAt(r, p);
-        const Extended delta = kPi * static_cast<Extended>(theta) * kArcsecFactor;
-        const Complex x = deviationParameter(delta, geo.thetaB, geo.gamma0, geo.gammaH, geo.Gamma,
-                                             -F.F0i, F.Fhr, F.Fhi);
         out.angle.push_back(theta);
-        out.raw.push_back(reflectivity(substrateAmplitude(x)));
+        out.raw.push_back(perfectCrystalReflectivity(setup, theta));
     }
 }
 
@@ -277,11 +248,12 @@ SimulationResult simulate(const SimulationRequest& request) {
         throw SimulationError("the instrument width must be a positive number of seconds of arc");
     SimulationResult out;
     try {
-        const EngineState state = setUp(request);
+        const Prepared prepared = setUp(request);
+        const EngineState& state = prepared.state;
         out.angle.reserve(static_cast<std::size_t>(points));
         out.raw.reserve(static_cast<std::size_t>(points));
         if (request.structure == SimulationRequest::Structure::PerfectCrystal)
-            perfectCrystal(request, state, points, out);
+            perfectCrystal(request, prepared.setup, points, out);
         else
             layered(request, state, points, out);
         for (std::size_t i = 0; i < out.raw.size(); ++i)

@@ -74,6 +74,8 @@ void prepareLayered(const EngineState& state, const LayerStack& stack, LayeredCo
     const Extended l = state.millerL;
     const Extended P = kPolarisation;
     out.layerCount = stack.layerCount;
+    if (out.slab.size() < static_cast<std::size_t>(stack.layerCount) + 1)
+        out.slab.resize(static_cast<std::size_t>(stack.layerCount) + 1);
     out.phi = std::acos(l / std::sqrt(h * h + k * k + l * l));
     out.gamma0 = std::sin(stack.thetaB[0] - out.phi);
     out.gammaH = -std::sin(stack.thetaB[0] + out.phi);
@@ -89,7 +91,13 @@ void prepareLayered(const EngineState& state, const LayerStack& stack, LayeredCo
 
     const SitePhases phases = sitePhases(state.sitePositions, h, k, l);
     for (int i = 0; i <= stack.layerCount; ++i) {
-        const StructureFactor F = negatedStructureFactor(state, phases, stack.s[i]);
+        StructureFactor F = negatedStructureFactor(state, phases, stack.s[i]);
+        // A damaged lamella scatters its reflection f times as strongly; its forward term stays.
+        const double damage = stack.damage[static_cast<std::size_t>(i)];
+        if (damage != 1) {
+            F.Fhr *= damage;
+            F.Fhi *= damage;
+        }
         const Extended absFhr = std::fabs(F.Fhr);
         SlabConstants& c = out.slab[i];
         c.Fhr = F.Fhr;
@@ -162,22 +170,34 @@ Extended referenceReflectivity(const LayeredConstants& constants, int theory, do
     return R;
 }
 
+ScanGrid scanGridOf(const CurveStore& cs) {
+    return ScanGrid{static_cast<double>(cs.scanStart), static_cast<double>(cs.scanStep),
+                    scanPointCount(cs.scanStart, cs.scanEnd, cs.scanStep)};
+}
+
 void layeredCurve(const EngineState& state, const LayeredConstants& constants, ComputedCurve& out,
                   LayeredPath path) {
+    layeredCurve(constants, state.theoryChoice, scanGridOf(state.curveStore), out, path);
+}
+
+void layeredCurve(const LayeredConstants& constants, int theory, const ScanGrid& grid,
+                  ComputedCurve& out, LayeredPath path) {
+    if (grid.points < 0 || grid.points > kCurveCapacity || !(grid.step > 0)) {
+        throw EngineError("A scan of " + std::to_string(grid.points) + " points in steps of " +
+                          engineNumber(grid.step) + " seconds of arc cannot be computed.");
+    }
     if (path == LayeredPath::Fast) {
-        layeredCurveFast(state, constants, out, bestSimdLevel());
+        layeredCurveFast(constants, theory, grid, out, bestSimdLevel());
         return;
     }
-    const CurveStore& cs = state.curveStore;
-    const int points = scanPointCount(cs.scanStart, cs.scanEnd, cs.scanStep);
+    const int points = grid.points;
     out.calcMax = 0;
     out.calcCount = 0;
     out.calcComputed = 0;
     for (int p = 0; p < points; ++p) {
         // Whole seconds of arc: start + p·step is exact in double precision.
-        const double theta =
-            static_cast<double>(cs.scanStart) + static_cast<double>(p) * cs.scanStep;
-        const Extended R = referenceReflectivity(constants, state.theoryChoice, theta);
+        const double theta = grid.angle(p);
+        const Extended R = referenceReflectivity(constants, theory, theta);
         if (R > out.calcMax) out.calcMax = R;
         out.calcAngle[p] = theta;
         out.calcRaw[p] = R;

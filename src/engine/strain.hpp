@@ -43,6 +43,8 @@ struct LayerStack {
     std::vector<Extended> Gamma;    ///< λ²·r_e/(V·π)
     std::vector<Extended> s;        ///< 1/(2d), 1/Å
     std::vector<Extended> thetaB;   ///< Bragg angle, radians
+    /// Static Debye–Waller factor of each lamella's structure factor (1: perfect lamella).
+    std::vector<double> damage;
     Extended F0i = 0;  ///< imaginary forward structure factor of substrate and lamellae, negated
 
     LayerStack()
@@ -52,7 +54,11 @@ struct LayerStack {
           d(kMaxLayers + 1),
           Gamma(kMaxLayers + 1),
           s(kMaxLayers + 1),
-          thetaB(kMaxLayers + 1) {}
+          thetaB(kMaxLayers + 1),
+          damage(kMaxLayers + 1, 1.0) {}
+
+    /// Makes room for `layers` lamellae; keeps the storage it already has.
+    void reserveLayers(int layers);
 };
 
 /// Substrate and lamella values for `profile` on the crystal of `state` (lattice constants,
@@ -60,5 +66,12 @@ struct LayerStack {
 /// rejects (see reflectionGeometry), CandidateRejected for a lamella whose strain makes 1 + ε ≤ 0
 /// or puts its reflection out of reach.
 void layerStack(const StrainProfile& profile, const EngineState& state, LayerStack& out);
+
+struct Sample;
+
+/// The same for a sample of lamellae, each with its own thickness and damage factor (lamella 1
+/// of the stack is the deepest, the sample lists them from the surface inward). Lamellae of a
+/// sample made from a StrainProfile give exactly the stack of that profile.
+void layerStack(const Sample& sample, const EngineState& state, LayerStack& out);
 
 }  // namespace kelvarin

@@ -6,7 +6,7 @@
 
 #include "app/application.hpp"
 #include "engine/engine_error.hpp"
-#include "refine/worker_pool.hpp"
+#include "fit/worker_pool.hpp"
 
 namespace kelvarin {
 
@@ -47,13 +47,13 @@ Extended evaluateCandidate(Application& app, int k) {
 }
 
 EngineEvaluator::EngineEvaluator(EngineState& engine, int threads) : engine_(engine) {
-    const int n = WorkerPool::resolve(threads);
+    const int n = fit::WorkerPool::resolve(threads);
     lanes_.resize(static_cast<std::size_t>(n));
     for (Lane& lane : lanes_) {
         lane.kept = std::make_unique<Workspace>();
         lane.scratch = std::make_unique<Workspace>();
     }
-    if (n > 1) pool_ = std::make_unique<WorkerPool>(n);
+    if (n > 1) pool_ = std::make_unique<fit::WorkerPool>(n);
 }
 
 EngineEvaluator::~EngineEvaluator() = default;

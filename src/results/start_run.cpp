@@ -12,6 +12,7 @@
 #include "engine/layered.hpp"
 #include "engine/measured_curve.hpp"
 #include "engine/numio.hpp"
+#include "engine/sample.hpp"
 #include "engine/scattering.hpp"
 #include "engine/state.hpp"
 #include "refine/formrefinedata.hpp"
@@ -147,20 +148,14 @@ void Tformcalc::startRun() {
             throw SetupError("No radiation has been chosen: choose one in the Data Entry window.");
         const Extended synchrotronLambda =
             radiation == kSynchrotron ? loc.textToFloat(data.wl.text, "wavelength") : 0;
-        const DispersionValues disp = dispersionCorrections(radiation, synchrotronLambda, compound);
-        const ReflectionGeometry geo = reflectionGeometry(a, b, c, h, k, l, disp.lambda);
-        CoefficientTables tables{};
-        for (int term = 1; term <= 6; ++term)
-            for (int table = 1; table <= 12; ++table)
-                tables[static_cast<std::size_t>(table)][static_cast<std::size_t>(term)] =
-                    scatteringCoefficient(compound, table, term);
-        const Extended f1 =
-            formFactor(tables[1], tables[2], tables[3], tables[4], tables[5], tables[6], geo.s);
-        const Extended f2 =
-            formFactor(tables[7], tables[8], tables[9], tables[10], tables[11], tables[12], geo.s);
-        const StructureFactor F = structureFactor(f1, f2, disp.f1Real, disp.f1Imag, disp.f2Real,
-                                                  disp.f2Imag, sites, h, k, l);
-        requireAllowedReflection(F, f1, f2, disp.f1Real, disp.f2Real, h, k, l);
+        Crystal crystal;
+        crystal.name = compound;
+        crystal.a = a;
+        crystal.b = b;
+        crystal.c = c;
+        crystal.sites = sites;
+        const Reflection reflection{h, k, l, Radiation{radiation, synchrotronLambda}};
+        const Setup setup = buildSetup(crystal, reflection);
 
         // The set-up is sound: store it program-wide.
         engine.profileModel = profileModel;
@@ -173,41 +168,20 @@ void Tformcalc::startRun() {
         refine.refineSettings.wHi = wHi;
         refine.nelements = nelements;
         engine.layerCount = layerCount;
-        engine.latticeA = a;
-        engine.latticeB = b;
-        engine.latticeC = c;
-        engine.sitePositions = sites;
         engine.theoryChoice = theoryChoice;
-        engine.millerH = h;
-        engine.millerK = k;
-        engine.millerL = l;
-        engine.scatteringCoefficients = tables;
         cs.scanStep = scanStep;
         cs.scanStart = scanStart;
         cs.scanEnd = scanEnd;
         cs.measMax = 0;
         if (haveMeasured) storeMeasuredCurve(cs, engine.radiationRecord, measured, mode);
-        engine.radiationRecord[kSlotLambda] = disp.lambda;
-        engine.radiationRecord[kSlotF1Real] = disp.f1Real;
-        engine.radiationRecord[kSlotF1Imag] = disp.f1Imag;
-        engine.radiationRecord[kSlotF2Real] = disp.f2Real;
-        engine.radiationRecord[kSlotF2Imag] = disp.f2Imag;
+        storeSetup(setup, engine);
 
-        // Perfect-crystal curve. The forward term enters negated, as for the substrate under the
-        // lamellae: with that sign a perfect lamella on the substrate reproduces the substrate
-        // and the curve leans to the side the absorption asymmetry puts it on.
+        // Perfect-crystal curve.
         cs.beginCalculation();
         const int points = scanPointCount(scanStart, scanEnd, scanStep);
         for (int p = 0; p < points; ++p) {
             const double theta = static_cast<double>(scanStart) + static_cast<double>(p) * scanStep;
-            const Extended delta = kPi * static_cast<Extended>(theta) * kArcsecFactor;
-            const Complex x = deviationParameter(delta, geo.thetaB, geo.gamma0, geo.gammaH,
-                                                 geo.Gamma, -F.F0i, F.Fhr, F.Fhi);
-            const Extended R = reflectivity(substrateAmplitude(x));
-            if (!std::isfinite(R))
-                throw EngineError("The reflectivity at " + loc.floatToText(theta) +
-                                  " seconds of arc is not a finite number.");
-            cs.addCalculatedPoint(theta, R);
+            cs.addCalculatedPoint(theta, perfectCrystalReflectivity(setup, theta));
         }
 
         // Broadening and scaling.

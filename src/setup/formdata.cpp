@@ -5,11 +5,11 @@
 
 #include "app/application.hpp"
 #include "app/formmain.hpp"
+#include "engine/catalogue.hpp"
 #include "refine/formrefine.hpp"
 #include "refine/formrefinedata.hpp"
 #include "refine/refine_state.hpp"
 #include "results/formcalc.hpp"
-#include "setup/catalogue.hpp"
 
 namespace kelvarin {
 

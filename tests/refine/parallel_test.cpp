@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include "fit/worker_pool.hpp"
 #include "refine/evaluate.hpp"
 #include "refine/population.hpp"
 #include "refine/refinement_run.hpp"
-#include "refine/worker_pool.hpp"
 #include "synthetic_job.hpp"
 
 namespace kelvarin {
@@ -148,10 +148,10 @@ TEST(ParallelEvaluation, AFailingReceiverEndsThePassAndIsRethrown) {
 }
 
 TEST(WorkerPool, EveryWorkerRunsEachRoundOnItsOwnThread) {
-    EXPECT_EQ(WorkerPool::resolve(3), 3);
-    EXPECT_GE(WorkerPool::resolve(0), 1);
-    EXPECT_EQ(WorkerPool::resolve(100000), 256);
-    WorkerPool pool(4);
+    EXPECT_EQ(fit::WorkerPool::resolve(3), 3);
+    EXPECT_GE(fit::WorkerPool::resolve(0), 1);
+    EXPECT_EQ(fit::WorkerPool::resolve(100000), 256);
+    fit::WorkerPool pool(4);
     ASSERT_EQ(pool.size(), 4);
     for (int round = 0; round < 200; ++round) {
         std::mutex m;

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-namespace kelvarin {
+namespace kelvarin::fit {
 
 class WorkerPool {
 public:
@@ -42,4 +42,4 @@ private:
     bool quit_ = false;
 };
 
-}  // namespace kelvarin
+}  // namespace kelvarin::fit

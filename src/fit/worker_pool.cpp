@@ -1,8 +1,8 @@
-#include "refine/worker_pool.hpp"
+#include "fit/worker_pool.hpp"
 
 #include <algorithm>
 
-namespace kelvarin {
+namespace kelvarin::fit {
 
 namespace {
 
@@ -67,4 +67,4 @@ void WorkerPool::loop(int worker) {
     }
 }
 
-}  // namespace kelvarin
+}  // namespace kelvarin::fit
