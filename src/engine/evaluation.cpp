@@ -11,7 +11,8 @@ Extended evaluateProfile(const EngineState& state, const CandidateRow& row, Work
     layerStack(ws.profile, state, ws.stack);
     prepareLayered(state, ws.stack, ws.constants);
     layeredCurve(state, ws.constants, ws.curve, ws.layeredPath);
-    buildKernel(static_cast<Extended>(row[0]), cs.scanStep, ws.instrumentKernel);
+    buildKernel(static_cast<Extended>(row[0]), cs.scanStep,
+                std::max(ws.curve.calcComputed, cs.measLast + 1), ws.instrumentKernel);
     broaden(ws.instrumentKernel, ws.curve.calcRaw, ws.curve.calcComputed, ws.curve.calcCurve,
             cs.measLast);
     const auto n = static_cast<std::size_t>(ws.curve.calcCount);

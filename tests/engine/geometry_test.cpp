@@ -108,8 +108,9 @@ TEST(SubstrateAmplitude, PerfectCrystalReflectivityHasItsTotalReflectionPlateau)
     for (const Extended sign : {1.0L, -1.0L}) {
         Extended top = 0;
         for (int theta = -100; theta <= 100; ++theta) {
-            const Complex x = deviationParameter(kPi * theta * kArcsecFactor, g.thetaB, g.gamma0,
-                                                 g.gammaH, g.Gamma, sign * F.F0i, F.Fhr, F.Fhi);
+            const Complex x =
+                deviationParameter(kPi * theta * kArcsecFactor, g.thetaB, g.gamma0, g.gammaH,
+                                   g.Gamma, sign * F.F0i, F.strength, F.kappa);
             const Extended R = reflectivity(substrateAmplitude(x));
             EXPECT_GE(R, 0);
             EXPECT_LE(R, 1);
@@ -145,7 +146,7 @@ TEST(SubstrateAmplitude, PreparedConstantsReproduceTheDeviationParameterExactly)
     for (int theta : {-700, -13, 0, 1, 5, 250}) {
         const Extended rad = kPi * theta * kArcsecFactor;
         const Complex direct = deviationParameter(rad, stack.thetaB[0], c.gamma0, c.gammaH,
-                                                  stack.Gamma[0], -F.F0i, -F.Fhr, -F.Fhi);
+                                                  stack.Gamma[0], -F.F0i, F.strength, F.kappa);
         const Complex prepared = slabDeviation(c.slab[0], rad);
         EXPECT_EQ(direct, prepared) << theta;
     }
