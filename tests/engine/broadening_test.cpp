@@ -124,20 +124,11 @@ TEST(Broaden, WideKernelsOnLongScansGoThroughTheFourierTransformAndAgree) {
         ASSERT_NEAR(static_cast<double>(curve[i] / sum), 1, 1e-9) << i;
         ASSERT_NEAR(static_cast<double>(mean[i] / (sum / weight)), 1, 1e-9) << i;
     }
-}
-
-TEST(BroadenReflectivity, KeepsAConstantCurveAndTheAreaOfAPeak) {
-    // A mean over the points of the scan: a constant stays that constant to the edges, summed
-    // term by term (narrow kernel) or through the Fourier transform (wide kernel on many points).
-    for (const auto& [w, n] : {std::pair{8.5L, 300}, {40000.0L, 20000}}) {
-        std::vector<Extended> flat(static_cast<std::size_t>(n), 0.25L), out(flat.size());
-        InstrumentKernel k;
-        buildKernel(w, 1, n, k);
-        broadenReflectivity(k, flat, out);
-        for (int i = 0; i < n; i += 7)
-            ASSERT_NEAR(static_cast<double>(out[static_cast<std::size_t>(i)]), 0.25, 1e-12)
-                << static_cast<double>(w) << " at " << i;
-    }
+    // A mean over the points of the scan: a constant stays that constant out to the edges.
+    std::vector<Extended> flat(n, 0.25L);
+    broadenReflectivity(k, flat, mean);
+    for (int i = 0; i < n; i += 7)
+        ASSERT_NEAR(static_cast<double>(mean[i]), 0.25, 1e-12) << i;
 }
 
 TEST(Normalise, EachModeRecoversScaleAndBackgroundOfASyntheticMeasurement) {

@@ -139,6 +139,15 @@ TEST(StructureFactor, DiamondSumsAndForbiddenReflections) {
     EXPECT_NO_THROW(requireAllowedReflection(Fg, 27.3, 29.1, -1.28, -0.93, 0, 0, 2));
 }
 
+/// The layered constants of the substrate under one unstrained lamella 5·ro thick.
+void prepareUnstrainedLamella(EngineState& s, float ro, LayerStack& stack, LayeredConstants& c) {
+    s.layerCount = 1;
+    StrainProfile profile;
+    strainProfile(testing::twoGaussRow(10, 0, ro, 50, 50), kModelTwoGauss, 1, profile);
+    layerStack(profile, s, stack);
+    prepareLayered(s, stack, c);
+}
+
 /// Full width at half maximum (arcsec) of R(θ) sampled every `step` arcsec over ±range.
 template <class Curve>
 double fullWidthAtHalfMaximum(Curve&& R, double range, double step) {
@@ -234,13 +243,9 @@ TEST(StructureFactor, ReflectionsOfEitherParityHaveTheWidthOfTheTwoBeamTheory) {
         const TwoBeam twoBeam(s, c.crystal, c.h, c.k, c.l);
 
         // The layered calculation's substrate (under one unstrained lamella of no thickness).
-        s.layerCount = 1;
-        StrainProfile profile;
-        strainProfile(testing::twoGaussRow(10, 0, 0, 50, 50), kModelTwoGauss, 1, profile);
         LayerStack stack;
-        layerStack(profile, s, stack);
         LayeredConstants constants;
-        prepareLayered(s, stack, constants);
+        prepareUnstrainedLamella(s, 0, stack, constants);
         const SlabConstants& sub = constants.slab[0];
         const double darwin = static_cast<double>(
             2 * sub.etaDenominator / (sub.etaRoot * sub.etaSin2Theta) / (kPi * kArcsecFactor));
@@ -316,13 +321,9 @@ TEST(SubstrateAmplitude, PerfectCrystalReflectivityHasItsTotalReflectionPlateau)
 TEST(SubstrateAmplitude, PreparedConstantsReproduceTheDeviationParameterExactly) {
     EngineState s;
     setUpSilicon004(s);
-    s.layerCount = 1;
-    StrainProfile profile;
-    strainProfile(testing::twoGaussRow(10, 0, 100, 50, 50), kModelTwoGauss, 1, profile);
     LayerStack stack;
-    layerStack(profile, s, stack);
     LayeredConstants c;
-    prepareLayered(s, stack, c);
+    prepareUnstrainedLamella(s, 100, stack, c);
     const Extended f1 =
         formFactor(s.scatteringCoefficients[1], s.scatteringCoefficients[2],
                    s.scatteringCoefficients[3], s.scatteringCoefficients[4],
