@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "engine/broadening.hpp"
 #include "engine/catalogue.hpp"
 #include "engine/engine_error.hpp"
 #include "engine/geometry.hpp"
@@ -16,11 +17,6 @@
 namespace kelvarin::cli {
 
 namespace {
-
-/// Kernel reach of the Start run, in steps.
-constexpr int kStartRunReach = kKernelCentre;
-/// Widths of the Gaussian the broadening covers at least on either side.
-constexpr double kWidthsCovered = 3.0;
 
 /// The crystal, reflection and radiation of a request, checked and stored as the Start run
 /// stores them.
@@ -100,39 +96,13 @@ void layered(const SimulationRequest& r, const EngineState& state, long long poi
     }
 }
 
-/// Gaussian-weighted mean of `raw` over the neighbours within the scan.
+/// The Start run's broadening of a reflectivity: the Gaussian-weighted mean of `raw` over the
+/// neighbours within the scan.
 std::vector<Extended> broadened(const std::vector<Extended>& raw, Extended width, double step) {
-    // The Start run's kernel reaches 20 steps; a wide Gaussian on a fine scan needs more.
-    int centre = kStartRunReach;
-    int size = kKernelSize;
-    const double reachSteps = std::ceil(kWidthsCovered * static_cast<double>(width) / step);
-    if (reachSteps > kStartRunReach) {
-        if (reachSteps > 1.0e6)
-            throw SimulationError("the instrument width is too large for this step");
-        centre = static_cast<int>(reachSteps);
-        size = 2 * centre + 1;
-    }
-    const Extended amplitude = 1.5642656765496601L / width;
-    const Extended w2 = width * width;
-    std::vector<Extended> kernel(static_cast<std::size_t>(size));
-    for (int j = 0; j < size; ++j) {
-        const Extended x = static_cast<Extended>(j - centre) * static_cast<Extended>(step);
-        kernel[static_cast<std::size_t>(j)] =
-            amplitude * std::exp(-2.772588722239781L * (x * x) / w2);
-    }
-    const long long n = static_cast<long long>(raw.size());
+    InstrumentKernel kernel;
+    buildKernel(width, step, static_cast<int>(raw.size()), kernel);
     std::vector<Extended> out(raw.size());
-    for (long long i = 0; i < n; ++i) {
-        Extended sum = 0;
-        Extended weight = 0;
-        for (int j = 0; j < size; ++j) {
-            const long long idx = i + centre - j;
-            if (idx < 0 || idx >= n) continue;
-            sum += kernel[static_cast<std::size_t>(j)] * raw[static_cast<std::size_t>(idx)];
-            weight += kernel[static_cast<std::size_t>(j)];
-        }
-        out[static_cast<std::size_t>(i)] = weight > 0 ? sum / weight : 0;
-    }
+    broadenReflectivity(kernel, raw, out);
     return out;
 }
 

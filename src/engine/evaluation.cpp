@@ -15,7 +15,8 @@ Extended evaluateFilledProfile(const EngineState& state, Extended widthArcsec, W
     layerStack(ws.profile, state, ws.stack);
     prepareLayered(state, ws.stack, ws.constants);
     layeredCurve(state, ws.constants, ws.curve, ws.layeredPath);
-    buildKernel(widthArcsec, cs.scanStep, ws.instrumentKernel);
+    buildKernel(widthArcsec, cs.scanStep, std::max(ws.curve.calcComputed, cs.measLast + 1),
+                ws.instrumentKernel);
     broaden(ws.instrumentKernel, ws.curve.calcRaw, ws.curve.calcComputed, ws.curve.calcCurve,
             cs.measLast);
     const auto n = static_cast<std::size_t>(ws.curve.calcCount);

@@ -43,7 +43,8 @@ Extended siteFormFactor(const CoefficientTables& t, int site, Extended s) {
                       s);
 }
 
-/// Structure factor of a slab with Bragg value s, negated as the layered calculation takes it.
+/// Structure factor of a slab with Bragg value s, negated as the layered calculation takes it
+/// (which leaves |F′| and κ as they are).
 StructureFactor negatedStructureFactor(const EngineState& state, const SitePhases& phases,
                                        Extended s) {
     const RadiationRecord& rr = state.radiationRecord;
@@ -92,20 +93,22 @@ void prepareLayered(const EngineState& state, const LayerStack& stack, LayeredCo
     const SitePhases phases = sitePhases(state.sitePositions, h, k, l);
     for (int i = 0; i <= stack.layerCount; ++i) {
         StructureFactor F = negatedStructureFactor(state, phases, stack.s[i]);
-        // A damaged lamella scatters its reflection f times as strongly; its forward term stays.
+        // A damaged lamella scatters its reflection f times as strongly; its forward term and
+        // its absorption ratio stay.
         const double damage = stack.damage[static_cast<std::size_t>(i)];
         if (damage != 1) {
             F.Fhr *= damage;
             F.Fhi *= damage;
+            F.strength *= damage;
         }
-        const Extended absFhr = std::fabs(F.Fhr);
+        const Extended absFhr = F.strength;
         SlabConstants& c = out.slab[i];
         c.Fhr = F.Fhr;
         c.Fhi = F.Fhi;
         c.etaRoot = root;
         c.etaSin2Theta = std::sin(2 * stack.thetaB[i]);
         c.etaDenominator = stack.Gamma[i] * P * absFhr * absGammaH;
-        c.kappa = static_cast<double>(std::fabs(F.Fhi / F.Fhr));
+        c.kappa = static_cast<double>(F.kappa);
         if (i == 0) {
             // The substrate: the deviation parameter as for any perfect crystal.
             c.strainShift = 0;

@@ -29,9 +29,9 @@ struct SlabConstants {
     Extended strainShift = 0;     ///< ε·(cos²φ·tan θB + cos φ·sin φ), radians
     Extended etaRoot = 0;         ///< sqrt(|γ0·γh|)
     Extended etaSin2Theta = 0;    ///< sin 2θB
-    Extended etaDenominator = 0;  ///< Γ·P·|Fhr|·|γh|
+    Extended etaDenominator = 0;  ///< Γ·P·|F′|·|γh|
     double g = 0;                 ///< absorption term of x
-    double kappa = 0;             ///< |Fhi/Fhr|
+    double kappa = 0;             ///< |F″|/|F′| (see StructureFactor)
     Complex T{0, 0};              ///< thickness parameter A·(1 + i·κ) (lamellae only)
     Extended Fhr = 0;             ///< real part of Fh (negated in the layered calculation)
     Extended Fhi = 0;             ///< imaginary part of Fh

@@ -104,7 +104,7 @@ Extended perfectCrystalReflectivity(const Setup& setup, double thetaArcsec) {
     const StructureFactor& F = setup.structureFactor;
     const Extended delta = kPi * static_cast<Extended>(thetaArcsec) * kArcsecFactor;
     const Complex x = deviationParameter(delta, geo.thetaB, geo.gamma0, geo.gammaH, geo.Gamma,
-                                         -F.F0i, F.Fhr, F.Fhi);
+                                         -F.F0i, F.strength, F.kappa);
     const Extended R = reflectivity(substrateAmplitude(x));
     if (!std::isfinite(R)) {
         throw EngineError("The reflectivity at " + engineNumber(thetaArcsec) +

@@ -2,6 +2,7 @@
 // computes the rocking curve of the perfect crystal over the scan, broadened and scaled.
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <string>
 
 #include "app/application.hpp"
@@ -29,24 +30,6 @@ class SetupError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-/// The instrument broadening of a curve that has no measured counterpart: every computed point
-/// is the kernel-weighted mean of its neighbours within the scan, so the result stays a
-/// reflectivity (the weights of the points that exist add up to one).
-void broadenReflectivity(const InstrumentKernel& kernel, CurveStore& cs) {
-    const int n = cs.calcCount;
-    for (int i = 0; i < n; ++i) {
-        Extended sum = 0;
-        Extended weight = 0;
-        for (int j = 0; j < kKernelSize; ++j) {
-            const int idx = i + kKernelCentre - j;
-            if (idx < 0 || idx >= n) continue;
-            sum += kernel[static_cast<std::size_t>(j)] * cs.calcRaw[static_cast<std::size_t>(idx)];
-            weight += kernel[static_cast<std::size_t>(j)];
-        }
-        cs.calcCurve[static_cast<std::size_t>(i)] = weight > 0 ? sum / weight : 0;
-    }
-}
 
 }  // namespace
 
@@ -193,7 +176,10 @@ void Tformcalc::startRun() {
                 caption = loc.floatToText(scaled.scaleFactor) + " " + loc.floatToText(scaled.top);
         } else {
             // No measured curve to scale onto: the curve stays a reflectivity.
-            broadenReflectivity(engine.instrumentKernel, cs);
+            const auto n = static_cast<std::size_t>(cs.calcCount);
+            broadenReflectivity(engine.instrumentKernel,
+                                std::span<const Extended>(cs.calcRaw).first(n),
+                                std::span<Extended>(cs.calcCurve).first(n));
         }
 
         // Window results: the scan, and an intensity axis up to the measured maximum or, for a

@@ -87,6 +87,11 @@ TEST(Cli, ExitCodesForUsageAndHelp) {
     EXPECT_EQ(r.code, kExitBadInput);
     EXPECT_NE(r.err.find("Unobtainium"), std::string::npos);
     EXPECT_TRUE(r.out.empty());
+    r = cli({"simulate", "--crystal", "GaAs", "--hkl", "4", "0", "0", "--radiation", "Cua1",
+             "--scan", "0", "1", "1"});
+    EXPECT_EQ(r.code, kExitBadInput);
+    EXPECT_NE(r.err.find("surface plane"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Did you mean 0 0 4?"), std::string::npos) << r.err;
 }
 
 TEST(Cli, SimulateWritesEveryAngleOfAFractionalScan) {
