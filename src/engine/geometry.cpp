@@ -21,7 +21,8 @@ std::string degrees(Extended radians) {
     return engineNumber(std::round(radians * 180 / kPi * 100) / 100) + "°";
 }
 
-/// γ0 and γh of reflection (h k l) at the Bragg angle θB: sin(θB − φ) and −sin(θB + φ).
+/// Whether both beams of reflection (h k l) at the Bragg angle θB lie outside the (001) surface:
+/// γ0·γh < 0 with γ0 = sin(θB − φ), γh = −sin(θB + φ).
 bool braggCase(Extended thetaB, Extended h, Extended k, Extended l) {
     const Extended phi = std::acos(l / std::sqrt(h * h + k * k + l * l));
     return std::sin(thetaB - phi) * -std::sin(thetaB + phi) < 0;
