@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <charconv>
+#include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,17 @@ long double number(const std::string& text, const std::string& option) {
         throw UsageError("option " + option + ": '" + text +
                          "' is not a number (use '.' as decimal point)");
     return value;
+}
+
+/// A number that must fit a double (and, for `single`, a float) as a finite value: 1e309
+/// would become an infinity that every later check lets through.
+double finiteNumber(const std::string& text, const std::string& option, bool single = false) {
+    const long double value = number(text, option);
+    const double d = static_cast<double>(value);
+    if (!std::isfinite(d) || (single && !std::isfinite(static_cast<float>(d))))
+        throw UsageError("option " + option + ": '" + text + "' is beyond the range of " +
+                         (single ? "a single-precision number" : "a number"));
+    return d;
 }
 
 int integer(const std::string& text, const std::string& option) {
@@ -96,9 +108,9 @@ SimulationRequest simulationRequest(const SimulateArgs& a) {
     } else if (r.radiation == static_cast<int>(kRadiationNames.size()) - 1) {
         throw UsageError("option --radiation: give the synchrotron wavelength in Å as the value");
     }
-    r.scanStart = static_cast<double>(number(a.scan[0], "--scan"));
-    r.scanEnd = static_cast<double>(number(a.scan[1], "--scan"));
-    r.scanStep = static_cast<double>(number(a.scan[2], "--scan"));
+    r.scanStart = finiteNumber(a.scan[0], "--scan");
+    r.scanEnd = finiteNumber(a.scan[1], "--scan");
+    r.scanStep = finiteNumber(a.scan[2], "--scan");
     r.theory = a.theory == "kinematical" ? kTheoryKinematical : kTheoryDynamical;
 
     if (!a.profile.empty()) {
@@ -108,14 +120,14 @@ SimulationRequest simulationRequest(const SimulateArgs& a) {
         r.structure = SimulationRequest::Structure::Model;
         r.model = a.model == "pearson" ? kModelPearsonVII : kModelTwoGauss;
         for (std::size_t i = 0; i < 4; ++i)
-            r.params[i] = static_cast<float>(number(a.params[i], "--params"));
+            r.params[i] = static_cast<float>(finiteNumber(a.params[i], "--params", true));
         r.layers = a.layers.empty() ? 16 : integer(a.layers, "--layers");
         if (r.layers < 1 || r.layers > kMaxLayers)
             throw UsageError("option --layers: the number of lamellae must lie between 1 and " +
                              std::to_string(kMaxLayers));
     }
     if (!a.width.empty()) {
-        r.width = number(a.width, "--width");
+        r.width = finiteNumber(a.width, "--width");
         if (!(*r.width > 0)) throw UsageError("option --width: the width must be above 0");
     }
     return r;
@@ -126,12 +138,16 @@ int doSimulate(const SimulateArgs& a, std::ostream& out) {
     std::optional<CountingNoise> noise;
     if (!a.counts.empty()) {
         noise.emplace();
-        noise->peakCounts = static_cast<double>(number(a.counts, "--counts"));
+        noise->peakCounts = finiteNumber(a.counts, "--counts");
         if (!(noise->peakCounts > 0)) throw UsageError("option --counts: must be above 0");
         if (!a.background.empty()) {
-            noise->background = static_cast<double>(number(a.background, "--background"));
+            noise->background = finiteNumber(a.background, "--background");
             if (noise->background < 0) throw UsageError("option --background: must be 0 or more");
         }
+        if (!std::isfinite(noise->peakCounts + noise->background))
+            throw UsageError(
+                "options --counts and --background: their sum is beyond the range "
+                "of a number");
         if (!a.noise.empty()) {
             unsigned long long seed = 0;
             const auto res = std::from_chars(a.noise.data(), a.noise.data() + a.noise.size(), seed);
@@ -153,6 +169,8 @@ int doSimulate(const SimulateArgs& a, std::ostream& out) {
     }
     if (a.out.empty() || a.out == "-") {
         out << text << std::flush;
+        // A full disk or a closed pipe must not end with success and half the curve.
+        if (!out) throw std::runtime_error("cannot write the curve to the standard output");
     } else {
         writeResultFile(a.out, text);
     }

@@ -58,9 +58,12 @@ void pearsonVII(const CandidateRow& row, StrainProfile& out) {
     const double area = row[2];
     const double w = row[3];
     const double mu = row[4];
-    if (!(mu > 0.5)) {
-        throw CandidateRejected("The Pearson VII shape exponent mu must be above 0.5 (it is " +
-                                engineNumber(mu) + ").");
+    // Above kMaxPearsonMu, Γ(μ − ½) overflows even in extended precision and 2^(1/μ) − 1
+    // tends to 0, where ln Γ divides by zero: the shape is a Gaussian long before that.
+    if (!(mu > 0.5) || !(mu <= kMaxPearsonMu)) {
+        throw CandidateRejected(
+            "The Pearson VII shape exponent mu must lie above 0.5 and at most " +
+            engineNumber(kMaxPearsonMu) + " (it is " + engineNumber(mu) + ").");
     }
     if (w == 0) {
         throw CandidateRejected("The Pearson VII width w must not be 0.");
@@ -157,6 +160,12 @@ void layerStack(const StrainProfile& profile, const EngineState& state, LayerSta
         if (!(onePlus > 0)) {
             throw CandidateRejected("Lamella " + std::to_string(i) + " has the strain " +
                                     engineNumber(eps) + ", which collapses the cell.");
+        }
+        if (!(std::fabs(eps) <= kMaxStrain)) {
+            throw CandidateRejected("Lamella " + std::to_string(i) + " has the strain " +
+                                    engineNumber(eps) + ": beyond " + engineNumber(kMaxStrain) +
+                                    " (100 %) a strained lamella of the substrate's structure "
+                                    "no longer describes a crystal.");
         }
         out.strain[i] = profile.strain[i];
         out.thickness[i] = profile.thickness;
