@@ -2,8 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "cli/progress.hpp"
 #include "cli/simulate.hpp"
 #include "engine/state.hpp"
+#include "refine/worker_pool.hpp"
 #include "results/output_files.hpp"
 
 namespace kelvarin::cli {
@@ -75,10 +79,57 @@ struct SimulateArgs {
     std::string noise;
 };
 
+volatile std::sig_atomic_t gInterrupts = 0;
+
+extern "C" void onInterrupt(int signal) {
+    if (gInterrupts == 0) {
+        gInterrupts = 1;
+        static constexpr char kNote[] =
+            "\nkelvarin-cli: stopping after this generation; the results will be written "
+            "(interrupt again to end at once)\n";
+        [[maybe_unused]] const auto ignored = ::write(STDERR_FILENO, kNote, sizeof kNote - 1);
+        return;
+    }
+    struct sigaction plain {};
+    plain.sa_handler = SIG_DFL;
+    ::sigaction(signal, &plain, nullptr);
+    ::raise(signal);
+}
+
+/// For the lifetime of a job: the first SIGINT asks the refinement to stop as "Stop" does,
+/// a second one ends the program at once.
+class InterruptAsStop {
+public:
+    InterruptAsStop() {
+        gInterrupts = 0;
+        struct sigaction ours {};
+        ours.sa_handler = onInterrupt;
+        sigemptyset(&ours.sa_mask);
+        installed_ = ::sigaction(SIGINT, nullptr, &previous_) == 0 &&
+                     previous_.sa_handler != SIG_IGN && ::sigaction(SIGINT, &ours, nullptr) == 0;
+    }
+    ~InterruptAsStop() {
+        if (installed_) ::sigaction(SIGINT, &previous_, nullptr);
+    }
+    InterruptAsStop(const InterruptAsStop&) = delete;
+    InterruptAsStop& operator=(const InterruptAsStop&) = delete;
+
+    static bool requested() { return gInterrupts != 0; }
+
+private:
+    struct sigaction previous_ {};
+    bool installed_ = false;
+};
+
 int doRun(const RunArgs& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     const JobSpec job = readJobFile(args.job);
+    if (args.threads > WorkerPool::maxWorkers())
+        err << "kelvarin-cli: --threads " << args.threads << ": using " << WorkerPool::maxWorkers()
+            << " (two per core; more threads than that only cost memory)\n";
     TerminalProgress progress(err, errIsTerminal);
-    const JobOutcome outcome = runJob(job, args.quiet ? nullptr : &progress, args.threads);
+    InterruptAsStop interrupts;
+    const JobOutcome outcome =
+        runJob(job, args.quiet ? nullptr : &progress, args.threads, &InterruptAsStop::requested);
     if (!args.quiet) {
         if (!outcome.errorText.empty()) out << outcome.errorText << "\n";
         if (!outcome.bestText.empty())
@@ -134,6 +185,9 @@ SimulationRequest simulationRequest(const SimulateArgs& a) {
 }
 
 int doSimulate(const SimulateArgs& a, std::ostream& out) {
+    const bool toStdout = a.out.empty() || a.out == "-";
+    // The output name is checked before the curve is computed; it must not be the profile.
+    if (!toStdout) checkResultTargets({a.out}, {a.profile});
     const SimulationRequest request = simulationRequest(a);
     std::optional<CountingNoise> noise;
     if (!a.counts.empty()) {
@@ -167,12 +221,12 @@ int doSimulate(const SimulateArgs& a, std::ostream& out) {
     } else {
         text = simulationText(result);
     }
-    if (a.out.empty() || a.out == "-") {
+    if (toStdout) {
         out << text << std::flush;
         // A full disk or a closed pipe must not end with success and half the curve.
         if (!out) throw std::runtime_error("cannot write the curve to the standard output");
     } else {
-        writeResultFile(a.out, text);
+        writeResultFiles({{a.out, text}}, {a.profile});
     }
     return kExitOk;
 }
