@@ -79,9 +79,13 @@ void Tformmain::Button1Click() {
 void Tformmain::fileExit() {
     std::error_code ec;
     const std::filesystem::path path(file.text);
-    const bool exists = !file.text.empty() && std::filesystem::exists(path, ec) &&
-                        !std::filesystem::is_directory(path, ec);
-    if (!exists) app_.showError(kMissingFileMessage);
+    if (file.text.empty() || !std::filesystem::exists(path, ec) ||
+        std::filesystem::is_directory(path, ec)) {
+        app_.showError(kMissingFileMessage);
+    } else if (!std::filesystem::is_regular_file(path, ec)) {
+        // Reading a pipe or a device would block the window.
+        app_.showError("'" + file.text + "' is not a regular file: choose a data file.");
+    }
 }
 
 void Tformmain::filetypeClick() {

@@ -208,8 +208,10 @@ ParameterLimits limits(Reader& r, const toml::node& node, const std::string& key
 }  // namespace
 
 std::string fieldText(double value) {
-    char buffer[64];
-    const auto res = std::to_chars(buffer, buffer + sizeof buffer, value);
+    // The plain decimal form: the windows' whole-number fields take digits only, so 100000
+    // must not become "1e+05". The largest doubles need over 300 digits.
+    char buffer[400];
+    const auto res = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
     return std::string(buffer, res.ptr);
 }
 

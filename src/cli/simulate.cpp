@@ -226,10 +226,18 @@ SimulationResult simulate(const SimulationRequest& request) {
             perfectCrystal(request, prepared.setup, points, out);
         else
             layered(request, state, points, out);
-        for (std::size_t i = 0; i < out.raw.size(); ++i)
+        for (std::size_t i = 0; i < out.raw.size(); ++i) {
             if (!std::isfinite(out.raw[i]))
                 throw SimulationError("the reflectivity at " + engineNumber(out.angle[i]) +
                                       " seconds of arc is not a finite number");
+            // An absorbing crystal never reflects more than it receives; the dynamical theory
+            // gives more only where its arithmetic has broken down.
+            if (request.theory == kTheoryDynamical && out.raw[i] > 1)
+                throw SimulationError("the reflectivity at " + engineNumber(out.angle[i]) +
+                                      " seconds of arc comes out as " + engineNumber(out.raw[i]) +
+                                      ", above 1: the profile lies outside what the dynamical "
+                                      "theory can compute");
+        }
         if (request.width) out.broadened = broadened(out.raw, *request.width, request.scanStep);
     } catch (const EngineError& e) {
         throw SimulationError(e.what());
@@ -252,7 +260,12 @@ std::vector<double> countCurve(const std::vector<Extended>& curve, const Countin
     if (noise.seed) gen.emplace(*noise.seed);
     for (Extended v : curve) {
         const double mean = noise.background + noise.peakCounts * static_cast<double>(v / top);
-        counts.push_back(gen ? gen->poisson(mean) : mean);
+        const double count = gen ? gen->poisson(mean) : mean;
+        if (!std::isfinite(count))
+            throw SimulationError("the counts (peak " + engineNumber(noise.peakCounts) +
+                                  " plus background " + engineNumber(noise.background) +
+                                  ") exceed the range of a number");
+        counts.push_back(count);
     }
     return counts;
 }

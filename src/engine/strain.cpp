@@ -59,9 +59,12 @@ void pearsonVII(const CandidateRow& row, StrainProfile& out) {
     const double area = row[2];
     const double w = row[3];
     const double mu = row[4];
-    if (!(mu > 0.5)) {
-        throw CandidateRejected("The Pearson VII shape exponent mu must be above 0.5 (it is " +
-                                engineNumber(mu) + ").");
+    // Above kMaxPearsonMu, Γ(μ − ½) overflows even in extended precision and 2^(1/μ) − 1
+    // tends to 0, where ln Γ divides by zero: the shape is a Gaussian long before that.
+    if (!(mu > 0.5) || !(mu <= kMaxPearsonMu)) {
+        throw CandidateRejected(
+            "The Pearson VII shape exponent mu must lie above 0.5 and at most " +
+            engineNumber(kMaxPearsonMu) + " (it is " + engineNumber(mu) + ").");
     }
     if (w == 0) {
         throw CandidateRejected("The Pearson VII width w must not be 0.");
@@ -178,6 +181,12 @@ void fillStack(int n, LamellaAt&& lamella, const EngineState& state, LayerStack&
         if (!(onePlus > 0)) {
             throw CandidateRejected("Lamella " + std::to_string(i) + " has the strain " +
                                     engineNumber(eps) + ", which collapses the cell.");
+        }
+        if (!(std::fabs(eps) <= kMaxStrain)) {
+            throw CandidateRejected("Lamella " + std::to_string(i) + " has the strain " +
+                                    engineNumber(eps) + ": beyond " + engineNumber(kMaxStrain) +
+                                    " (100 %) a strained lamella of the substrate's structure "
+                                    "no longer describes a crystal.");
         }
         if (!(damage > 0 && damage <= 1)) {
             throw CandidateRejected("Lamella " + std::to_string(i) + " has the damage factor " +

@@ -22,10 +22,15 @@ struct StrainProfile {
 /// Lamella thickness of the Pearson VII model, Å, whatever the number of lamellae.
 inline constexpr double kPearsonThickness = 62.01125;
 
+/// Largest Pearson VII shape exponent μ: beyond it the model's normalisation overflows (and the
+/// profile is a Gaussian to single precision long before).
+inline constexpr double kMaxPearsonMu = 1000;
+
 /// Fills `out` from candidate columns 1..4 with the model `profileModel` (0 2Gauss: τ, ρ, σ1, σ2;
 /// 1 Pearson VII: xc, A, w, μ) over `layerCount` lamellae. Throws EngineError for layerCount
 /// outside 1..kMaxLayers or an unknown model, CandidateRejected for non-finite parameters, a
-/// 2Gauss half-width of 0 or a negative depth ρ, and a Pearson VII μ ≤ 0.5 or w = 0.
+/// 2Gauss half-width of 0 or a negative depth ρ, and a Pearson VII μ ≤ 0.5, μ > kMaxPearsonMu or
+/// w = 0.
 /// Allocation-free once `out` exists.
 void strainProfile(const CandidateRow& row, int profileModel, int layerCount, StrainProfile& out);
 
@@ -61,10 +66,15 @@ struct LayerStack {
     void reserveLayers(int layers);
 };
 
+/// Largest |strain| of a lamella (a fraction, i.e. 100 %): the lamella keeps the substrate's
+/// structure factor and only its spacing changes, which has no meaning for larger strains (the
+/// dynamical theory then gives reflectivities above 1).
+inline constexpr double kMaxStrain = 1.0;
+
 /// Substrate and lamella values for `profile` on the crystal of `state` (lattice constants,
 /// Miller indices, λ and f'' of radiationRecord). Throws EngineError for a set-up the geometry
-/// rejects (see reflectionGeometry), CandidateRejected for a lamella whose strain makes 1 + ε ≤ 0
-/// or puts its reflection out of reach.
+/// rejects (see reflectionGeometry), CandidateRejected for a lamella whose strain makes 1 + ε ≤ 0,
+/// exceeds kMaxStrain in magnitude or puts its reflection out of reach.
 void layerStack(const StrainProfile& profile, const EngineState& state, LayerStack& out);
 
 struct Sample;

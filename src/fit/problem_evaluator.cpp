@@ -11,14 +11,19 @@ namespace kelvarin::fit {
 
 ProblemEvaluator::ProblemEvaluator(const FitProblem& problem, int threads)
     : problem_(problem), free_(problem.geneOrder()) {
-    const int n = WorkerPool::resolve(threads);
+    int n = WorkerPool::resolve(threads);
+    // The pool may start fewer threads than asked for when the system refuses some.
+    if (n > 1) {
+        pool_ = std::make_unique<WorkerPool>(n);
+        n = pool_->size();
+        if (n < 2) pool_.reset();
+    }
     lanes_.resize(static_cast<std::size_t>(n));
     for (Lane& lane : lanes_) {
         lane.kept = std::make_unique<ProblemWorkspace>(problem.makeWorkspace());
         lane.scratch = std::make_unique<ProblemWorkspace>(problem.makeWorkspace());
         lane.values = problem.parameters().values();
     }
-    if (n > 1) pool_ = std::make_unique<WorkerPool>(n);
 }
 
 ProblemEvaluator::~ProblemEvaluator() = default;

@@ -89,6 +89,11 @@ TEST_P(FormmainTest, FileExitWarnsOnlyWhenNoSuchFileExists) {
         EXPECT_EQ(onlyMessage(), "File does not exists!") << "'" << name << "'";
         EXPECT_EQ(m.file.text, name);
     }
+    // A device exists but reading it would block the window (a pipe) or never end.
+    platform.clearMessages();
+    m.file.text = "/dev/zero";
+    m.fileExit();
+    EXPECT_NE(onlyMessage().find("not a regular file"), std::string::npos);
     EXPECT_TRUE(m.butok.enabled);
 }
 
