@@ -7,6 +7,7 @@
 
 #include "engine/evaluation.hpp"
 #include "engine/layered_simd.hpp"
+#include "engine/sample.hpp"
 #include "engine/scattering.hpp"
 
 namespace kelvarin {
@@ -18,25 +19,7 @@ constexpr int kAngles = 2000;
 /// that is positive everywhere.
 EngineState siliconState(int layers, int theory) {
     EngineState s;
-    s.latticeA = s.latticeB = s.latticeC = 5.4309L;
-    s.millerL = 4;
-    const double fcc[4][3] = {{0, 0, 0}, {0, 0.5, 0.5}, {0.5, 0, 0.5}, {0.5, 0.5, 0}};
-    for (int n = 0; n < 4; ++n) {
-        for (int c = 0; c < 3; ++c) {
-            s.sitePositions[0][n][c] = fcc[n][c];
-            s.sitePositions[1][n][c] = fcc[n][c] + 0.25;
-        }
-    }
-    for (int t = 1; t <= 12; ++t) {
-        for (int j = 1; j <= 6; ++j)
-            s.scatteringCoefficients[t][j] = scatteringCoefficient("Si", t, j);
-    }
-    const DispersionValues d = dispersionCorrections(4, 0, "Si");
-    s.radiationRecord[kSlotLambda] = d.lambda;
-    s.radiationRecord[kSlotF1Real] = d.f1Real;
-    s.radiationRecord[kSlotF1Imag] = d.f1Imag;
-    s.radiationRecord[kSlotF2Real] = d.f2Real;
-    s.radiationRecord[kSlotF2Imag] = d.f2Imag;
+    storeSetup(buildSetup(Crystal::fromCatalogue("Si"), Reflection{0, 0, 4, Radiation{4, 0}}), s);
     s.curveStore.scanStart = -1600;
     s.curveStore.scanEnd = s.curveStore.scanStart + kAngles - 1;
     s.curveStore.scanStep = 1;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "engine/sample.hpp"
 #include "engine/scattering.hpp"
 #include "engine/state.hpp"
 
@@ -26,21 +27,13 @@ inline SitePositions zincBlendePositions() {
 /// `radiation` (4 = Cu Kα1), scanning start..end in `step` arcsec.
 inline void setUpCrystal(EngineState& s, const std::string& name, Extended a, int h, int k, int l,
                          int radiation = 4, int start = -2000, int end = 600, int step = 2) {
-    s.latticeA = s.latticeB = s.latticeC = a;
-    s.millerH = h;
-    s.millerK = k;
-    s.millerL = l;
-    s.sitePositions = zincBlendePositions();
-    for (int t = 1; t <= 12; ++t) {
-        for (int j = 1; j <= 6; ++j)
-            s.scatteringCoefficients[t][j] = scatteringCoefficient(name, t, j);
-    }
-    const DispersionValues d = dispersionCorrections(radiation, 0, name);
-    s.radiationRecord[kSlotLambda] = d.lambda;
-    s.radiationRecord[kSlotF1Real] = d.f1Real;
-    s.radiationRecord[kSlotF1Imag] = d.f1Imag;
-    s.radiationRecord[kSlotF2Real] = d.f2Real;
-    s.radiationRecord[kSlotF2Imag] = d.f2Imag;
+    Crystal crystal;
+    crystal.name = name;
+    crystal.a = crystal.b = crystal.c = a;
+    crystal.sites = zincBlendePositions();
+    storeSetup(buildSetup(crystal, Reflection{static_cast<Extended>(h), static_cast<Extended>(k),
+                                              static_cast<Extended>(l), Radiation{radiation, 0}}),
+               s);
     s.curveStore.scanStart = start;
     s.curveStore.scanEnd = end;
     s.curveStore.scanStep = step;

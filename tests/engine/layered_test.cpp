@@ -223,7 +223,10 @@ TEST(LayeredCurve, ScanLengthAndCounts) {
 TEST(LayeredCurve, ForbiddenReflectionIsRefusedBeforeAnyPoint) {
     EngineState s;
     for (int l : {2, 6}) {
-        setUpCrystal(s, "Si", 5.4309L, 0, 0, l);
+        // The set-up builder refuses it, and so does the layered calculation on its own.
+        EXPECT_THROW(setUpCrystal(s, "Si", 5.4309L, 0, 0, l), EngineError) << l;
+        setUpCrystal(s, "Si", 5.4309L, 0, 0, 4);
+        s.millerL = l;
         EXPECT_THROW(curveOf(s, uniform(0.001f, 100), 3, kTheoryDynamical), EngineError) << l;
     }
     setUpCrystal(s, "GaAs", 5.65325L, 0, 0, 2);

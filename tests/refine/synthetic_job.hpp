@@ -11,6 +11,7 @@
 
 #include "engine/evaluation.hpp"
 #include "engine/layered.hpp"
+#include "engine/sample.hpp"
 #include "engine/scattering.hpp"
 #include "engine/state.hpp"
 
@@ -22,23 +23,9 @@ inline constexpr int kCuKalpha1 = 4;
 /// curve is left for makeMeasuredCurve.
 inline void setUpGaAs004(EngineState& e, int layers, int scanStart, int scanEnd, int scanStep,
                          int theory = kTheoryDynamical) {
-    e.latticeA = e.latticeB = e.latticeC = 5.65325L;
-    e.millerH = 0;
-    e.millerK = 0;
-    e.millerL = 4;
-    const double fcc[4][3] = {{0, 0, 0}, {0, 0.5, 0.5}, {0.5, 0, 0.5}, {0.5, 0.5, 0}};
-    for (int atom = 0; atom < 4; ++atom)
-        for (int c = 0; c < 3; ++c) {
-            e.sitePositions[0][atom][c] = fcc[atom][c];
-            e.sitePositions[1][atom][c] = fcc[atom][c] + 0.25;
-        }
-    e.scatteringCoefficients = scatteringTables("GaAs").table;
-    const DispersionValues d = dispersionCorrections(kCuKalpha1, 0, "GaAs");
-    e.radiationRecord[kSlotLambda] = d.lambda;
-    e.radiationRecord[kSlotF1Real] = d.f1Real;
-    e.radiationRecord[kSlotF1Imag] = d.f1Imag;
-    e.radiationRecord[kSlotF2Real] = d.f2Real;
-    e.radiationRecord[kSlotF2Imag] = d.f2Imag;
+    Crystal gaas = Crystal::fromCatalogue("GaAs");
+    gaas.a = gaas.b = gaas.c = 5.65325L;
+    storeSetup(buildSetup(gaas, Reflection{0, 0, 4, Radiation{kCuKalpha1, 0}}), e);
     e.theoryChoice = theory;
     e.layerCount = layers;
     e.profileModel = kModelTwoGauss;
