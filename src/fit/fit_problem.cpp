@@ -62,18 +62,19 @@ Extended FitProblem::evaluate(std::span<const Extended> values, ProblemWorkspace
                           std::to_string(values.size()) + ".");
     while (ws.datasets.size() < datasets_.size())
         ws.datasets.push_back(std::make_unique<Workspace>());
+    const auto used = [this](Extended v) {
+        return singlePrecision_ ? static_cast<Extended>(static_cast<float>(v)) : v;
+    };
     Extended modelValues[8]{};
     const std::size_t m = std::min<std::size_t>(modelParameters_.size(), 8);
     for (std::size_t i = 0; i < m; ++i)
-        modelValues[i] = values[static_cast<std::size_t>(modelParameters_[i])];
+        modelValues[i] = used(values[static_cast<std::size_t>(modelParameters_[i])]);
     Extended total = 0;
     for (std::size_t d = 0; d < datasets_.size(); ++d) {
         const Dataset& set = datasets_[d];
         Workspace& w = *ws.datasets[d];
         model_->fill(std::span<const Extended>(modelValues, m), w.profile);
-        // The width is stored as the search stores its genes, in single precision.
-        const auto width = static_cast<Extended>(
-            static_cast<float>(values[static_cast<std::size_t>(set.widthParameter)]));
+        const Extended width = used(values[static_cast<std::size_t>(set.widthParameter)]);
         total += evaluateFilledProfile(*set.state, width, w);
     }
     ws.error = datasets_.size() == 1 ? total : total / static_cast<Extended>(datasets_.size());

@@ -84,6 +84,12 @@ public:
     void residuals(std::span<const Extended> values, ProblemWorkspace& ws,
                    std::vector<double>& out) const;
 
+    /// Whether every value is rounded to single precision before it is used, as the windows'
+    /// search stores its genes (default true, which keeps the windows' numbers exactly). A
+    /// derivative-based optimizer wants false.
+    void setSinglePrecision(bool single) { singlePrecision_ = single; }
+    bool singlePrecision() const { return singlePrecision_; }
+
     /// Hands the results of a successful evaluation to the dataset states (curves, profile,
     /// scaling: what plots and result files read).
     void commit(const ProblemWorkspace& ws) const;
@@ -93,6 +99,7 @@ private:
     ParameterTable table_;
     std::vector<int> modelParameters_;
     std::vector<Dataset> datasets_;
+    bool singlePrecision_ = true;
 };
 
 }  // namespace kelvarin::fit
