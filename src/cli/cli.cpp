@@ -18,6 +18,7 @@
 #include "cli/progress.hpp"
 #include "cli/simulate.hpp"
 #include "engine/state.hpp"
+#include "fit/project_curves.hpp"
 #include "fit/project_file.hpp"
 #include "fit/worker_pool.hpp"
 #include "results/output_files.hpp"
@@ -79,6 +80,7 @@ struct SimulateArgs {
     std::string counts;
     std::string background;
     std::string noise;
+    std::string project;
 };
 
 volatile std::sig_atomic_t gInterrupts = 0;
@@ -187,7 +189,32 @@ SimulationRequest simulationRequest(const SimulateArgs& a) {
     return r;
 }
 
+/// `simulate --project`: every dataset's curve at the project's values, one block a dataset.
+int doSimulateProject(const SimulateArgs& a, std::ostream& out) {
+    const bool toStdout = a.out.empty() || a.out == "-";
+    if (!toStdout) checkResultTargets({a.out}, {a.project});
+    const fit::Project project = fit::loadProject(a.project);
+    std::string text;
+    for (const fit::ProjectCurve& c : fit::projectCurves(project)) {
+        SimulationResult r{c.angle, c.reflectivity, c.broadened};
+        if (!text.empty()) text += "\n";
+        text += simulationText(r);
+    }
+    if (toStdout) {
+        out << text << std::flush;
+        if (!out) throw SimulationError("the curve could not be written to standard output");
+    } else {
+        writeResultFile(a.out, text);
+    }
+    return kExitOk;
+}
+
 int doSimulate(const SimulateArgs& a, std::ostream& out) {
+    if (!a.project.empty()) return doSimulateProject(a, out);
+    for (const auto& [given, name] :
+         {std::pair{!a.crystal.empty(), "--crystal"}, std::pair{!a.hkl.empty(), "--hkl"},
+          std::pair{!a.radiation.empty(), "--radiation"}, std::pair{!a.scan.empty(), "--scan"}})
+        if (!given) throw UsageError(std::string(name) + " is required (or give --project)");
     const bool toStdout = a.out.empty() || a.out == "-";
     // The output name is checked before the curve is computed; it must not be the profile.
     if (!toStdout) checkResultTargets({a.out}, {a.profile});
@@ -260,24 +287,30 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         "simulate",
         "Computes the rocking curve of a known strain profile: one line per angle, the angle "
         "(seconds of arc), the reflectivity and, with --width, the broadened reflectivity.");
-    simCmd->add_option("--crystal", sim.crystal, "catalogue crystal (GaAs, Si, InP, ...)")
-        ->type_name("NAME")
-        ->required();
-    simCmd->add_option("--hkl", sim.hkl, "Miller indices H K L")
-        ->type_name("INT")
-        ->expected(3)
-        ->required()
-        ->allow_extra_args(false);
+    CLI::Option* crystal =
+        simCmd->add_option("--crystal", sim.crystal, "catalogue crystal (GaAs, Si, InP, ...)")
+            ->type_name("NAME");
+    CLI::Option* hkl = simCmd->add_option("--hkl", sim.hkl, "Miller indices H K L")
+                           ->type_name("INT")
+                           ->expected(3)
+                           ->allow_extra_args(false);
     simCmd
         ->add_option("--radiation", sim.radiation,
                      "tube line (Cra1 Fea1 Coa1 Nia1 Cua1 Moa1) or a synchrotron wavelength (Å)")
-        ->type_name("LINE|WAVELENGTH")
-        ->required();
-    simCmd->add_option("--scan", sim.scan, "START END STEP in seconds of arc (may be fractional)")
-        ->type_name("NUMBER")
-        ->expected(3)
-        ->required()
-        ->allow_extra_args(false);
+        ->type_name("LINE|WAVELENGTH");
+    CLI::Option* scan =
+        simCmd
+            ->add_option("--scan", sim.scan, "START END STEP in seconds of arc (may be fractional)")
+            ->type_name("NUMBER")
+            ->expected(3)
+            ->allow_extra_args(false);
+    CLI::Option* projectOption =
+        simCmd
+            ->add_option("--project", sim.project,
+                         "project file: the curve of each of its datasets at its parameter "
+                         "values (instead of --crystal, --hkl, --radiation, --scan)")
+            ->type_name("FILE");
+    projectOption->excludes(crystal)->excludes(hkl)->excludes(scan);
     simCmd->add_option("--theory", sim.theory, "theory of the strained lamellae")
         ->check(CLI::IsMember({"dynamical", "kinematical"}));
     CLI::Option* layers =

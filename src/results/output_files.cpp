@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -297,13 +298,22 @@ public:
         removeStaleScratch(t);
         Entry e{t, {}, {}};
         int fd = -1;
+        // An interrupt between creating the temporary and registering it would leave it behind:
+        // the two happen with SIGINT and SIGTERM held back.
+        sigset_t held, previous;
+        sigemptyset(&held);
+        sigaddset(&held, SIGINT);
+        sigaddset(&held, SIGTERM);
+        ::pthread_sigmask(SIG_BLOCK, &held, &previous);
         for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
             e.temp = join(t.folder, scratchName(t.name, ".tmp"));
             fd = ::open(e.temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
             if (fd < 0 && errno != EEXIST) break;
         }
-        if (fd < 0) throw ResultFileError(t.path, errnoText(errno));
-        registerScratch(e.temp);
+        const int openError = errno;
+        if (fd >= 0) registerScratch(e.temp);
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        if (fd < 0) throw ResultFileError(t.path, errnoText(openError));
         entries_.push_back(e);
         bool ok = writeAll(fd, content);
         if (ok && t.exists) ok = ::fchmod(fd, t.mode) == 0;
