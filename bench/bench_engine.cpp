@@ -17,7 +17,7 @@ constexpr int kAngles = 2000;
 
 /// Si 0 0 4 with Cu Kα1, 2000 whole-second angles around the substrate peak, a measured curve
 /// that is positive everywhere.
-EngineState siliconState(int layers, int theory) {
+EngineState siliconState(int layers, Theory theory) {
     EngineState s;
     storeSetup(buildSetup(Crystal::fromCatalogue("Si"), Reflection{0, 0, 4, Radiation{4, 0}}), s);
     s.curveStore.scanStart = -1600;
@@ -43,7 +43,7 @@ void reportSteps(benchmark::State& st, int layers) {
 }
 
 void BM_LayeredCurve(benchmark::State& st) {
-    const int theory = static_cast<int>(st.range(0));
+    const auto theory = static_cast<Theory>(st.range(0));
     const int layers = static_cast<int>(st.range(1));
     const EngineState s = siliconState(layers, theory);
     auto ws = std::make_unique<Workspace>();
@@ -91,7 +91,7 @@ void BM_PrepareLayered(benchmark::State& st) {
 BENCHMARK(BM_PrepareLayered)->ArgName("layers")->Arg(48)->Unit(benchmark::kMicrosecond);
 
 void BM_Evaluation(benchmark::State& st) {
-    const int theory = static_cast<int>(st.range(0));
+    const auto theory = static_cast<Theory>(st.range(0));
     const int layers = static_cast<int>(st.range(1));
     const EngineState s = siliconState(layers, theory);
     auto ws = std::make_unique<Workspace>();

@@ -5,6 +5,7 @@
 
 #include "app/controls.hpp"
 #include "app/window.hpp"
+#include "engine/state.hpp"
 
 namespace kelvarin {
 
@@ -55,6 +56,11 @@ public:
     void RadioGroup1Click();
     /// "OK": prepares the Data Entry window and opens the next window of the chosen job.
     void butokClick();
+
+    /// "Evolutionary data refinement" is chosen (otherwise a rocking-curve calculation).
+    bool isRefinementJob() const { return RadioGroup1.itemIndex == 1; }
+    /// The theory chosen for the strained lamellae.
+    Theory theoryChoice() const { return static_cast<Theory>(theory.itemIndex); }
     /// "Exit": ends the program.
     void Exit1Click();
 };

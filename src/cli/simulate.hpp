@@ -38,12 +38,12 @@ struct SimulationRequest {
     double scanStart = 0;                ///< seconds of arc
     double scanEnd = 0;
     double scanStep = 1;
-    int theory = kTheoryDynamical;
+    Theory theory = Theory::Dynamical;
 
     enum class Structure { PerfectCrystal, Model, Profile };
     Structure structure = Structure::PerfectCrystal;
-    int layers = 16;                    ///< Model: number of lamellae
-    int model = kModelTwoGauss;         ///< Model: 2Gauss or Pearson VII
+    int layers = 16;                            ///< Model: number of lamellae
+    ProfileKind model = ProfileKind::TwoGauss;  ///< Model: 2Gauss or Pearson VII
     std::array<float, 4> params{};      ///< Model: tau, ro, sigma1, sigma2 (or xc, A, w, mu)
     std::vector<ProfileLayer> profile;  ///< Profile: surface lamella first
 

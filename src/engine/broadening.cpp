@@ -206,7 +206,7 @@ void broadenReflectivity(const InstrumentKernel& kernel, std::span<const Extende
     }
 }
 
-NormaliseResult normalise(int mode, std::span<Extended> curve, std::span<const Extended> meas,
+NormaliseResult normalise(Scaling mode, std::span<Extended> curve, std::span<const Extended> meas,
                           Extended measMax, Extended background) {
     NormaliseResult result;
     result.background = background;
@@ -344,7 +344,7 @@ void broaden(EngineState& state) {
             cs.calcCurve, cs.measLast);
 }
 
-NormaliseResult normalise(EngineState& state, int mode) {
+NormaliseResult normalise(EngineState& state, Scaling mode) {
     CurveStore& cs = state.curveStore;
     const auto n = static_cast<std::size_t>(scoredPoints(cs));
     const NormaliseResult result = normalise(mode, std::span<Extended>(cs.calcCurve).first(n),

@@ -47,7 +47,7 @@ struct NormaliseResult {
 /// Throws EngineError when n = 0 (empty scan), CandidateRejected when the computed curve is zero
 /// everywhere (modes 0, 1) or constant (mode 2) or a result would not be finite; the curve is
 /// then unchanged.
-NormaliseResult normalise(int mode, std::span<Extended> curve, std::span<const Extended> meas,
+NormaliseResult normalise(Scaling mode, std::span<Extended> curve, std::span<const Extended> meas,
                           Extended measMax, Extended background);
 
 /// Outcome of the error computation.
@@ -98,7 +98,7 @@ void buildKernel(EngineState& state, Extended w);
 void broaden(EngineState& state);
 /// normalise of state.curveStore with state.background and measMax; stores scaleFactor and
 /// (mode 2) background. The caller shows `top` where mode 0 wants it.
-NormaliseResult normalise(EngineState& state, int mode);
+NormaliseResult normalise(EngineState& state, Scaling mode);
 /// logError of state.curveStore; stores errorRatio and returns the error.
 Extended logError(EngineState& state);
 

@@ -151,7 +151,7 @@ int scanPointCount(int scanStart, int scanEnd, int scanStep) {
     return static_cast<int>(count);
 }
 
-Extended referenceReflectivity(const LayeredConstants& constants, int theory, double theta) {
+Extended referenceReflectivity(const LayeredConstants& constants, Theory theory, double theta) {
     const int n = constants.layerCount;
     const SlabConstants* slab = constants.slab.data();
     const Extended thetaRad = kPi * static_cast<Extended>(theta) * kArcsecFactor;
@@ -183,7 +183,7 @@ void layeredCurve(const EngineState& state, const LayeredConstants& constants, C
     layeredCurve(constants, state.theoryChoice, scanGridOf(state.curveStore), out, path);
 }
 
-void layeredCurve(const LayeredConstants& constants, int theory, const ScanGrid& grid,
+void layeredCurve(const LayeredConstants& constants, Theory theory, const ScanGrid& grid,
                   ComputedCurve& out, LayeredPath path) {
     if (grid.points < 0 || grid.points > kCurveCapacity || !(grid.step > 0)) {
         throw EngineError("A scan of " + std::to_string(grid.points) + " points in steps of " +

@@ -95,7 +95,7 @@ void layeredCurve(const EngineState& state, const LayeredConstants& constants, C
                   LayeredPath path = LayeredPath::Fast);
 
 /// The same over any equally spaced scan of at most kCurveCapacity points with `theory`.
-void layeredCurve(const LayeredConstants& constants, int theory, const ScanGrid& grid,
+void layeredCurve(const LayeredConstants& constants, Theory theory, const ScanGrid& grid,
                   ComputedCurve& out, LayeredPath path = LayeredPath::Fast);
 
 /// Convenience: prepareLayered and layeredCurve in one call (allocates the constants).
@@ -104,7 +104,7 @@ void layeredCurve(const EngineState& state, const LayerStack& stack, ComputedCur
 
 /// Reflectivity at θ seconds of arc by the reference arithmetic: the substrate amplitude carried
 /// through the lamellae with `theory`. Throws CandidateRejected when it is not finite.
-Extended referenceReflectivity(const LayeredConstants& constants, int theory, double theta);
+Extended referenceReflectivity(const LayeredConstants& constants, Theory theory, double theta);
 
 /// Amplitude ratio X after crossing a homogeneous lamella of deviation parameter x and thickness
 /// parameter T (Takagi–Taupin solution), evaluated so that a thick lamella cannot overflow.

@@ -107,7 +107,7 @@ void layeredCurveFast(const EngineState& state, const LayeredConstants& constant
     layeredCurveFast(constants, state.theoryChoice, scanGridOf(state.curveStore), out, level);
 }
 
-void layeredCurveFast(const LayeredConstants& constants, int theory, const ScanGrid& grid,
+void layeredCurveFast(const LayeredConstants& constants, Theory theory, const ScanGrid& grid,
                       ComputedCurve& out, SimdLevel level) {
     const int points = grid.points;
     out.calcMax = 0;

@@ -34,7 +34,7 @@ void layeredCurveFast(const EngineState& state, const LayeredConstants& constant
                       ComputedCurve& out, SimdLevel level);
 
 /// The same over any equally spaced scan with `theory`.
-void layeredCurveFast(const LayeredConstants& constants, int theory, const ScanGrid& grid,
+void layeredCurveFast(const LayeredConstants& constants, Theory theory, const ScanGrid& grid,
                       ComputedCurve& out, SimdLevel level);
 
 }  // namespace kelvarin

@@ -160,8 +160,8 @@ MeasuredCurve parseMeasuredCurve(NumberReader& reader, MeasuredMode mode, int ca
     return resampledCurve(reader, pairs, capacity);
 }
 
-void storeMeasuredCurve(CurveStore& store, RadiationRecord& radiation, const MeasuredCurve& curve,
-                        MeasuredMode mode) {
+void storeMeasuredCurve(CurveStore& store, RadiationRecord& /*radiation: no longer written*/,
+                        const MeasuredCurve& curve, MeasuredMode mode) {
     const std::size_t n = std::min(curve.angle.size(), store.measAngle.size());
     for (std::size_t i = 0; i < n; ++i) {
         store.measAngle[i] = curve.angle[i];
@@ -173,7 +173,6 @@ void storeMeasuredCurve(CurveStore& store, RadiationRecord& radiation, const Mea
         store.scanStart = curve.scanStart;
         store.scanEnd = curve.scanEnd;
     }
-    radiation[9] = curve.max;
 }
 
 void readMeasuredCurve(CurveStore& store, RadiationRecord& radiation, const std::string& path,

@@ -47,7 +47,7 @@ MeasuredCurve parseMeasuredCurve(NumberReader& reader, MeasuredMode mode,
 
 /// Reads the file `path` (see parseMeasuredCurve) and, only when it is sound, stores it:
 /// `measAngle`, `measIntensity`, `measLast`, `measMax`, in resampled mode `scanStart` and
-/// `scanEnd`, and radiationRecord[9] = `measMax`. A file that fails leaves everything unchanged.
+/// `scanEnd`. A file that fails leaves everything unchanged.
 void readMeasuredCurve(CurveStore& store, RadiationRecord& radiation, const std::string& path,
                        MeasuredMode mode);
 

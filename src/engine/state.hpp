@@ -44,14 +44,13 @@ struct CurveStore {
     void addCalculatedPoint(Extended angleArcsec, Extended reflectivity);
 };
 
-/// Slots: 4 wavelength (Å), 5/6 f', f'' of site 1, 7/8 f', f'' of site 2, 9 measMax.
+/// Slots: 4 wavelength (Å), 5/6 f', f'' of site 1, 7/8 f', f'' of site 2.
 using RadiationRecord = std::array<Extended, 11>;
 inline constexpr int kSlotLambda = 4;
 inline constexpr int kSlotF1Real = 5;
 inline constexpr int kSlotF1Imag = 6;
 inline constexpr int kSlotF2Real = 7;
 inline constexpr int kSlotF2Imag = 8;
-inline constexpr int kSlotMeasMax = 9;
 
 /// Fractional coordinates (x, y, z) of the four atoms of each site: [site 0|1][atom 0..3][xyz].
 using SitePositions = std::array<std::array<std::array<double, 3>, 4>, 2>;
@@ -84,18 +83,31 @@ struct InstrumentKernel {
     Extended& operator[](int j) { return weights[static_cast<std::size_t>(j)]; }
 };
 
-/// Scaling modes of the computed curve onto the measured one.
-inline constexpr int kNormTopIntensities = 0;   ///< "Match top intensities"
-inline constexpr int kNormFixedBackground = 1;  ///< "LSM fitting, fixed background:"
-inline constexpr int kNormFitBackground = 2;    ///< "LSM fitting of scale factor and background"
+/// How the computed curve is scaled onto the measured one.
+enum class Scaling : int {
+    MatchTop = 0,         ///< "Match top intensities"
+    FixedBackground = 1,  ///< "LSM fitting, fixed background:"
+    FitBackground = 2,    ///< "LSM fitting of scale factor and background"
+};
+inline constexpr Scaling kNormTopIntensities = Scaling::MatchTop;
+inline constexpr Scaling kNormFixedBackground = Scaling::FixedBackground;
+inline constexpr Scaling kNormFitBackground = Scaling::FitBackground;
 
 /// Theory of the strained lamellae.
-inline constexpr int kTheoryKinematical = 0;
-inline constexpr int kTheoryDynamical = 1;
+enum class Theory : int {
+    Kinematical = 0,
+    Dynamical = 1,
+};
+inline constexpr Theory kTheoryKinematical = Theory::Kinematical;
+inline constexpr Theory kTheoryDynamical = Theory::Dynamical;
 
-/// Strain-depth models.
-inline constexpr int kModelTwoGauss = 0;
-inline constexpr int kModelPearsonVII = 1;
+/// Strain-depth models of the windows.
+enum class ProfileKind : int {
+    TwoGauss = 0,    ///< double half-Gaussian: tau, ro, sigma1, sigma2; the stack spans 5·ro
+    PearsonVII = 1,  ///< Pearson VII: xc, A, w, mu; lamellae of 62.01 Å
+};
+inline constexpr ProfileKind kModelTwoGauss = ProfileKind::TwoGauss;
+inline constexpr ProfileKind kModelPearsonVII = ProfileKind::PearsonVII;
 
 struct EngineState {
     CurveStore curveStore;
@@ -112,11 +124,11 @@ struct EngineState {
     CoefficientTables scatteringCoefficients{};  ///< fetched by the Start run
 
     // Job options, stored by the Start run.
-    int theoryChoice = kTheoryDynamical;  ///< 0 kinematical, 1 dynamical
-    int layerCount = 1;                   ///< lamellae of the strain profile, 1..kMaxLayers
-    int profileModel = kModelTwoGauss;    ///< 0 double half-Gaussian, 1 Pearson VII
-    int normMode = kNormFixedBackground;  ///< scaling mode, 0..2
-    Extended background = 0;              ///< background intensity (mode 2 replaces it)
+    Theory theoryChoice = Theory::Dynamical;
+    int layerCount = 1;  ///< lamellae of the strain profile, 1..kMaxLayers
+    ProfileKind profileModel = ProfileKind::TwoGauss;
+    Scaling normMode = Scaling::FixedBackground;
+    Extended background = 0;  ///< background intensity (mode 2 replaces it)
 
     // Results of the last evaluation.
     ProfileArray profileThickness{};  ///< Å, entries 1..layerCount

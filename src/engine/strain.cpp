@@ -108,7 +108,8 @@ double lnGamma(double v) {
     return std::log(2.5066282746310007 * series / x) - tmp;
 }
 
-void strainProfile(const CandidateRow& row, int profileModel, int layerCount, StrainProfile& out) {
+void strainProfile(const CandidateRow& row, ProfileKind profileModel, int layerCount,
+                   StrainProfile& out) {
     if (layerCount < 1 || layerCount > kMaxLayers) {
         throw EngineError("The number of layers must lie between 1 and " +
                           std::to_string(kMaxLayers) + " (it is " + std::to_string(layerCount) +
@@ -121,7 +122,8 @@ void strainProfile(const CandidateRow& row, int profileModel, int layerCount, St
     } else if (profileModel == kModelPearsonVII) {
         pearsonVII(row, out);
     } else {
-        throw EngineError("Unknown strain-profile model " + std::to_string(profileModel) + ".");
+        throw EngineError("Unknown strain-profile model " +
+                          std::to_string(static_cast<int>(profileModel)) + ".");
     }
     for (int i = 1; i <= layerCount; ++i) {
         if (!std::isfinite(out.profileStrain[i])) {

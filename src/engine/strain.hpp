@@ -32,7 +32,8 @@ inline constexpr double kMaxPearsonMu = 1000;
 /// 2Gauss half-width of 0 or a negative depth ρ, and a Pearson VII μ ≤ 0.5, μ > kMaxPearsonMu or
 /// w = 0.
 /// Allocation-free once `out` exists.
-void strainProfile(const CandidateRow& row, int profileModel, int layerCount, StrainProfile& out);
+void strainProfile(const CandidateRow& row, ProfileKind profileModel, int layerCount,
+                   StrainProfile& out);
 
 /// ln Γ(v) by the six-coefficient Lanczos approximation (v rounded to single precision).
 double lnGamma(double v);

@@ -14,19 +14,6 @@
 
 namespace kelvarin::fit {
 
-/// How the computed curve is scaled onto the measured one.
-enum class Scaling {
-    MatchTop = kNormTopIntensities,          ///< "match-top"
-    FixedBackground = kNormFixedBackground,  ///< "lsm-fixed-background"
-    FitBackground = kNormFitBackground,      ///< "lsm-scale-and-background"
-};
-
-/// Theory of the strained lamellae.
-enum class Theory {
-    Kinematical = kTheoryKinematical,
-    Dynamical = kTheoryDynamical,
-};
-
 /// One measured curve with everything needed to compute it: the engine state that holds its
 /// set-up, scan and measured points, and the table index of its instrument width.
 struct Dataset {

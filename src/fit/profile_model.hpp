@@ -13,12 +13,6 @@
 
 namespace kelvarin::fit {
 
-/// The strain-depth models the windows know.
-enum class ProfileKind {
-    TwoGauss,   ///< double half-Gaussian: tau, ro, sigma1, sigma2; the stack spans 5·ro
-    PearsonVII  ///< Pearson VII: xc, A, w, mu; lamellae of 62.01 Å
-};
-
 /// "2gauss" or "pearson".
 const char* profileKindName(ProfileKind kind);
 

@@ -65,7 +65,7 @@ std::vector<ProjectCurve> projectCurves(const Project& project) {
             LayeredConstants constants;
             prepareLayered(state, stack, constants);
             auto curve = std::make_unique<ComputedCurve>();
-            layeredCurve(constants, static_cast<int>(d.theory), grid, *curve);
+            layeredCurve(constants, d.theory, grid, *curve);
             ProjectCurve c;
             const auto n = static_cast<std::size_t>(grid.points);
             c.angle.resize(n);

@@ -427,8 +427,8 @@ std::unique_ptr<FitProblem> buildProblem(const Project& p) {
                                         static_cast<Extended>(d.hkl[1]),
                                         static_cast<Extended>(d.hkl[2]), d.radiation};
             storeSetup(buildSetup(Crystal::fromCatalogue(p.substrate), reflection), *state);
-            state->theoryChoice = static_cast<int>(d.theory);
-            state->normMode = static_cast<int>(d.scaling);
+            state->theoryChoice = d.theory;
+            state->normMode = d.scaling;
             state->background = d.background;
             state->profileModel =
                 p.profile == ProfileKind::TwoGauss ? kModelTwoGauss : kModelPearsonVII;

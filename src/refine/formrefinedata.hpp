@@ -4,6 +4,7 @@
 
 #include "app/controls.hpp"
 #include "app/window.hpp"
+#include "engine/state.hpp"
 
 namespace kelvarin {
 
@@ -71,6 +72,13 @@ public:
     void Button1Click();
     /// Switches the row captions between the double half-Gaussian and Pearson VII models.
     void Button2Click();
+
+    /// The strain-depth model the window is set to ("-> Pearson VII" / "-> 2Gauss" toggles it).
+    ProfileKind profileKind() const {
+        return Label3.caption == "tau:" ? ProfileKind::TwoGauss : ProfileKind::PearsonVII;
+    }
+    /// The scaling chosen under "Normalisation".
+    Scaling scaling() const { return static_cast<Scaling>(normtype.itemIndex); }
 };
 
 }  // namespace kelvarin

@@ -31,8 +31,8 @@ static_assert(std::tuple_size_v<Candidate> == kCandidateColumns);
 inline constexpr int kMaxPopulation = 200;
 inline constexpr int kMinPopulation = 2;
 
-/// Search bounds and evaluation options of a refinement. The "Start" run stores the options
-/// here and in EngineState; the physics reads them from EngineState.
+/// Search bounds and mutation steps of the windows' refinement (the evaluation options live in
+/// EngineState).
 struct RefineSettings {
     Extended tauLo = 0, tauHi = 0;
     Extended roLo = 0, roHi = 0;
@@ -40,9 +40,6 @@ struct RefineSettings {
     Extended sigma2Lo = 0, sigma2Hi = 0;
     Extended maxMutTau = 0, maxMutRo = 0, maxMutSigma1 = 0, maxMutSigma2 = 0, maxMutW = 0;
     Extended wLo = 0, wHi = 0;
-    int profileModel = 0;  ///< 0 double half-Gaussian, 1 Pearson VII
-    int normMode = 1;      ///< index of the normalisation choice (0, 1 or 2)
-    Extended background = 0;
 };
 
 using fit::CRandom;

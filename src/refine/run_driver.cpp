@@ -213,9 +213,7 @@ void Tformcalc::Button6Click() {
     // stay as they were.
     const Candidate rowBefore = row;
     const Extended engineBackgroundBefore = engine.background;
-    const Extended settingsBackgroundBefore = app_.refine().refineSettings.background;
     engine.background = background;
-    app_.refine().refineSettings.background = background;
     row[kColTau] = genes[0];
     row[kColRo] = genes[1];
     row[kColSigma1] = genes[2];
@@ -225,7 +223,6 @@ void Tformcalc::Button6Click() {
     } catch (const EngineError& e) {
         row = rowBefore;
         engine.background = engineBackgroundBefore;
-        app_.refine().refineSettings.background = settingsBackgroundBefore;
         app_.showError(std::string("This parameter set cannot be evaluated: ") + e.what());
     }
 }

@@ -27,9 +27,7 @@ WindowFit buildWindowFit(Application& app) {
         field(f.maxmutro, "ro max. mutation"), field(f.maxmutsigma1, "sigma1 max. mutation"),
         field(f.maxmutsigma2, "sigma2 max. mutation")};
 
-    const fit::ProfileKind kind = engine.profileModel == kModelPearsonVII
-                                      ? fit::ProfileKind::PearsonVII
-                                      : fit::ProfileKind::TwoGauss;
+    const ProfileKind kind = engine.profileModel;
     WindowFit out;
     out.problem = std::make_unique<fit::FitProblem>(fit::makeProfileModel(kind, engine.layerCount));
     fit::ParameterTable& table = out.problem->parameters();

@@ -66,7 +66,7 @@ void Tformcalc::FormClose() {
 }
 
 bool Tformcalc::perfectCrystalJob() const {
-    return app_.formmain().RadioGroup1.itemIndex != 1;
+    return !app_.formmain().isRefinementJob();
 }
 
 void Tformcalc::Button1Click() {
@@ -142,7 +142,7 @@ void Tformcalc::Button1Click() {
     grafico.brushColour = Colour::White;
     grafico.rectangle(0, 0, W, H);
 
-    if (app_.formmain().RadioGroup1.itemIndex == 1) {
+    if (app_.formmain().isRefinementJob()) {
         Panel2.visible = true;
         grafico.penColour = Colour::Red;
         grafico.brushColour = Colour::White;

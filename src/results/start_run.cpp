@@ -46,9 +46,8 @@ void Tformcalc::startRun() {
     // set-up is sound, so a refused run loses nothing that an earlier one left.
     try {
         // Model and refinement settings.
-        const int profileModel =
-            settings.Label3.caption == "tau:" ? kModelTwoGauss : kModelPearsonVII;
-        const int normMode = settings.normtype.itemIndex;
+        const ProfileKind profileModel = settings.profileKind();
+        const Scaling normMode = settings.scaling();
         const Extended background = loc.textToFloat(settings.bg.text, "bg");
         const int nelements = loc.textToInt(settings.Edit1.text, "# of elements");
         const Extended wLo = loc.textToFloat(settings.wmin.text, "wmin");
@@ -56,7 +55,7 @@ void Tformcalc::startRun() {
 
         // Angle mode. A calculation job has no measured curve: its angles always come from the
         // Data Entry fields (the job's file is a depth profile, not a rocking curve).
-        const bool refinementJob = main.RadioGroup1.itemIndex == 1;
+        const bool refinementJob = main.isRefinementJob();
         const bool integerAngles = main.chkInteiro.checked || !refinementJob;
         const int scanStep = integerAngles ? loc.textToInt(data.step.text, "Step size") : 1;
 
@@ -78,7 +77,7 @@ void Tformcalc::startRun() {
                          [static_cast<std::size_t>(xyz)] = static_cast<double>(loc.textToFloat(
                              grids[site]->cell(xyz, atom),
                              site == 0 ? "atom positions of site 1" : "atom positions of site 2"));
-        const int theoryChoice = main.theory.itemIndex;
+        const Theory theoryChoice = main.theoryChoice();
         if (refinementJob && (layerCount < 1 || layerCount > kMaxLayers))
             throw SetupError("The number of layers used in fitting must lie between 1 and " +
                              std::to_string(kMaxLayers) + " (it is " + std::to_string(layerCount) +
@@ -144,9 +143,6 @@ void Tformcalc::startRun() {
         engine.profileModel = profileModel;
         engine.normMode = normMode;
         engine.background = background;
-        refine.refineSettings.profileModel = profileModel;
-        refine.refineSettings.normMode = normMode;
-        refine.refineSettings.background = background;
         refine.refineSettings.wLo = wLo;
         refine.refineSettings.wHi = wHi;
         refine.nelements = nelements;

@@ -292,7 +292,7 @@ void writePositions(StringGrid& grid, const SublatticePositions& positions, char
 
 void Tformdata::butOKClick() {
     const Locale& locale = app_.locale();
-    const bool refinement = app_.formmain().RadioGroup1.itemIndex == 1;
+    const bool refinement = app_.formmain().isRefinementJob();
 
     // The population size is read before anything changes, so a bad size leaves the window
     // open with the set-up as it was.

@@ -103,7 +103,7 @@ TEST(FastLayeredCurve, AgreesWithTheReferenceOnEveryPoint) {
                 }
                 LayeredConstants constants;
                 prepareLayered(*s, stack, constants);
-                for (int theory : {kTheoryKinematical, kTheoryDynamical}) {
+                for (Theory theory : {kTheoryKinematical, kTheoryDynamical}) {
                     s->theoryChoice = theory;
                     auto ref = std::make_unique<ComputedCurve>();
                     layeredCurve(*s, constants, *ref, LayeredPath::Reference);
@@ -131,7 +131,7 @@ struct Prepared {
     std::unique_ptr<EngineState> state = std::make_unique<EngineState>();
     LayeredConstants constants;
 
-    explicit Prepared(int theory, int start = -1500, int end = 500) {
+    explicit Prepared(Theory theory, int start = -1500, int end = 500) {
         setUpCrystal(*state, "Si", 5.4309L, 0, 0, 4, 4, start, end, 1);
         state->theoryChoice = theory;
         StrainProfile p;
@@ -143,7 +143,7 @@ struct Prepared {
 };
 
 TEST(FastLayeredCurve, PointsTheKernelCannotTakeGoToTheReferenceArithmetic) {
-    for (int theory : {kTheoryKinematical, kTheoryDynamical}) {
+    for (Theory theory : {kTheoryKinematical, kTheoryDynamical}) {
         // A 2 mm, almost transparent, unstrained lamella: beyond about 15″ from the peak its
         // phase runs past what the vector sine and cosine reduce, while its attenuation stays
         // near 1. Those points come from the reference arithmetic, bit for bit.
@@ -178,7 +178,7 @@ TEST(FastLayeredCurve, PointsTheKernelCannotTakeGoToTheReferenceArithmetic) {
 }
 
 TEST(FastLayeredCurve, RejectsANonFiniteReflectivityAsTheReferenceDoes) {
-    for (int theory : {kTheoryKinematical, kTheoryDynamical}) {
+    for (Theory theory : {kTheoryKinematical, kTheoryDynamical}) {
         Prepared pr(theory, -40, 40);
         pr.constants.slab[3].T = Complex(std::nan(""), 0);
         std::string expected;

@@ -20,7 +20,7 @@ using testing::twoGaussRow;
 constexpr double kArcsecPerRad = 648000 / std::numbers::pi;
 
 /// The layered curve of candidate `row` with `layers` lamellae and theory `theory`.
-ComputedCurve curveOf(EngineState& s, const CandidateRow& row, int layers, int theory,
+ComputedCurve curveOf(EngineState& s, const CandidateRow& row, int layers, Theory theory,
                       LayerStack* stackOut = nullptr) {
     StrainProfile p;
     strainProfile(row, kModelTwoGauss, layers, p);
@@ -67,7 +67,7 @@ TEST(LayeredCurve, UnstrainedLamellaeLeaveTheSubstrateCurveWhateverTheirThicknes
         }
     }
     // Strained lamellae of zero thickness (ρ = 0): T = 0, and both steps return X as it came.
-    for (int theory : {kTheoryKinematical, kTheoryDynamical}) {
+    for (Theory theory : {kTheoryKinematical, kTheoryDynamical}) {
         const ComputedCurve z = curveOf(s, uniform(0.01f, 0), 8, theory);
         for (int i = 0; i < z.calcComputed; ++i) {
             EXPECT_NEAR(static_cast<double>(z.calcRaw[i]), static_cast<double>(bare.calcRaw[i]),
@@ -87,7 +87,7 @@ TEST(LayeredCurve, StrainedLayerPeakSitsWhereItsBraggConditionHolds) {
         setUpCrystal(s, "Si", 5.4309L, c.h, c.k, c.l, 4, -3000, 3000, 1);
         LayerStack st;
         // 1 µm of uniformly strained crystal in 20 lamellae.
-        for (int theory : {kTheoryKinematical, kTheoryDynamical}) {
+        for (Theory theory : {kTheoryKinematical, kTheoryDynamical}) {
             const ComputedCurve curve = curveOf(s, uniform(c.tau, 2000), 20, theory, &st);
             const double phi = std::acos(c.l / std::sqrt(c.h * c.h + c.k * c.k + c.l * c.l + 0.0));
             const double thetaB = static_cast<double>(st.thetaB[1]);

@@ -90,7 +90,7 @@ TEST(StrainProfile, RefusesCandidatesTheModelsCannotEvaluate) {
     for (const Case& c : cases) {
         StrainProfile p;
         try {
-            strainProfile(c.row, c.model, c.layers, p);
+            strainProfile(c.row, static_cast<ProfileKind>(c.model), c.layers, p);
             ADD_FAILURE() << c.what << ": accepted";
         } catch (const EngineError& e) {
             EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)

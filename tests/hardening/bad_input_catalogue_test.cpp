@@ -91,8 +91,8 @@ Snapshot snapshot(Application& app) {
     putAll(s, "strain", e.profileStrain);
     const RefineState& r = app.refine();
     const RefineSettings& rs = r.refineSettings;
-    s << "refine " << r.nelements << ' ' << rs.wLo << ' ' << rs.wHi << ' ' << rs.background << ' '
-      << rs.tauLo << ' ' << rs.tauHi << ' ' << rs.roLo << ' ' << rs.roHi << '\n';
+    s << "refine " << r.nelements << ' ' << rs.wLo << ' ' << rs.wHi << ' ' << rs.tauLo << ' '
+      << rs.tauHi << ' ' << rs.roLo << ' ' << rs.roHi << '\n';
     for (const Candidate& c : r.population)
         putAll(s, "candidate", c);
     Snapshot snap{s.str(), {}};

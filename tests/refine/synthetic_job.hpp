@@ -22,7 +22,7 @@ inline constexpr int kCuKalpha1 = 4;
 /// Crystal, reflection, radiation, model options and scan of a GaAs 0 0 4 job; the measured
 /// curve is left for makeMeasuredCurve.
 inline void setUpGaAs004(EngineState& e, int layers, int scanStart, int scanEnd, int scanStep,
-                         int theory = kTheoryDynamical) {
+                         Theory theory = kTheoryDynamical) {
     Crystal gaas = Crystal::fromCatalogue("GaAs");
     gaas.a = gaas.b = gaas.c = 5.65325L;
     storeSetup(buildSetup(gaas, Reflection{0, 0, 4, Radiation{kCuKalpha1, 0}}), e);
@@ -71,7 +71,6 @@ inline void makeMeasuredCurve(EngineState& e, const CandidateRow& truth, Extende
         largest = std::max(largest, counts);
     }
     cs.measMax = largest;
-    e.radiationRecord[kSlotMeasMax] = largest;
     e.background = background;
 }
 

@@ -18,8 +18,8 @@ inline constexpr int kChunkPoints = 512;
 ///   x·T = (u0 + p·u1) + i·(v0 + p·v1)     (kinematical step); when v1 = 0 the attenuation
 ///                                          exp(2·Im(x·T)) of the slab is `attenuation`.
 struct LayeredJob {
-    int theory = 0;    ///< kTheoryDynamical, kTheoryKinematical; any other value: substrate only
-    int lamellae = 0;  ///< lamellae crossed (those of zero thickness are left out)
+    Theory theory = Theory::Dynamical;  ///< any value other than the two theories: substrate only
+    int lamellae = 0;                   ///< lamellae crossed (those of zero thickness are left out)
     std::vector<double> xr0, xr1, xi0, xi1, tr, ti, u0, u1, v0, v1, attenuation;
 
     /// Makes room for `slabs` slabs (substrate included); keeps the storage it already has.
