@@ -76,12 +76,17 @@ void Tformmain::Button1Click() {
     if (auto chosen = app_.platform().chooseFile()) file.text = *chosen;
 }
 
+std::string Tformmain::missingFileMessage(const std::string& name) {
+    return "File does not exist: '" + name + "'.";
+}
+
 void Tformmain::fileExit() {
+    if (file.text.empty()) return;
     std::error_code ec;
     const std::filesystem::path path(file.text);
-    const bool exists = !file.text.empty() && std::filesystem::exists(path, ec) &&
-                        !std::filesystem::is_directory(path, ec);
-    if (!exists) app_.showError(kMissingFileMessage);
+    const bool exists =
+        std::filesystem::exists(path, ec) && !std::filesystem::is_directory(path, ec);
+    if (!exists) app_.showError(missingFileMessage(file.text));
 }
 
 void Tformmain::filetypeClick() {
@@ -159,6 +164,14 @@ void Tformmain::butokClick() {
     // 6. A refinement job goes on in the settings window; no file is read here.
     if (!nlayers.text.empty() && job == kJobRefinement && !file.text.empty())
         app_.formrefinedata().show();
+
+    // Nothing opened: say what is missing instead of doing nothing.
+    if (job == kJobCalculation && filetype.itemIndex < 0)
+        app_.showError("Choose the kind of the input file under \"File Type\" first.");
+    else if (job == kJobRefinement && file.text.empty())
+        app_.showError("Type the name of the measured data file first.");
+    else if (job == kJobRefinement && nlayers.text.empty())
+        app_.showError("Type the number of layers used in fitting first.");
 }
 
 void Tformmain::Exit1Click() {

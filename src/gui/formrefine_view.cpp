@@ -4,8 +4,15 @@
 #include "gui/views.hpp"
 #include "refine/formrefine.hpp"
 
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QScreen>
 #include <QScrollBar>
+#include <algorithm>
+#include <memory>
+
+#include "app/application.hpp"
+#include "results/formcalc.hpp"
 
 namespace kelvarin::gui {
 
@@ -15,6 +22,25 @@ QLineEdit* limitEdit(Binder& b, Edit& state, QWidget* parent) {
     QLineEdit* e = b.edit(state, parent);
     e->setFixedWidth(75);
     return e;
+}
+
+/// Top-left corner for a window of `size` next to `other` within the screen: to its right, to
+/// its left, below it, or else in the screen's bottom-right corner.
+QPoint besideWindow(const QWidget& other, QSize size) {
+    constexpr int kGap = 8;
+    constexpr int kFrame = 32;  // room for the title bar and borders the window manager adds
+    const QRect o = other.frameGeometry();
+    const QScreen* screen = other.screen() ? other.screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1600, 1000);
+    const int w = size.width() + kFrame / 2;
+    const int h = size.height() + kFrame;
+    const int top = std::clamp(o.top(), area.top(), std::max(area.top(), area.bottom() - h));
+    if (o.right() + kGap + w <= area.right()) return {o.right() + kGap, top};
+    if (o.left() - kGap - w >= area.left()) return {o.left() - kGap - w, top};
+    if (o.bottom() + kGap + h <= area.bottom())
+        return {std::clamp(o.left(), area.left(), std::max(area.left(), area.right() - w)),
+                o.bottom() + kGap};
+    return {std::max(area.left(), area.right() - w), std::max(area.top(), area.bottom() - h)};
 }
 
 }  // namespace
@@ -71,7 +97,22 @@ QWidget* buildRefineView(Binder& b, Tformrefine& form) {
     lg->setColumnMinimumWidth(4, 60);
     column->addWidget(limits);
 
-    b.window(form, window);
+    // The window stays on top, so it must not sit on the calculation window's buttons, fields
+    // and plot: the first time it opens beside that window; afterwards where the user left it.
+    // It never takes the keyboard from the window the user types in.
+    QWidget* calc = b.widgetOf(&b.app().formcalc());
+    auto placed = std::make_shared<bool>(false);
+    b.window(
+        form, window, false,
+        [window, calc, placed] {
+            if (*placed) {
+                window->move(window->pos());  // an explicit position is kept by the window manager
+                return;
+            }
+            *placed = true;
+            if (calc) window->move(besideWindow(*calc, window->sizeHint()));
+        },
+        false);
     return window;
 }
 

@@ -146,14 +146,17 @@ TEST_P(DataEntryTest, MissingEntriesTurnBlueUntilTheTimerFires) {
 }
 
 TEST_P(DataEntryTest, ScanAndWavelengthTextsTakeTheLocaleSeparator) {
+    // A refinement on the measured file's own angles: fractional angles are fine.
+    app->formmain().RadioGroup1.itemIndex = 1;
     Tformdata& f = form();
+    EXPECT_EQ(f.wl.text, num("1.43807"));  // the design wavelength in the locale's form
     f.thetai.text = "-12.5";
     f.thetaf.text = "30,25";
     f.step.text = "12,5";
-    f.wl.text = "1.5";
     f.radiacao.select(Tformdata::kSynchrotron);
     run(&Tformdata::radiacaoChange);
     EXPECT_TRUE(f.wl.enabled);
+    f.wl.text = "1.5";
     run(&Tformdata::buttargetClick);
     EXPECT_EQ(f.thetai.text, num("-12.5"));
     EXPECT_EQ(f.thetaf.text, num("30.25"));
@@ -162,10 +165,17 @@ TEST_P(DataEntryTest, ScanAndWavelengthTextsTakeTheLocaleSeparator) {
     run(&Tformdata::Button1Click);
     EXPECT_EQ(f.wl.text, num("1.5"));
 
-    // Another line disables the wavelength again and "Choose" leaves its text alone.
+    // Another line disables the wavelength field, which shows that line's wavelength, and
+    // "Choose" leaves its text alone; synchrotron radiation brings the typed one back.
     f.radiacao.select(5);
     run(&Tformdata::radiacaoChange);
     EXPECT_FALSE(f.wl.enabled);
+    EXPECT_EQ(f.wl.text, num("0.7093"));
+    f.radiacao.select(Tformdata::kSynchrotron);
+    run(&Tformdata::radiacaoChange);
+    EXPECT_EQ(f.wl.text, num("1.5"));
+    f.radiacao.select(5);
+    run(&Tformdata::radiacaoChange);
     f.wl.text = "2,5";
     run(&Tformdata::butUndoClick);
     run(&Tformdata::Button1Click);
@@ -394,8 +404,8 @@ TEST_P(DataEntryTest, OkOfARefinementJobShowsThePopulation) {
     EXPECT_EQ(grid.cell(4, 1), "200");
     EXPECT_EQ(grid.cell(5, 1), num("1.25"));
     EXPECT_EQ(grid.cell(2, 3), num("799.5"));
-    // Single-precision values are shown as their double value, as the run driver does.
-    EXPECT_EQ(grid.cell(1, 2), app->locale().floatToText(static_cast<double>(0.0035f)));
+    // Single-precision values are shown with the digits they hold, as the run driver does.
+    EXPECT_EQ(grid.cell(1, 2), num("0.0035"));
     EXPECT_TRUE(calc.visible);
     EXPECT_TRUE(calc.Label1.visible);
     EXPECT_TRUE(calc.ncycles.visible);
