@@ -21,6 +21,7 @@ QWidget* buildCalcView(Binder& b, Tformcalc& form) {
     auto* window = new FormWidget(closableDialogFlags() | Qt::WindowMinMaxButtonsHint);
     window->onClose = [&b, &form] { b.run([&form] { form.closeRequest(); }, true); };
     auto* column = new QVBoxLayout(window);
+    column->setSizeConstraint(QLayout::SetMinimumSize);  // never smaller than its contents
     column->setSpacing(6);
 
     // Runs and progress.

@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTimer>
 #include <algorithm>
 #include <memory>
 
@@ -25,21 +26,29 @@ QLineEdit* limitEdit(Binder& b, Edit& state, QWidget* parent) {
 }
 
 /// Top-left corner for a window of `size` next to `other` within the screen: to its right, to
-/// its left, below it, or else in the screen's bottom-right corner.
-QPoint besideWindow(const QWidget& other, QSize size) {
+/// its left, below it; when none has room but the screen is wide enough for both side by side,
+/// `other` moves to the left edge to make room on its right; else the screen's bottom-right.
+QPoint besideWindow(QWidget& other, QSize size) {
     constexpr int kGap = 8;
     constexpr int kFrame = 32;  // room for the title bar and borders the window manager adds
-    const QRect o = other.frameGeometry();
+    QRect o = other.frameGeometry();
     const QScreen* screen = other.screen() ? other.screen() : QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1600, 1000);
     const int w = size.width() + kFrame / 2;
     const int h = size.height() + kFrame;
-    const int top = std::clamp(o.top(), area.top(), std::max(area.top(), area.bottom() - h));
-    if (o.right() + kGap + w <= area.right()) return {o.right() + kGap, top};
-    if (o.left() - kGap - w >= area.left()) return {o.left() - kGap - w, top};
+    auto top = [&] {
+        return std::clamp(o.top(), area.top(), std::max(area.top(), area.bottom() - h));
+    };
+    if (o.right() + kGap + w <= area.right()) return {o.right() + kGap, top()};
+    if (o.left() - kGap - w >= area.left()) return {o.left() - kGap - w, top()};
     if (o.bottom() + kGap + h <= area.bottom())
         return {std::clamp(o.left(), area.left(), std::max(area.left(), area.right() - w)),
                 o.bottom() + kGap};
+    if (o.width() + kGap + w <= area.width()) {
+        other.move(area.left(), o.top());
+        o.moveLeft(area.left());
+        return {o.right() + kGap, top()};
+    }
     return {std::max(area.left(), area.right() - w), std::max(area.top(), area.bottom() - h)};
 }
 
@@ -110,7 +119,16 @@ QWidget* buildRefineView(Binder& b, Tformrefine& form) {
                 return;
             }
             *placed = true;
-            if (calc) window->move(besideWindow(*calc, window->sizeHint()));
+            // The calculation window appears in the same step and the window manager places it
+            // a moment later: this window waits in a corner and then moves beside it.
+            const QScreen* screen = QGuiApplication::primaryScreen();
+            if (screen) {
+                const QRect area = screen->availableGeometry();
+                window->move(area.right() - window->sizeHint().width(), area.top());
+            }
+            QTimer::singleShot(150, window, [window, calc] {
+                if (calc && calc->isVisible()) window->move(besideWindow(*calc, window->size()));
+            });
         },
         false);
     return window;

@@ -134,7 +134,7 @@ void Tformcalc::butGoClick() {
         best[static_cast<std::size_t>(g)] = static_cast<float>(result.bestGenes[g]);
     showBestParameters(best);
     progress.Label5.caption =
-        result.varianceValid ? loc.floatToText(static_cast<double>(result.variance)) : kNoVariance;
+        result.varianceValid ? loc.singleToText(static_cast<float>(result.variance)) : kNoVariance;
     progress.show();
     app_.platform().beep();
 }
