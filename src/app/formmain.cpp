@@ -48,7 +48,9 @@ constexpr std::string_view kHowTo =
     "needed), \"Plot\" draws the curves; for a refinement, \"GO\" runs the evolutionary search. "
     "\"Save output files\" writes three text files named after the name typed in the "
     "window's file field: the curves (.fit), the fitted parameters (.out) and the strain "
-    "profile (.ion), in the current folder unless the name holds a folder.";
+    "profile (.ion), and the plot as a picture (.png), in the current folder unless the name "
+    "holds a folder; the line above the plot says where they went. The window may be resized "
+    "and the plot follows it.";
 
 constexpr std::string_view kAbout =
     "Kelvarin\n"

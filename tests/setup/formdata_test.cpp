@@ -187,6 +187,49 @@ TEST_P(DataEntryTest, ScanAndWavelengthTextsTakeTheLocaleSeparator) {
     EXPECT_EQ(f.step.text, num("0.5"));
 }
 
+/// Entries "Start" could not use are refused while the window is open, naming the field; the
+/// crystal choice stays locked and "OK" keeps the window open.
+TEST_P(DataEntryTest, EntriesStartCannotUseAreRefusedHere) {
+    const struct {
+        Edit Tformdata::*field;
+        const char* text;
+        const char* named;
+    } rows[] = {
+        {&Tformdata::thetai, "-300x", "Initial angle (seconds of arc): '-300x'"},
+        {&Tformdata::thetaf, "12.5", "Final angle (seconds of arc): '"},
+        {&Tformdata::step, "0", "Step size: '0' must be at least 1"},
+        {&Tformdata::step, "-2", "Step size: '-2' must be at least 1"},
+        {&Tformdata::thetaf, "-500", "Final angle (-500) lies below the initial angle (-200)"},
+        {&Tformdata::h, "one", "h: 'one' is not a whole number"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        ready();
+        run(&Tformdata::butUndoClick);
+        const std::string good = (form().*row.field).text;
+        (form().*row.field).text = row.text;
+        form().Button1.enabled = form().tipo.enabled = false;
+        platform.clearMessages();
+        run(&Tformdata::buttargetClick);
+        ASSERT_EQ(platform.modalMessages.size(), 1u);
+        EXPECT_EQ(platform.modalMessages[0].find(row.named), 0u) << platform.modalMessages[0];
+        EXPECT_FALSE(form().Button1.enabled || form().tipo.enabled);
+
+        platform.clearMessages();
+        run(&Tformdata::butOKClick);
+        EXPECT_EQ(platform.modalMessages.size(), 1u);
+        EXPECT_TRUE(form().visible);
+        EXPECT_FALSE(app->formcalc().visible);
+        (form().*row.field).text = good;
+    }
+    // A refinement on the measured file's own angles takes fractional angles.
+    app->formmain().RadioGroup1.itemIndex = 1;
+    form().thetai.text = "-12.5";
+    platform.clearMessages();
+    run(&Tformdata::buttargetClick);
+    EXPECT_TRUE(platform.allMessages().empty());
+}
+
 TEST_P(DataEntryTest, OneAtomChoiceCompletesWithOneClick) {
     for (const char* element : {"C", "Si", "Ge", "Sn"}) {
         SCOPED_TRACE(element);
