@@ -19,4 +19,10 @@ void Tformrefine::showBest(const CandidateRow& genes) {
     Label18.caption = loc.singleToText(genes[kColW]);
 }
 
+void Tformrefine::clearResults() {
+    Label5.caption = "-----";
+    for (Label* best : {&Label14, &Label15, &Label16, &Label17, &Label18})
+        best->caption = "---";
+}
+
 }  // namespace kelvarin

@@ -61,6 +61,8 @@ public:
     /// Fills the "Best:" column with a candidate's genes (w, tau, ro, sigma1, sigma2 in the
     /// order of a candidate row).
     void showBest(const CandidateRow& genes);
+    /// A new job: no variance and no best candidate shown yet.
+    void clearResults();
 
     /// Leaving the (unused) field; does nothing.
     void SFISExit() {}

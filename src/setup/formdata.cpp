@@ -391,6 +391,7 @@ void Tformdata::butOKClick() {
 
     if (refinement) {
         Tformrefine& progress = app_.formrefine();
+        progress.clearResults();
         progress.show();
         StringGrid& grid = progress.StringGrid1;
         for (int col = 0; col < 6; ++col)

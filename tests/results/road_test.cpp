@@ -221,6 +221,7 @@ TEST_P(NextJobTest, ACalculationAfterARefinementSavesItsOwnResults) {
     click([&] { calc().Button4Click(); });
     EXPECT_NE(app->formrefine().Label14.caption, "---");  // the "Best:" column
     calc().closeRequest();
+    EXPECT_FALSE(app->formrefine().visible);
 
     calculationUpToTheWindow(dir, "-300", "300", "2");
     EXPECT_FALSE(calc().Panel2.visible);

@@ -431,6 +431,8 @@ TEST_P(DataEntryTest, OkOfARefinementJobShowsThePopulation) {
     Tformcalc& calc = app->formcalc();
     calc.Label1.visible = false;
     calc.ncycles.visible = false;
+    app->formrefine().Label14.caption = "0.004";  // a best candidate of an earlier job
+    app->formrefine().Label5.caption = "2.5";
     ready();
     choose(0);
     click("Si");
@@ -438,6 +440,8 @@ TEST_P(DataEntryTest, OkOfARefinementJobShowsThePopulation) {
 
     const StringGrid& grid = app->formrefine().StringGrid1;
     EXPECT_TRUE(app->formrefine().visible);
+    EXPECT_EQ(app->formrefine().Label14.caption, "---");
+    EXPECT_EQ(app->formrefine().Label5.caption, "-----");
     ASSERT_EQ(grid.rowCount(), 4);
     const std::vector<std::string> headers = {"Scale Factor", "Tau",    "Ro",
                                               "Sigma1",       "Sigma2", "Error(%)"};
