@@ -35,13 +35,6 @@ std::vector<float> readMeasuredAngles(const std::string& path) {
     return angles;
 }
 
-/// A row caption as messages name it: "tau:" gives "tau".
-std::string rowName(const Label& row) {
-    std::string name = row.caption;
-    if (!name.empty() && name.back() == ':') name.pop_back();
-    return name;
-}
-
 }  // namespace
 
 Tformrefinedata::Tformrefinedata(Application& app)
@@ -96,8 +89,12 @@ void Tformrefinedata::Button1Click() {
         return loc.textToFloat(loc.NormalizeDecimalSeparator(e.text), name);
     };
     // Fields are named in messages by their row caption (which follows the model) and column.
-    auto lo = [&](const Edit& e, const Label& row) { return value(e, rowName(row) + " Minimum"); };
-    auto hi = [&](const Edit& e, const Label& row) { return value(e, rowName(row) + " Maximum"); };
+    auto lo = [&](const Edit& e, const Label& row) {
+        return value(e, row.fieldName() + " Minimum");
+    };
+    auto hi = [&](const Edit& e, const Label& row) {
+        return value(e, row.fieldName() + " Maximum");
+    };
     const Extended wLo = value(wmin, "Gaussian width Min"), wHi = value(wmax, "Gaussian width Max");
     const Extended tauLo = lo(taui, Label3), tauHi = hi(tauf, Label3);
     const Extended roLo = lo(roi, Label4), roHi = hi(rof, Label4);
@@ -108,10 +105,10 @@ void Tformrefinedata::Button1Click() {
         std::string name;
         Extended low, high;
         const Edit &lowField, &highField;
-    } ranges[] = {{rowName(Label3), tauLo, tauHi, taui, tauf},
-                  {rowName(Label4), roLo, roHi, roi, rof},
-                  {rowName(Label2), s1Lo, s1Hi, sigma1i, sigma1f},
-                  {rowName(Label5), s2Lo, s2Hi, sigma2i, sigma2f},
+    } ranges[] = {{Label3.fieldName(), tauLo, tauHi, taui, tauf},
+                  {Label4.fieldName(), roLo, roHi, roi, rof},
+                  {Label2.fieldName(), s1Lo, s1Hi, sigma1i, sigma1f},
+                  {Label5.fieldName(), s2Lo, s2Hi, sigma2i, sigma2f},
                   {"Gaussian width", wLo, wHi, wmin, wmax}};
     for (const auto& r : ranges)
         if (r.low > r.high) {

@@ -221,9 +221,8 @@ void Tformcalc::showBestParameters(const CandidateRow& genes) {
                                &settings.Label5};
     std::string text = "Best:";
     for (int i = 0; i < 4; ++i) {
-        std::string name = captions[i]->caption;
-        if (!name.empty() && name.back() == ':') name.pop_back();
-        text += (i ? ", " : " ") + name + " = " + loc.singleToText(genes[kColTau + i]);
+        text += (i ? ", " : " ") + captions[i]->fieldName() + " = " +
+                loc.singleToText(genes[kColTau + i]);
         if (twoGauss && i > 0) text += " \u00c5";
     }
     text += ", width = " + loc.singleToText(genes[kColW]) + "\u2033";

@@ -102,9 +102,7 @@ std::string Tformdata::entryProblem(bool withWavelength) const {
     auto whole = [](const Edit& field, const Label& caption) -> std::string {
         int value = 0;
         if (Locale::tryTextToInt(field.text, value)) return {};
-        std::string name = caption.caption;
-        if (!name.empty() && name.back() == ':') name.pop_back();
-        return name + ": '" + field.text + "' is not a whole number.";
+        return caption.fieldName() + ": '" + field.text + "' is not a whole number.";
     };
     for (auto [field, caption] : {std::pair{&h, &La1}, {&k, &Label13}, {&l, &Label14}})
         if (auto problem = whole(*field, *caption); !problem.empty())
