@@ -33,7 +33,7 @@ double residentMiB() {
            (1024.0 * 1024.0);
 }
 
-struct Sample {
+struct SoakSample {
     int generation;
     double seconds;
     double rssMiB;
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     std::printf("%10s %10s %12s %10s %9s %12s\n", "generation", "seconds", "generations/s",
                 "RSS MiB", "restarts", "best error");
 
-    std::vector<Sample> samples;
+    std::vector<SoakSample> samples;
     int restarts = 0;
     const auto t0 = std::chrono::steady_clock::now();
     auto elapsed = [&t0] {
@@ -92,8 +92,8 @@ int main(int argc, char** argv) {
         float best = kUnscorableError;
         for (int i = 0; i < refine->nelements; ++i)
             best = std::min(best, refine->population[i][kColError]);
-        const Sample s{p.generation, elapsed(), residentMiB(), restarts, best};
-        const Sample& prev = samples.back();
+        const SoakSample s{p.generation, elapsed(), residentMiB(), restarts, best};
+        const SoakSample& prev = samples.back();
         std::printf("%10d %10.2f %12.1f %10.1f %9d %12.5f\n", s.generation, s.seconds,
                     (s.generation - prev.generation) / (s.seconds - prev.seconds), s.rssMiB,
                     s.restarts, s.bestError);
@@ -112,9 +112,9 @@ int main(int argc, char** argv) {
                 result.generationsDone, result.evaluations, result.restarts, elapsed(),
                 static_cast<double>(result.finalError));
     if (samples.size() >= 3) {
-        const Sample& first = samples[1];
-        const Sample& last = samples.back();
-        const Sample& beforeLast = samples[samples.size() - 2];
+        const SoakSample& first = samples[1];
+        const SoakSample& last = samples.back();
+        const SoakSample& beforeLast = samples[samples.size() - 2];
         const double firstRate = first.generation / first.seconds;
         const double lastRate =
             (last.generation - beforeLast.generation) / (last.seconds - beforeLast.seconds);

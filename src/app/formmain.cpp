@@ -86,9 +86,12 @@ void Tformmain::fileExit() {
     if (file.text.empty()) return;
     std::error_code ec;
     const std::filesystem::path path(file.text);
-    const bool exists =
-        std::filesystem::exists(path, ec) && !std::filesystem::is_directory(path, ec);
-    if (!exists) app_.showError(missingFileMessage(file.text));
+    if (!std::filesystem::exists(path, ec) || std::filesystem::is_directory(path, ec)) {
+        app_.showError(missingFileMessage(file.text));
+    } else if (!std::filesystem::is_regular_file(path, ec)) {
+        // Reading a pipe or a device would block the window.
+        app_.showError("'" + file.text + "' is not a regular file: choose a data file.");
+    }
 }
 
 void Tformmain::filetypeClick() {

@@ -2,17 +2,24 @@
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <charconv>
+#include <cmath>
+#include <csignal>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/locale.hpp"
+#include "cli/fit_command.hpp"
 #include "cli/job_file.hpp"
 #include "cli/job_runner.hpp"
 #include "cli/progress.hpp"
 #include "cli/simulate.hpp"
 #include "engine/state.hpp"
+#include "fit/project_file.hpp"
+#include "fit/worker_pool.hpp"
 #include "results/output_files.hpp"
 
 namespace kelvarin::cli {
@@ -31,6 +38,17 @@ long double number(const std::string& text, const std::string& option) {
         throw UsageError("option " + option + ": '" + text +
                          "' is not a number (use '.' as decimal point)");
     return value;
+}
+
+/// A number that must fit a double (and, for `single`, a float) as a finite value: 1e309
+/// would become an infinity that every later check lets through.
+double finiteNumber(const std::string& text, const std::string& option, bool single = false) {
+    const long double value = number(text, option);
+    const double d = static_cast<double>(value);
+    if (!std::isfinite(d) || (single && !std::isfinite(static_cast<float>(d))))
+        throw UsageError("option " + option + ": '" + text + "' is beyond the range of " +
+                         (single ? "a single-precision number" : "a number"));
+    return d;
 }
 
 int integer(const std::string& text, const std::string& option) {
@@ -63,10 +81,58 @@ struct SimulateArgs {
     std::string noise;
 };
 
+volatile std::sig_atomic_t gInterrupts = 0;
+
+extern "C" void onInterrupt(int signal) {
+    if (gInterrupts == 0) {
+        gInterrupts = 1;
+        static constexpr char kNote[] =
+            "\nkelvarin-cli: stopping after this generation; the results will be written "
+            "(interrupt again to end at once)\n";
+        [[maybe_unused]] const auto ignored = ::write(STDERR_FILENO, kNote, sizeof kNote - 1);
+        return;
+    }
+    struct sigaction plain {};
+    plain.sa_handler = SIG_DFL;
+    ::sigaction(signal, &plain, nullptr);
+    ::raise(signal);
+}
+
+/// For the lifetime of a job: the first SIGINT asks the refinement to stop as "Stop" does,
+/// a second one ends the program at once.
+class InterruptAsStop {
+public:
+    InterruptAsStop() {
+        gInterrupts = 0;
+        struct sigaction ours {};
+        ours.sa_handler = onInterrupt;
+        sigemptyset(&ours.sa_mask);
+        installed_ = ::sigaction(SIGINT, nullptr, &previous_) == 0 &&
+                     previous_.sa_handler != SIG_IGN && ::sigaction(SIGINT, &ours, nullptr) == 0;
+    }
+    ~InterruptAsStop() {
+        if (installed_) ::sigaction(SIGINT, &previous_, nullptr);
+    }
+    InterruptAsStop(const InterruptAsStop&) = delete;
+    InterruptAsStop& operator=(const InterruptAsStop&) = delete;
+
+    static bool requested() { return gInterrupts != 0; }
+
+private:
+    struct sigaction previous_ {};
+    bool installed_ = false;
+};
+
 int doRun(const RunArgs& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     const JobSpec job = readJobFile(args.job);
+    if (args.threads > fit::WorkerPool::maxWorkers())
+        err << "kelvarin-cli: --threads " << args.threads << ": using "
+            << fit::WorkerPool::maxWorkers()
+            << " (two per core; more threads than that only cost memory)\n";
     TerminalProgress progress(err, errIsTerminal);
-    const JobOutcome outcome = runJob(job, args.quiet ? nullptr : &progress, args.threads);
+    InterruptAsStop interrupts;
+    const JobOutcome outcome =
+        runJob(job, args.quiet ? nullptr : &progress, args.threads, &InterruptAsStop::requested);
     if (!args.quiet) {
         if (!outcome.errorText.empty()) out << outcome.errorText << "\n";
         if (!outcome.bestText.empty()) out << outcome.bestText << "\n";
@@ -95,9 +161,9 @@ SimulationRequest simulationRequest(const SimulateArgs& a) {
     } else if (r.radiation == static_cast<int>(kRadiationNames.size()) - 1) {
         throw UsageError("option --radiation: give the synchrotron wavelength in Å as the value");
     }
-    r.scanStart = static_cast<double>(number(a.scan[0], "--scan"));
-    r.scanEnd = static_cast<double>(number(a.scan[1], "--scan"));
-    r.scanStep = static_cast<double>(number(a.scan[2], "--scan"));
+    r.scanStart = finiteNumber(a.scan[0], "--scan");
+    r.scanEnd = finiteNumber(a.scan[1], "--scan");
+    r.scanStep = finiteNumber(a.scan[2], "--scan");
     r.theory = a.theory == "kinematical" ? kTheoryKinematical : kTheoryDynamical;
 
     if (!a.profile.empty()) {
@@ -107,30 +173,37 @@ SimulationRequest simulationRequest(const SimulateArgs& a) {
         r.structure = SimulationRequest::Structure::Model;
         r.model = a.model == "pearson" ? kModelPearsonVII : kModelTwoGauss;
         for (std::size_t i = 0; i < 4; ++i)
-            r.params[i] = static_cast<float>(number(a.params[i], "--params"));
+            r.params[i] = static_cast<float>(finiteNumber(a.params[i], "--params", true));
         r.layers = a.layers.empty() ? 16 : integer(a.layers, "--layers");
         if (r.layers < 1 || r.layers > kMaxLayers)
             throw UsageError("option --layers: the number of lamellae must lie between 1 and " +
                              std::to_string(kMaxLayers));
     }
     if (!a.width.empty()) {
-        r.width = number(a.width, "--width");
+        r.width = finiteNumber(a.width, "--width");
         if (!(*r.width > 0)) throw UsageError("option --width: the width must be above 0");
     }
     return r;
 }
 
 int doSimulate(const SimulateArgs& a, std::ostream& out) {
+    const bool toStdout = a.out.empty() || a.out == "-";
+    // The output name is checked before the curve is computed; it must not be the profile.
+    if (!toStdout) checkResultTargets({a.out}, {a.profile});
     const SimulationRequest request = simulationRequest(a);
     std::optional<CountingNoise> noise;
     if (!a.counts.empty()) {
         noise.emplace();
-        noise->peakCounts = static_cast<double>(number(a.counts, "--counts"));
+        noise->peakCounts = finiteNumber(a.counts, "--counts");
         if (!(noise->peakCounts > 0)) throw UsageError("option --counts: must be above 0");
         if (!a.background.empty()) {
-            noise->background = static_cast<double>(number(a.background, "--background"));
+            noise->background = finiteNumber(a.background, "--background");
             if (noise->background < 0) throw UsageError("option --background: must be 0 or more");
         }
+        if (!std::isfinite(noise->peakCounts + noise->background))
+            throw UsageError(
+                "options --counts and --background: their sum is beyond the range "
+                "of a number");
         if (!a.noise.empty()) {
             unsigned long long seed = 0;
             const auto res = std::from_chars(a.noise.data(), a.noise.data() + a.noise.size(), seed);
@@ -150,10 +223,12 @@ int doSimulate(const SimulateArgs& a, std::ostream& out) {
     } else {
         text = simulationText(result);
     }
-    if (a.out.empty() || a.out == "-") {
+    if (toStdout) {
         out << text << std::flush;
+        // A full disk or a closed pipe must not end with success and half the curve.
+        if (!out) throw std::runtime_error("cannot write the curve to the standard output");
     } else {
-        writeResultFile(a.out, text);
+        writeResultFiles({{a.out, text}}, {a.profile});
     }
     return kExitOk;
 }
@@ -245,6 +320,18 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     background->needs(counts);
     noise->needs(counts);
 
+    FitArgs fitArgs;
+    CLI::App* fitCmd = app.add_subcommand(
+        "fit",
+        "Fits the project file's model to its measured curves and writes <name>.fit, "
+        "<name>.params.txt and <name>.profile.csv next to it.");
+    fitCmd->add_option("PROJECT", fitArgs.project, "project file (TOML)")->required();
+    fitCmd->add_flag("-q,--quiet", fitArgs.quiet, "no progress and no summary (errors only)");
+    fitCmd
+        ->add_option("-j,--threads", fitArgs.threads,
+                     "threads that evaluate the candidates (default: one per core)")
+        ->check(CLI::Range(1, 256));
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -254,6 +341,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
     try {
         if (runCmd->parsed()) return doRun(run, out, err, errIsTerminal);
+        if (fitCmd->parsed()) return doFit(fitArgs, out, err);
         return doSimulate(sim, out);
     } catch (const UsageError& e) {
         err << "kelvarin-cli: " << e.what() << "\n";
@@ -263,6 +351,8 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     } catch (const JobRunError& e) {
         err << "kelvarin-cli: " << e.what() << "\n";
     } catch (const SimulationError& e) {
+        err << "kelvarin-cli: " << e.what() << "\n";
+    } catch (const fit::ProjectError& e) {
         err << "kelvarin-cli: " << e.what() << "\n";
     } catch (const ResultFileError& e) {
         err << "kelvarin-cli: " << e.what() << "\n";

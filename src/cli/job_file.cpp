@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "app/form4cols.hpp"
+#include "engine/catalogue.hpp"
 #include "engine/state.hpp"
 #include "refine/refine_state.hpp"
-#include "setup/catalogue.hpp"
 
 namespace kelvarin::cli {
 
@@ -208,8 +208,10 @@ ParameterLimits limits(Reader& r, const toml::node& node, const std::string& key
 }  // namespace
 
 std::string fieldText(double value) {
-    char buffer[64];
-    const auto res = std::to_chars(buffer, buffer + sizeof buffer, value);
+    // The plain decimal form: the windows' whole-number fields take digits only, so 100000
+    // must not become "1e+05". The largest doubles need over 300 digits.
+    char buffer[400];
+    const auto res = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
     return std::string(buffer, res.ptr);
 }
 

@@ -86,8 +86,8 @@ inline constexpr std::array<const char*, 7> kRadiationNames = {"Cra1", "Fea1", "
 /// Item index of a radiation name (letter case ignored), or -1.
 int radiationIndex(const std::string& name);
 
-/// A number as a user types it into a field: the shortest text that reads back to the same
-/// double, "." as decimal separator.
+/// A number as a user types it into a field: the shortest plain decimal text (no exponent) that
+/// reads back to the same double, "." as decimal separator.
 std::string fieldText(double value);
 
 }  // namespace kelvarin::cli

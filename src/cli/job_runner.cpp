@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <string_view>
 
 #include "app/application.hpp"
 #include "app/form4cols.hpp"
 #include "app/formmain.hpp"
 #include "cli/svg_plot.hpp"
+#include "engine/catalogue.hpp"
 #include "engine/state.hpp"
 #include "refine/formrefine.hpp"
 #include "refine/formrefinedata.hpp"
@@ -15,7 +17,6 @@
 #include "refine/refinement_run.hpp"
 #include "results/formcalc.hpp"
 #include "results/output_files.hpp"
-#include "setup/catalogue.hpp"
 #include "setup/formdata.hpp"
 
 namespace kelvarin::cli {
@@ -44,6 +45,14 @@ public:
 private:
     std::filesystem::path previous_;
 };
+
+/// The result files a job writes, in the order they are reported.
+std::vector<std::string> resultNames(const JobSpec& job) {
+    std::vector<std::string> names;
+    for (const char* ext : {".fit", ".out", ".ion", ".svg"})
+        if (job.svg || std::string_view(ext) != ".svg") names.push_back(job.outputName + ext);
+    return names;
+}
 
 /// Presses buttons as a user would and stops the job at the first message a window shows.
 class Driver {
@@ -212,12 +221,14 @@ void dataEntryWindow(Driver& d, Application& app, const JobSpec& job) {
     d.press("Data Entry: OK", [&] { w.butOKClick(); });
 }
 
-/// Progress of a running refinement, from the message pumps of its breeding loop.
+/// Progress of a running refinement, from the message pumps of its breeding loop; a stop
+/// request presses "Stop" (the run ends after the generation under way).
 void watchRefinement(Application& app, JobPlatform& platform, RunObserver* observer,
-                     int generations) {
-    if (observer == nullptr) return;
+                     int generations, const std::function<bool()>& stopRequested) {
     auto pumps = std::make_shared<long long>(0);
-    platform.onPump = [&app, observer, generations, pumps] {
+    platform.onPump = [&app, observer, generations, pumps, stopRequested] {
+        if (stopRequested && stopRequested()) app.formcalc().butStopClick();
+        if (observer == nullptr) return;
         ++*pumps;
         const RefineState& state = app.refine();
         const int n = std::clamp(state.nelements, kMinPopulation, kMaxPopulation);
@@ -235,7 +246,8 @@ void watchRefinement(Application& app, JobPlatform& platform, RunObserver* obser
 }
 
 void calculationWindow(Driver& d, Application& app, JobPlatform& platform, const JobSpec& job,
-                       RunObserver* observer, JobOutcome& outcome) {
+                       RunObserver* observer, const std::function<bool()>& stopRequested,
+                       JobOutcome& outcome) {
     Tformcalc& c = app.formcalc();
     Driver::expect(c.visible, "Data Entry: OK did not open the calculation window");
     d.press("Rocking Curve Calculation: Start", [&] { c.Button2Click(); });
@@ -245,7 +257,7 @@ void calculationWindow(Driver& d, Application& app, JobPlatform& platform, const
         int generations = 0;
         Locale::tryTextToInt(c.ncycles.text, generations);
         Driver::expect(c.butGo.enabled, "Rocking Curve Calculation: GO is not enabled");
-        watchRefinement(app, platform, observer, std::max(generations, 0));
+        watchRefinement(app, platform, observer, std::max(generations, 0), stopRequested);
         d.press("Rocking Curve Calculation: GO", [&] { c.butGoClick(); });
         platform.onPump = nullptr;
         outcome.errorText = c.Panel2.caption;
@@ -255,26 +267,32 @@ void calculationWindow(Driver& d, Application& app, JobPlatform& platform, const
     c.ckLog.checked = job.logScale;
     d.press("Rocking Curve Calculation: Plot", [&] { c.Button1Click(); });
     c.nomearquivo.text = job.outputName;
-    d.press("Rocking Curve Calculation: Save output files", [&] { c.Button4Click(); });
-    for (const char* ext : {".fit", ".out", ".ion"})
-        outcome.files.push_back(std::filesystem::absolute(job.outputName + ext));
     if (job.svg) {
-        const std::string name = job.outputName + ".svg";
+        // The plot goes into the same set as the window's three files: all are written or none.
         std::string title = "Kelvarin: " + job.jobFile.filename().string();
         if (!outcome.errorText.empty()) title += ", " + outcome.errorText;
-        try {
-            writeResultFile(name, canvasToSvg(c.grafico, title));
-        } catch (const ResultFileError& e) {
-            throw JobRunError(std::string("writing the plot: ") + e.what());
-        }
-        outcome.files.push_back(std::filesystem::absolute(name));
+        c.moreResultFiles = [&c, title](const std::string& base) {
+            return std::vector<ResultFile>{{base + ".svg", canvasToSvg(c.grafico, title)}};
+        };
     }
+    d.press("Rocking Curve Calculation: Save output files", [&] { c.Button4Click(); });
+    c.moreResultFiles = nullptr;
+    for (const std::string& name : resultNames(job))
+        outcome.files.push_back(std::filesystem::absolute(name));
 }
 
 }  // namespace
 
-JobOutcome runJob(const JobSpec& job, RunObserver* observer, int threads) {
+JobOutcome runJob(const JobSpec& job, RunObserver* observer, int threads,
+                  const std::function<bool()>& stopRequested) {
     WorkingDirectory cwd(job.folder);
+    // The result names are checked before any work: a refinement must not run for an hour and
+    // then find that its results cannot be written or would overwrite the job's own files.
+    try {
+        checkResultTargets(resultNames(job), {job.jobFile.filename().string(), job.file});
+    } catch (const ResultFileError& e) {
+        throw JobRunError(e.what());
+    }
     JobPlatform platform;
     Application app(platform, Locale('.'));
     app.refine().evaluationThreads = threads;
@@ -285,7 +303,7 @@ JobOutcome runJob(const JobSpec& job, RunObserver* observer, int threads) {
     if (job.fileType == ProfileFileType::IonPositions) ionPositionsWindow(d, app, job);
     settingsWindow(d, app, job);
     dataEntryWindow(d, app, job);
-    calculationWindow(d, app, platform, job, observer, outcome);
+    calculationWindow(d, app, platform, job, observer, stopRequested, outcome);
     return outcome;
 }
 

@@ -55,7 +55,10 @@ struct JobOutcome {
 /// Runs `job` with the job file's folder as the working directory (restored afterwards), so
 /// that its relative file names and its result files resolve there exactly as in the windows.
 /// Throws JobRunError when a window refuses a step. A refinement evaluates its candidates on
-/// `threads` threads (0: one per core); the results do not depend on the number.
-JobOutcome runJob(const JobSpec& job, RunObserver* observer = nullptr, int threads = 0);
+/// `threads` threads (0: one per core); the results do not depend on the number. While it
+/// runs, `stopRequested` returning true acts as the calculation window's "Stop": the run ends
+/// after the generation under way with its best candidate, and the results are written.
+JobOutcome runJob(const JobSpec& job, RunObserver* observer = nullptr, int threads = 0,
+                  const std::function<bool()>& stopRequested = {});
 
 }  // namespace kelvarin::cli

@@ -4,88 +4,55 @@
 #include <charconv>
 #include <cmath>
 
-#include "app/locale.hpp"
+#include "engine/broadening.hpp"
+#include "engine/catalogue.hpp"
 #include "engine/engine_error.hpp"
 #include "engine/geometry.hpp"
 #include "engine/layered.hpp"
 #include "engine/numio.hpp"
+#include "engine/sample.hpp"
 #include "engine/scattering.hpp"
 #include "engine/strain.hpp"
-#include "setup/catalogue.hpp"
 
 namespace kelvarin::cli {
 
 namespace {
 
-/// Kernel reach of the Start run, in steps.
-constexpr int kStartRunReach = kKernelCentre;
-/// Widths of the Gaussian the broadening covers at least on either side.
-constexpr double kWidthsCovered = 3.0;
+/// The crystal, reflection and radiation of a request, checked and stored as the Start run
+/// stores them.
+struct Prepared {
+    Setup setup;
+    EngineState state;
+};
 
-/// The crystal, reflection and radiation of a request, as the Start run stores them.
-EngineState setUp(const SimulationRequest& r) {
-    const CrystalEntry* entry = findCrystal(r.crystal);
-    if (entry == nullptr) {
+Prepared setUp(const SimulationRequest& r) {
+    if (findCrystal(r.crystal) == nullptr) {
         std::string names;
         for (const CrystalEntry& e : crystalCatalogue())
             names += std::string(names.empty() ? "" : ", ") + std::string(e.name);
         throw SimulationError("unknown crystal '" + r.crystal + "' (the catalogue has " + names +
                               ")");
     }
-    EngineState state;
-    // The lattice constant as the Start run reads it back from the window's text.
-    const Locale point('.');
-    const Extended a = point.textToFloat(entry->latticeText('.'), "lattice constant");
-    state.latticeA = state.latticeB = state.latticeC = a;
-    for (std::size_t atom = 0; atom < 4; ++atom)
-        for (std::size_t xyz = 0; xyz < 3; ++xyz) {
-            state.sitePositions[0][atom][xyz] = static_cast<double>(kSite1Positions[atom][xyz]);
-            state.sitePositions[1][atom][xyz] = static_cast<double>(kSite2Positions[atom][xyz]);
-        }
-    state.millerH = r.hkl[0];
-    state.millerK = r.hkl[1];
-    state.millerL = r.hkl[2];
-    state.theoryChoice = r.theory;
-    const std::string name(entry->name);
-    const DispersionValues disp = dispersionCorrections(r.radiation, r.synchrotronWavelength, name);
-    state.radiationRecord[kSlotLambda] = disp.lambda;
-    state.radiationRecord[kSlotF1Real] = disp.f1Real;
-    state.radiationRecord[kSlotF1Imag] = disp.f1Imag;
-    state.radiationRecord[kSlotF2Real] = disp.f2Real;
-    state.radiationRecord[kSlotF2Imag] = disp.f2Imag;
-    for (int table = 1; table <= 12; ++table)
-        for (int term = 1; term <= 6; ++term)
-            state.scatteringCoefficients[static_cast<std::size_t>(table)]
-                                        [static_cast<std::size_t>(term)] =
-                scatteringCoefficient(name, table, term);
-    return state;
+    Prepared p;
+    const Reflection reflection{static_cast<Extended>(r.hkl[0]), static_cast<Extended>(r.hkl[1]),
+                                static_cast<Extended>(r.hkl[2]),
+                                Radiation{r.radiation, r.synchrotronWavelength}};
+    p.setup = buildSetup(Crystal::fromCatalogue(r.crystal), reflection);
+    storeSetup(p.setup, p.state);
+    p.state.theoryChoice = r.theory;
+    return p;
 }
 
 double angleAt(const SimulationRequest& r, long long p) {
     return r.scanStart + static_cast<double>(p) * r.scanStep;
 }
 
-void perfectCrystal(const SimulationRequest& r, const EngineState& state, long long points,
+void perfectCrystal(const SimulationRequest& r, const Setup& setup, long long points,
                     SimulationResult& out) {
-    const ReflectionGeometry geo =
-        reflectionGeometry(state.latticeA, state.latticeB, state.latticeC, state.millerH,
-                           state.millerK, state.millerL, state.radiationRecord[kSlotLambda]);
-    const CoefficientTables& t = state.scatteringCoefficients;
-    const Extended f1 = formFactor(t[1], t[2], t[3], t[4], t[5], t[6], geo.s);
-    const Extended f2 = formFactor(t[7], t[8], t[9], t[10], t[11], t[12], geo.s);
-    const RadiationRecord& rr = state.radiationRecord;
-    const StructureFactor F =
-        structureFactor(f1, f2, rr[kSlotF1Real], rr[kSlotF1Imag], rr[kSlotF2Real], rr[kSlotF2Imag],
-                        state.sitePositions, state.millerH, state.millerK, state.millerL);
-    requireAllowedReflection(F, f1, f2, rr[kSlotF1Real], rr[kSlotF2Real], state.millerH,
-                             state.millerK, state.millerL);
     for (long long p = 0; p < points; ++p) {
         const double theta = angleAt(r, p);
-        const Extended delta = kPi * static_cast<Extended>(theta) * kArcsecFactor;
-        const Complex x = deviationParameter(delta, geo.thetaB, geo.gamma0, geo.gammaH, geo.Gamma,
-                                             -F.F0i, F.Fhr, F.Fhi);
         out.angle.push_back(theta);
-        out.raw.push_back(reflectivity(substrateAmplitude(x)));
+        out.raw.push_back(perfectCrystalReflectivity(setup, theta));
     }
 }
 
@@ -129,39 +96,13 @@ void layered(const SimulationRequest& r, const EngineState& state, long long poi
     }
 }
 
-/// Gaussian-weighted mean of `raw` over the neighbours within the scan.
+/// The Start run's broadening of a reflectivity: the Gaussian-weighted mean of `raw` over the
+/// neighbours within the scan.
 std::vector<Extended> broadened(const std::vector<Extended>& raw, Extended width, double step) {
-    // The Start run's kernel reaches 20 steps; a wide Gaussian on a fine scan needs more.
-    int centre = kStartRunReach;
-    int size = kKernelSize;
-    const double reachSteps = std::ceil(kWidthsCovered * static_cast<double>(width) / step);
-    if (reachSteps > kStartRunReach) {
-        if (reachSteps > 1.0e6)
-            throw SimulationError("the instrument width is too large for this step");
-        centre = static_cast<int>(reachSteps);
-        size = 2 * centre + 1;
-    }
-    const Extended amplitude = 1.5642656765496601L / width;
-    const Extended w2 = width * width;
-    std::vector<Extended> kernel(static_cast<std::size_t>(size));
-    for (int j = 0; j < size; ++j) {
-        const Extended x = static_cast<Extended>(j - centre) * static_cast<Extended>(step);
-        kernel[static_cast<std::size_t>(j)] =
-            amplitude * std::exp(-2.772588722239781L * (x * x) / w2);
-    }
-    const long long n = static_cast<long long>(raw.size());
+    InstrumentKernel kernel;
+    buildKernel(width, step, static_cast<int>(raw.size()), kernel);
     std::vector<Extended> out(raw.size());
-    for (long long i = 0; i < n; ++i) {
-        Extended sum = 0;
-        Extended weight = 0;
-        for (int j = 0; j < size; ++j) {
-            const long long idx = i + centre - j;
-            if (idx < 0 || idx >= n) continue;
-            sum += kernel[static_cast<std::size_t>(j)] * raw[static_cast<std::size_t>(idx)];
-            weight += kernel[static_cast<std::size_t>(j)];
-        }
-        out[static_cast<std::size_t>(i)] = weight > 0 ? sum / weight : 0;
-    }
+    broadenReflectivity(kernel, raw, out);
     return out;
 }
 
@@ -277,17 +218,26 @@ SimulationResult simulate(const SimulationRequest& request) {
         throw SimulationError("the instrument width must be a positive number of seconds of arc");
     SimulationResult out;
     try {
-        const EngineState state = setUp(request);
+        const Prepared prepared = setUp(request);
+        const EngineState& state = prepared.state;
         out.angle.reserve(static_cast<std::size_t>(points));
         out.raw.reserve(static_cast<std::size_t>(points));
         if (request.structure == SimulationRequest::Structure::PerfectCrystal)
-            perfectCrystal(request, state, points, out);
+            perfectCrystal(request, prepared.setup, points, out);
         else
             layered(request, state, points, out);
-        for (std::size_t i = 0; i < out.raw.size(); ++i)
+        for (std::size_t i = 0; i < out.raw.size(); ++i) {
             if (!std::isfinite(out.raw[i]))
                 throw SimulationError("the reflectivity at " + engineNumber(out.angle[i]) +
                                       " seconds of arc is not a finite number");
+            // An absorbing crystal never reflects more than it receives; the dynamical theory
+            // gives more only where its arithmetic has broken down.
+            if (request.theory == kTheoryDynamical && out.raw[i] > 1)
+                throw SimulationError("the reflectivity at " + engineNumber(out.angle[i]) +
+                                      " seconds of arc comes out as " + engineNumber(out.raw[i]) +
+                                      ", above 1: the profile lies outside what the dynamical "
+                                      "theory can compute");
+        }
         if (request.width) out.broadened = broadened(out.raw, *request.width, request.scanStep);
     } catch (const EngineError& e) {
         throw SimulationError(e.what());
@@ -310,7 +260,12 @@ std::vector<double> countCurve(const std::vector<Extended>& curve, const Countin
     if (noise.seed) gen.emplace(*noise.seed);
     for (Extended v : curve) {
         const double mean = noise.background + noise.peakCounts * static_cast<double>(v / top);
-        counts.push_back(gen ? gen->poisson(mean) : mean);
+        const double count = gen ? gen->poisson(mean) : mean;
+        if (!std::isfinite(count))
+            throw SimulationError("the counts (peak " + engineNumber(noise.peakCounts) +
+                                  " plus background " + engineNumber(noise.background) +
+                                  ") exceed the range of a number");
+        counts.push_back(count);
     }
     return counts;
 }

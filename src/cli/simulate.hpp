@@ -69,8 +69,8 @@ std::vector<ProfileLayer> readProfileFile(const std::string& path);
 
 /// Computes the curve. The raw reflectivity is the perfect crystal's as the "Start" run
 /// computes it, or the layered curve of the stack as a refinement evaluates it. The broadened
-/// curve is the Gaussian-weighted mean of the raw one over the neighbouring points within the
-/// scan, out to the Start run's 20 steps or to three widths when those reach further.
+/// curve is the Start run's: the Gaussian-weighted mean of the raw one over the neighbouring
+/// points within the scan, as far as the Gaussian reaches (see buildKernel).
 SimulationResult simulate(const SimulationRequest& request);
 
 /// Counting statistics for a made-up measured curve.

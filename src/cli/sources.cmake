@@ -6,6 +6,7 @@ set(CLI_LIB_SOURCES
   simulate.cpp
   progress.cpp
   cli.cpp
+  fit_command.cpp
 )
 set(CLI_SOURCES
   main.cpp

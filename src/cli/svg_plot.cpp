@@ -33,10 +33,50 @@ const char* colourName(Colour c) {
     return "#000000";
 }
 
+/// Length of the well-formed UTF-8 sequence at the start of `text` that XML 1.0 may hold, or 0.
+std::size_t xmlCharLength(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return lead >= 0x20 || lead == '\t' || lead == '\n' || lead == '\r' ? 1 : 0;
+    std::size_t length = 0;
+    char32_t code = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07u;
+    } else {
+        return 0;
+    }
+    if (text.size() < length) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0u) != 0x80u) return 0;
+        code = (code << 6) | (byte(i) & 0x3Fu);
+    }
+    const char32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    if (code < least[length] || code > 0x10FFFF || surrogate || code == 0xFFFE || code == 0xFFFF)
+        return 0;
+    return length;
+}
+
+/// `text` as XML character data: markup characters escaped, and every byte that is not part of
+/// a character XML can hold (control characters, text that is not UTF-8, as a file name may be)
+/// replaced by U+FFFD.
 std::string escaped(std::string_view text) {
     std::string out;
-    for (char c : text) {
-        switch (c) {
+    while (!text.empty()) {
+        const std::size_t n = xmlCharLength(text);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            text.remove_prefix(1);
+            continue;
+        }
+        switch (text[0]) {
             case '&':
                 out += "&amp;";
                 break;
@@ -50,8 +90,9 @@ std::string escaped(std::string_view text) {
                 out += "&quot;";
                 break;
             default:
-                out += c;
+                out.append(text.substr(0, n));
         }
+        text.remove_prefix(n);
     }
     return out;
 }

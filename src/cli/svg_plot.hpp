@@ -9,7 +9,9 @@
 namespace kelvarin::cli {
 
 /// SVG document of `canvas` (its size in pixels, one element per recorded operation; runs of
-/// lines in one colour become one polyline). `title` goes into the document's <title>.
+/// lines in one colour become one polyline). `title` goes into the document's <title>, its markup
+/// escaped and whatever XML cannot hold (control characters, bytes that are not UTF-8) replaced
+/// by U+FFFD, so the document stays well-formed whatever the job file is called.
 std::string canvasToSvg(const Canvas& canvas, const std::string& title);
 
 }  // namespace kelvarin::cli

@@ -12,15 +12,27 @@ namespace kelvarin {
 
 struct ComputedCurve;
 
-/// Fills `kernel` with K_j = (1.5642656765496601/w)·exp(−4 ln2·x_j²/w²), x_j = (j − 20)·scanStep
-/// seconds of arc (not normalised). Throws CandidateRejected for w ≤ 0 or non-finite.
-void buildKernel(Extended w, int scanStep, InstrumentKernel& kernel);
+/// Fills `kernel` with K_j = (1.5642656765496601/w)·exp(−4 ln2·x_j²/w²), x_j = (j − centre)·step
+/// seconds of arc (not normalised). The kernel reaches to where the Gaussian has fallen to 1e-6 of
+/// its peak (kKernelReachInWidths·w), never less than −20..+21 steps and never further than
+/// `scanPoints` steps: no point of a scan that long lies further away. Throws CandidateRejected
+/// for w ≤ 0 or non-finite, EngineError for a step ≤ 0 or non-finite.
+void buildKernel(Extended w, Extended step, int scanPoints, InstrumentKernel& kernel);
 
-/// calcCurve[i] = Σ_j K_j·calcRaw[i + 20 − j] for i = 1..measLast, terms with index < 1 left
-/// out and entries at or beyond `computed` (points actually calculated) counted as zero.
-/// calcCurve[0] and the entries above measLast keep their values.
+/// Half-width of the kernel in instrument widths: exp(−4 ln2·x²) = 1e-6 at x = 2.2322…
+inline constexpr Extended kKernelReachInWidths = 2.2322392663715607L;
+
+/// calcCurve[i] = Σ_j K_j·calcRaw[i + centre − j] for i = 0..measLast, entries at or beyond
+/// `computed` (points actually calculated) and before index 0 counted as zero. The entries above
+/// measLast keep their values.
 void broaden(const InstrumentKernel& kernel, std::span<const Extended> calcRaw, int computed,
              std::span<Extended> calcCurve, int measLast);
+
+/// The instrument broadening of a curve that has no measured counterpart: curve[i] is the
+/// kernel-weighted mean of raw over the points of the scan, so the result stays a reflectivity
+/// (the weights of the points that exist add up to one). raw and curve have the same length.
+void broadenReflectivity(const InstrumentKernel& kernel, std::span<const Extended> raw,
+                         std::span<Extended> curve);
 
 /// Outcome of a scaling.
 struct NormaliseResult {
@@ -79,7 +91,8 @@ ErrorResult logError(std::span<const Extended> calc, std::span<const Extended> m
 
 // The same steps on the program-wide curve (the Start run).
 
-/// buildKernel with state.curveStore.scanStep into state.instrumentKernel.
+/// buildKernel with state.curveStore.scanStep into state.instrumentKernel, cut at the computed or
+/// measured points, whichever reach further.
 void buildKernel(EngineState& state, Extended w);
 /// broaden of state.curveStore with state.instrumentKernel.
 void broaden(EngineState& state);

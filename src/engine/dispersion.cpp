@@ -130,7 +130,11 @@ std::vector<DispersionRow> readDispersionFile(const std::string& path) {
 
 DispersionRow interpolateDispersion(const std::vector<DispersionRow>& rows, Extended lambda,
                                     const std::string& fileName) {
-    if (rows.empty() || !(lambda >= rows.front().lambda && lambda <= rows.back().lambda)) {
+    // The rows hold single-precision wavelengths (0.3 is stored as 0.30000001): a wavelength
+    // is inside the table when it is in that precision, and is then taken to its edge.
+    const auto tabulated = [](Extended v) { return static_cast<Extended>(static_cast<float>(v)); };
+    if (rows.empty() ||
+        !(tabulated(lambda) >= rows.front().lambda && tabulated(lambda) <= rows.back().lambda)) {
         std::string range = rows.empty() ? "it has no rows"
                                          : "it covers " + lengthText(rows.front().lambda) + " to " +
                                                lengthText(rows.back().lambda) + " Å";
@@ -138,12 +142,14 @@ DispersionRow interpolateDispersion(const std::vector<DispersionRow>& rows, Exte
                             " Å is outside the range of dispersion file '" + fileName + "' (" +
                             range + ")");
     }
+    const Extended wanted = lambda;
+    lambda = std::clamp(lambda, rows.front().lambda, rows.back().lambda);
     for (std::size_t i = 0; i + 1 < rows.size(); ++i) {
         const DispersionRow& r1 = rows[i];
         const DispersionRow& r2 = rows[i + 1];
         if (r1.lambda <= lambda && lambda < r2.lambda) {
             DispersionRow out;
-            out.lambda = lambda;
+            out.lambda = wanted;
             out.fReal =
                 r1.fReal + (lambda - r1.lambda) * (r2.fReal - r1.fReal) / (r2.lambda - r1.lambda);
             out.fImag =

@@ -6,12 +6,17 @@
 namespace kelvarin {
 
 Extended evaluateProfile(const EngineState& state, const CandidateRow& row, Workspace& ws) {
-    const CurveStore& cs = state.curveStore;
     strainProfile(row, state.profileModel, state.layerCount, ws.profile);
+    return evaluateFilledProfile(state, static_cast<Extended>(row[0]), ws);
+}
+
+Extended evaluateFilledProfile(const EngineState& state, Extended widthArcsec, Workspace& ws) {
+    const CurveStore& cs = state.curveStore;
     layerStack(ws.profile, state, ws.stack);
     prepareLayered(state, ws.stack, ws.constants);
     layeredCurve(state, ws.constants, ws.curve, ws.layeredPath);
-    buildKernel(static_cast<Extended>(row[0]), cs.scanStep, ws.instrumentKernel);
+    buildKernel(widthArcsec, cs.scanStep, std::max(ws.curve.calcComputed, cs.measLast + 1),
+                ws.instrumentKernel);
     broaden(ws.instrumentKernel, ws.curve.calcRaw, ws.curve.calcComputed, ws.curve.calcCurve,
             cs.measLast);
     const auto n = static_cast<std::size_t>(ws.curve.calcCount);

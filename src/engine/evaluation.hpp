@@ -30,6 +30,10 @@ struct Workspace {
 /// scored against; nothing of `state` changes in any case. Commit only after a success.
 Extended evaluateProfile(const EngineState& state, const CandidateRow& row, Workspace& ws);
 
+/// The same steps for the profile already in ws.profile (lamella stack, layered curve,
+/// broadening with the instrument width `widthArcsec`, scaling, error).
+Extended evaluateFilledProfile(const EngineState& state, Extended widthArcsec, Workspace& ws);
+
 /// Copies the results of an evaluation into `state`: the computed curve (calcAngle, calcRaw,
 /// calcCurve for the points computed, calcCount, calcComputed), calcMax raised to the curve's
 /// maximum, profileThickness, profileStrain, instrumentKernel, scaleFactor, errorRatio and, after

@@ -34,29 +34,40 @@ struct ReflectionGeometry {
 /// d, V, Γ, s, θB, φ, γ0, γh of reflection (h k l) of a cell a×b×c at wavelength λ. With a
 /// strain ε the lamella form is used: c² becomes (1 + ε)·c² in d and V becomes (1 + ε)·V.
 /// Throws EngineError for h = k = l = 0, non-positive lattice constants or wavelength, 1 + ε ≤ 0,
-/// a reflection that the wavelength cannot reach (λ ≥ 2d) and a beam parallel to the surface.
+/// a reflection that the wavelength cannot reach (λ ≥ 2d) and one that cannot be measured in
+/// reflection from the (001) surface: the incident and the diffracted beam must both lie outside
+/// the crystal, γ0·γh < 0. A negative l writes the grazing-exit setting (γ0 < 0 < γh).
 ReflectionGeometry reflectionGeometry(Extended a, Extended b, Extended c, Extended h, Extended k,
                                       Extended l, Extended lambda, Extended strain = 0);
 
 /// Parts of the structure factors: F0i = imaginary part of the forward structure factor,
-/// Fh = Fhr + i·Fhi of the reflection (electrons per cell).
+/// Fh = Fhr + i·Fhi of the reflection (electrons per cell), and what the dynamical theory takes
+/// from Fh: the scattering strength |F′| and the absorption ratio κ = |F″|/|F′|, where
+/// F′ = Σ(f + f′)·e^{ip} is the part without absorption and F″ = Σ f″·e^{ip} the absorbing one.
+/// Where every phase p is a whole multiple of π (h + k + l even in the zinc-blende cell) F′ and
+/// F″ are real, and |F′| = |Fhr|, κ = |Fhi/Fhr| are taken from them exactly as such; otherwise
+/// (h + k + l odd) Fhr and Fhi mix the two and only |F′|, |F″| mean anything.
 struct StructureFactor {
     Extended F0i = 0;
     Extended Fhr = 0;
     Extended Fhi = 0;
+    Extended strength = 0;  ///< |F′|, electrons
+    Extended kappa = 0;     ///< |F″|/|F′|
 };
 
-/// Fh = Σ over both sites and their four atoms of (f + f' + i·f'')·exp(2πi(hx + ky + lz)) and
-/// F0i = 4·f1'' + 4·f2''. No temperature factor.
+/// Fh = Σ over both sites and their four atoms of (f + f' + i·f'')·exp(2πi(hx + ky + lz)),
+/// F0i = 4·f1'' + 4·f2'', |F′| and κ. No temperature factor.
 StructureFactor structureFactor(Extended f1, Extended f2, Extended f1Real, Extended f1Imag,
                                 Extended f2Real, Extended f2Imag, const SitePositions& sites,
                                 Extended h, Extended k, Extended l);
 
 /// cos and sin of 2π(hx + ky + lz) for each atom of both sites: the same for every lamella of
-/// a stack, so the layered calculation computes them once.
+/// a stack, so the layered calculation computes them once. `realPhases` tells that every phase
+/// is a whole multiple of π (its sine zero up to the rounding of the program's π).
 struct SitePhases {
     Extended cosine[2][4];
     Extended sine[2][4];
+    bool realPhases = true;
 };
 SitePhases sitePhases(const SitePositions& sites, Extended h, Extended k, Extended l);
 
@@ -64,15 +75,16 @@ SitePhases sitePhases(const SitePositions& sites, Extended h, Extended k, Extend
 StructureFactor structureFactor(Extended f1, Extended f2, Extended f1Real, Extended f1Imag,
                                 Extended f2Real, Extended f2Imag, const SitePhases& phases);
 
-/// Throws EngineError when |Fhr| is zero or negligible against the scattering of the eight
+/// Throws EngineError when |F′| is zero or negligible against the scattering of the eight
 /// atoms (a forbidden reflection such as Si 0 0 2 or 0 0 6), which would divide by zero.
 void requireAllowedReflection(const StructureFactor& F, Extended f1, Extended f2, Extended f1Real,
                               Extended f2Real, Extended h, Extended k, Extended l);
 
 /// Reduced complex deviation parameter x = (η + i·g)/(1 + i·κ) at the angular offset Δ
-/// (radians, including any lamella strain term) from the Bragg angle θB.
+/// (radians, including any lamella strain term) from the Bragg angle θB, for the scattering
+/// strength |F′| (electrons) and the absorption ratio κ of the reflection (see StructureFactor).
 Complex deviationParameter(Extended delta, Extended thetaB, Extended gamma0, Extended gammaH,
-                           Extended Gamma, Extended F0i, Extended Fhr, Extended Fhi);
+                           Extended Gamma, Extended F0i, Extended strength, Extended kappa);
 
 /// Amplitude ratio of a semi-infinite perfect crystal: x ∓ sqrt(x² − 1), the sign chosen so
 /// that |X| ≤ 1 (+ when re(x) < 0).

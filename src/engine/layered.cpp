@@ -43,7 +43,8 @@ Extended siteFormFactor(const CoefficientTables& t, int site, Extended s) {
                       s);
 }
 
-/// Structure factor of a slab with Bragg value s, negated as the layered calculation takes it.
+/// Structure factor of a slab with Bragg value s, negated as the layered calculation takes it
+/// (which leaves |F′| and κ as they are).
 StructureFactor negatedStructureFactor(const EngineState& state, const SitePhases& phases,
                                        Extended s) {
     const RadiationRecord& rr = state.radiationRecord;
@@ -74,6 +75,8 @@ void prepareLayered(const EngineState& state, const LayerStack& stack, LayeredCo
     const Extended l = state.millerL;
     const Extended P = kPolarisation;
     out.layerCount = stack.layerCount;
+    if (out.slab.size() < static_cast<std::size_t>(stack.layerCount) + 1)
+        out.slab.resize(static_cast<std::size_t>(stack.layerCount) + 1);
     out.phi = std::acos(l / std::sqrt(h * h + k * k + l * l));
     out.gamma0 = std::sin(stack.thetaB[0] - out.phi);
     out.gammaH = -std::sin(stack.thetaB[0] + out.phi);
@@ -89,15 +92,23 @@ void prepareLayered(const EngineState& state, const LayerStack& stack, LayeredCo
 
     const SitePhases phases = sitePhases(state.sitePositions, h, k, l);
     for (int i = 0; i <= stack.layerCount; ++i) {
-        const StructureFactor F = negatedStructureFactor(state, phases, stack.s[i]);
-        const Extended absFhr = std::fabs(F.Fhr);
+        StructureFactor F = negatedStructureFactor(state, phases, stack.s[i]);
+        // A damaged lamella scatters its reflection f times as strongly; its forward term and
+        // its absorption ratio stay.
+        const double damage = stack.damage[static_cast<std::size_t>(i)];
+        if (damage != 1) {
+            F.Fhr *= damage;
+            F.Fhi *= damage;
+            F.strength *= damage;
+        }
+        const Extended absFhr = F.strength;
         SlabConstants& c = out.slab[i];
         c.Fhr = F.Fhr;
         c.Fhi = F.Fhi;
         c.etaRoot = root;
         c.etaSin2Theta = std::sin(2 * stack.thetaB[i]);
         c.etaDenominator = stack.Gamma[i] * P * absFhr * absGammaH;
-        c.kappa = static_cast<double>(std::fabs(F.Fhi / F.Fhr));
+        c.kappa = static_cast<double>(F.kappa);
         if (i == 0) {
             // The substrate: the deviation parameter as for any perfect crystal.
             c.strainShift = 0;
@@ -162,22 +173,34 @@ Extended referenceReflectivity(const LayeredConstants& constants, int theory, do
     return R;
 }
 
+ScanGrid scanGridOf(const CurveStore& cs) {
+    return ScanGrid{static_cast<double>(cs.scanStart), static_cast<double>(cs.scanStep),
+                    scanPointCount(cs.scanStart, cs.scanEnd, cs.scanStep)};
+}
+
 void layeredCurve(const EngineState& state, const LayeredConstants& constants, ComputedCurve& out,
                   LayeredPath path) {
+    layeredCurve(constants, state.theoryChoice, scanGridOf(state.curveStore), out, path);
+}
+
+void layeredCurve(const LayeredConstants& constants, int theory, const ScanGrid& grid,
+                  ComputedCurve& out, LayeredPath path) {
+    if (grid.points < 0 || grid.points > kCurveCapacity || !(grid.step > 0)) {
+        throw EngineError("A scan of " + std::to_string(grid.points) + " points in steps of " +
+                          engineNumber(grid.step) + " seconds of arc cannot be computed.");
+    }
     if (path == LayeredPath::Fast) {
-        layeredCurveFast(state, constants, out, bestSimdLevel());
+        layeredCurveFast(constants, theory, grid, out, bestSimdLevel());
         return;
     }
-    const CurveStore& cs = state.curveStore;
-    const int points = scanPointCount(cs.scanStart, cs.scanEnd, cs.scanStep);
+    const int points = grid.points;
     out.calcMax = 0;
     out.calcCount = 0;
     out.calcComputed = 0;
     for (int p = 0; p < points; ++p) {
         // Whole seconds of arc: start + p·step is exact in double precision.
-        const double theta =
-            static_cast<double>(cs.scanStart) + static_cast<double>(p) * cs.scanStep;
-        const Extended R = referenceReflectivity(constants, state.theoryChoice, theta);
+        const double theta = grid.angle(p);
+        const Extended R = referenceReflectivity(constants, theory, theta);
         if (R > out.calcMax) out.calcMax = R;
         out.calcAngle[p] = theta;
         out.calcRaw[p] = R;

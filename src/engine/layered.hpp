@@ -29,9 +29,9 @@ struct SlabConstants {
     Extended strainShift = 0;     ///< ε·(cos²φ·tan θB + cos φ·sin φ), radians
     Extended etaRoot = 0;         ///< sqrt(|γ0·γh|)
     Extended etaSin2Theta = 0;    ///< sin 2θB
-    Extended etaDenominator = 0;  ///< Γ·P·|Fhr|·|γh|
+    Extended etaDenominator = 0;  ///< Γ·P·|F′|·|γh|
     double g = 0;                 ///< absorption term of x
-    double kappa = 0;             ///< |Fhi/Fhr|
+    double kappa = 0;             ///< |F″|/|F′| (see StructureFactor)
     Complex T{0, 0};              ///< thickness parameter A·(1 + i·κ) (lamellae only)
     Extended Fhr = 0;             ///< real part of Fh (negated in the layered calculation)
     Extended Fhi = 0;             ///< imaginary part of Fh
@@ -63,6 +63,17 @@ void prepareLayered(const EngineState& state, const LayerStack& stack, LayeredCo
 /// EngineError for a step ≤ 0 or more than kCurveCapacity points.
 int scanPointCount(int scanStart, int scanEnd, int scanStep);
 
+/// An equally spaced scan: `points` angles start, start + step, … seconds of arc.
+struct ScanGrid {
+    double start = 0;
+    double step = 1;
+    int points = 0;
+    double angle(int p) const { return start + static_cast<double>(p) * step; }
+};
+
+/// The scan of the program-wide curve store (checked as scanPointCount checks it).
+ScanGrid scanGridOf(const CurveStore& cs);
+
 /// How layeredCurve runs its angle loop.
 enum class LayeredPath {
     /// One angle at a time, the deviation parameters formed in extended precision: the
@@ -82,6 +93,10 @@ enum class LayeredPath {
 /// CandidateRejected for a non-finite reflectivity. The angle loop allocates nothing.
 void layeredCurve(const EngineState& state, const LayeredConstants& constants, ComputedCurve& out,
                   LayeredPath path = LayeredPath::Fast);
+
+/// The same over any equally spaced scan of at most kCurveCapacity points with `theory`.
+void layeredCurve(const LayeredConstants& constants, int theory, const ScanGrid& grid,
+                  ComputedCurve& out, LayeredPath path = LayeredPath::Fast);
 
 /// Convenience: prepareLayered and layeredCurve in one call (allocates the constants).
 void layeredCurve(const EngineState& state, const LayerStack& stack, ComputedCurve& out,

@@ -104,17 +104,23 @@ const char* simdLevelName(SimdLevel level) {
 
 void layeredCurveFast(const EngineState& state, const LayeredConstants& constants,
                       ComputedCurve& out, SimdLevel level) {
-    const CurveStore& cs = state.curveStore;
-    const int points = scanPointCount(cs.scanStart, cs.scanEnd, cs.scanStep);
-    const int theory = state.theoryChoice;
+    layeredCurveFast(constants, state.theoryChoice, scanGridOf(state.curveStore), out, level);
+}
+
+void layeredCurveFast(const LayeredConstants& constants, int theory, const ScanGrid& grid,
+                      ComputedCurve& out, SimdLevel level) {
+    const int points = grid.points;
     out.calcMax = 0;
     out.calcCount = 0;
     out.calcComputed = 0;
 
-    simd::LayeredJob job;
+    // One job per thread, reused: the angle loop allocates nothing once it has seen a stack.
+    thread_local simd::LayeredJob job;
+    job.reserveSlabs(constants.layerCount + 1);
     job.theory = theory;
-    const Extended theta0 = kPi * static_cast<Extended>(cs.scanStart) * kArcsecFactor;
-    const Extended thetaStep = kPi * static_cast<Extended>(cs.scanStep) * kArcsecFactor;
+    job.lamellae = 0;
+    const Extended theta0 = kPi * static_cast<Extended>(grid.start) * kArcsecFactor;
+    const Extended thetaStep = kPi * static_cast<Extended>(grid.step) * kArcsecFactor;
     fillSlab(job, 0, constants.slab[0], theta0, thetaStep, points);
     if (theory == kTheoryDynamical || theory == kTheoryKinematical) {
         for (int i = 1; i <= constants.layerCount; ++i) {
@@ -133,8 +139,7 @@ void layeredCurveFast(const EngineState& state, const LayeredConstants& constant
         kernel(job, simd::LayeredChunk{static_cast<double>(first), count, re, im});
         for (int j = 0; j < count; ++j) {
             const int p = first + j;
-            const double theta =
-                static_cast<double>(cs.scanStart) + static_cast<double>(p) * cs.scanStep;
+            const double theta = grid.angle(p);
             Extended R = reflectivity(Complex(re[j], im[j]));
             // The kernel's NaN: a point for the one-at-a-time arithmetic (which also rejects a
             // candidate whose reflectivity is not finite).

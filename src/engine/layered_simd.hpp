@@ -33,4 +33,8 @@ const char* simdLevelName(SimdLevel level);
 void layeredCurveFast(const EngineState& state, const LayeredConstants& constants,
                       ComputedCurve& out, SimdLevel level);
 
+/// The same over any equally spaced scan with `theory`.
+void layeredCurveFast(const LayeredConstants& constants, int theory, const ScanGrid& grid,
+                      ComputedCurve& out, SimdLevel level);
+
 }  // namespace kelvarin

@@ -1,8 +1,13 @@
 #include "engine/numio.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <fstream>
+#include <cstring>
 #include <sstream>
 
 namespace kelvarin {
@@ -10,6 +15,14 @@ namespace kelvarin {
 namespace {
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+const char* fileKind(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a pipe";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a plain file";
 }
 }  // namespace
 
@@ -31,17 +44,33 @@ bool parseDataNumber(const std::string& token, float& out) {
 }
 
 NumberReader NumberReader::fromFile(const std::string& path, std::size_t maxBytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw DataFileError("Cannot open file '" + path + "'");
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0) throw DataFileError("Cannot read file '" + path + "'");
-    if (static_cast<std::size_t>(size) > maxBytes)
+    // Opened without blocking and checked before anything is read: a FIFO, a device or a
+    // directory named as a data file would otherwise wait for a writer or read for ever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) throw DataFileError("Cannot open file '" + path + "': " + std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        throw DataFileError("Cannot read file '" + path + "': " + std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        throw DataFileError("'" + path + "' is not a regular file (" + fileKind(info.st_mode) +
+                            "): a data file must be an ordinary file");
+    if (static_cast<unsigned long long>(info.st_size) > maxBytes)
         throw DataFileError("File '" + path + "' is too large to be a data file");
-    in.seekg(0, std::ios::beg);
-    std::string text(static_cast<std::size_t>(size), '\0');
-    if (size > 0 && !in.read(text.data(), size))
-        throw DataFileError("Cannot read file '" + path + "'");
+    std::string text(static_cast<std::size_t>(info.st_size), '\0');
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0)
+            throw DataFileError("Cannot read file '" + path + "': " + std::strerror(errno));
+        if (got == 0) break;  // the file shrank while it was read
+        done += static_cast<std::size_t>(got);
+    }
+    text.resize(done);
     return NumberReader(std::move(text), path);
 }
 

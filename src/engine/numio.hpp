@@ -19,8 +19,9 @@ class NumberReader {
 public:
     enum class Status { Number, End, NotANumber };
 
-    /// Reads the whole file; throws DataFileError naming it when it cannot be opened or is
-    /// larger than `maxBytes`.
+    /// Reads the whole file; throws DataFileError naming it when it cannot be opened, is not a
+    /// regular file (a pipe, a device or a folder is refused before anything is read, so it
+    /// never blocks) or is larger than `maxBytes`.
     static NumberReader fromFile(const std::string& path, std::size_t maxBytes = 64u << 20);
     /// Reads numbers from a text held in memory; `name` is used in messages.
     NumberReader(std::string text, std::string name);

@@ -105,7 +105,9 @@ std::vector<DispersionRow> readDispersionFile(const std::string& path);
 
 /// f', f'' at `lambda` from rows in ascending order: linear interpolation between the first pair
 /// of consecutive rows with lambda_1 <= lambda < lambda_2; a wavelength equal to the last row's
-/// gives that row. Throws DataFileError naming `fileName` for a wavelength outside the rows.
+/// gives that row. The range is compared in the rows' single precision, so a wavelength typed as
+/// the first or last tabulated one (0.3 Å) takes that row. Throws DataFileError naming
+/// `fileName` for a wavelength outside the rows.
 DispersionRow interpolateDispersion(const std::vector<DispersionRow>& rows, Extended lambda,
                                     const std::string& fileName);
 

@@ -12,6 +12,8 @@ set(ENGINE_SOURCES
   engine/scattering_catalogue.cpp
   engine/dispersion.cpp
   engine/measured_curve.cpp
+  engine/catalogue.cpp
+  engine/sample.cpp
   engine/simd/layered_kernel_sse2.cpp
   engine/simd/layered_kernel_avx2.cpp
   engine/simd/layered_kernel_avx512.cpp

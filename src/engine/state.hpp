@@ -68,10 +68,21 @@ using CandidateRow = std::array<float, 6>;
 /// Lamella thickness (Å) or strain per lamella, entries 1..kMaxLayers (entry 0 unused).
 using ProfileArray = std::array<Extended, kMaxLayers + 1>;
 
-/// Gaussian instrument weights K_0..K_41 for the offsets (j − 20)·scanStep seconds of arc.
-inline constexpr int kKernelSize = 42;
-inline constexpr int kKernelCentre = 20;
-using InstrumentKernel = std::array<Extended, kKernelSize>;
+/// Smallest reach of the instrument kernel: offsets −20..+21 steps, 42 weights.
+inline constexpr int kKernelMinCentre = 20;
+inline constexpr int kKernelMinSize = 42;
+
+/// Gaussian instrument weights: weights[j] belongs to the offset (j − centre)·step seconds of
+/// arc, so the kernel covers −centre .. size − 1 − centre steps (at least −20..+21). Rebuilt for
+/// every width; the storage is kept, so a kernel no longer than an earlier one allocates nothing.
+struct InstrumentKernel {
+    std::vector<Extended> weights;
+    int centre = 0;
+
+    int size() const { return static_cast<int>(weights.size()); }
+    Extended operator[](int j) const { return weights[static_cast<std::size_t>(j)]; }
+    Extended& operator[](int j) { return weights[static_cast<std::size_t>(j)]; }
+};
 
 /// Scaling modes of the computed curve onto the measured one.
 inline constexpr int kNormTopIntensities = 0;   ///< "Match top intensities"

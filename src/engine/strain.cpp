@@ -5,6 +5,7 @@
 
 #include "engine/engine_error.hpp"
 #include "engine/geometry.hpp"
+#include "engine/sample.hpp"
 
 namespace kelvarin {
 
@@ -58,9 +59,12 @@ void pearsonVII(const CandidateRow& row, StrainProfile& out) {
     const double area = row[2];
     const double w = row[3];
     const double mu = row[4];
-    if (!(mu > 0.5)) {
-        throw CandidateRejected("The Pearson VII shape exponent mu must be above 0.5 (it is " +
-                                engineNumber(mu) + ").");
+    // Above kMaxPearsonMu, Γ(μ − ½) overflows even in extended precision and 2^(1/μ) − 1
+    // tends to 0, where ln Γ divides by zero: the shape is a Gaussian long before that.
+    if (!(mu > 0.5) || !(mu <= kMaxPearsonMu)) {
+        throw CandidateRejected(
+            "The Pearson VII shape exponent mu must lie above 0.5 and at most " +
+            engineNumber(kMaxPearsonMu) + " (it is " + engineNumber(mu) + ").");
     }
     if (w == 0) {
         throw CandidateRejected("The Pearson VII width w must not be 0.");
@@ -127,7 +131,24 @@ void strainProfile(const CandidateRow& row, int profileModel, int layerCount, St
     }
 }
 
-void layerStack(const StrainProfile& profile, const EngineState& state, LayerStack& out) {
+void LayerStack::reserveLayers(int layers) {
+    const auto n = static_cast<std::size_t>(layers) + 1;
+    if (strain.size() >= n) return;
+    strain.resize(n);
+    thickness.resize(n);
+    V.resize(n);
+    d.resize(n);
+    Gamma.resize(n);
+    s.resize(n);
+    thetaB.resize(n);
+    damage.resize(n, 1.0);
+}
+
+namespace {
+
+/// Fills `out` for n lamellae whose strain, thickness and damage lamella(i) gives (i = 1 deepest).
+template <class LamellaAt>
+void fillStack(int n, LamellaAt&& lamella, const EngineState& state, LayerStack& out) {
     const Extended a = state.latticeA;
     const Extended b = state.latticeB;
     const Extended c = state.latticeC;
@@ -138,7 +159,7 @@ void layerStack(const StrainProfile& profile, const EngineState& state, LayerSta
     // Rejects an unusable set-up (no reflection, no crystal, unreachable reflection).
     reflectionGeometry(a, b, c, h, k, l, lambda);
 
-    const int n = profile.layerCount;
+    out.reserveLayers(n);
     const Extended re = kElectronRadius;
     const Extended lambda2 = static_cast<Extended>(lambda) * lambda;
     out.layerCount = n;
@@ -151,15 +172,29 @@ void layerStack(const StrainProfile& profile, const EngineState& state, LayerSta
     out.thetaB[0] = std::asin(lambda / (2 * out.d[0]));
     out.strain[0] = 0;
     out.thickness[0] = 0;
+    out.damage[0] = 1;
     for (int i = 1; i <= n; ++i) {
-        const Extended eps = profile.strain[i];
+        double strain = 0, thickness = 0, damage = 1;
+        lamella(i, strain, thickness, damage);
+        const Extended eps = strain;
         const Extended onePlus = 1 + eps;
         if (!(onePlus > 0)) {
             throw CandidateRejected("Lamella " + std::to_string(i) + " has the strain " +
                                     engineNumber(eps) + ", which collapses the cell.");
         }
-        out.strain[i] = profile.strain[i];
-        out.thickness[i] = profile.thickness;
+        if (!(std::fabs(eps) <= kMaxStrain)) {
+            throw CandidateRejected("Lamella " + std::to_string(i) + " has the strain " +
+                                    engineNumber(eps) + ": beyond " + engineNumber(kMaxStrain) +
+                                    " (100 %) a strained lamella of the substrate's structure "
+                                    "no longer describes a crystal.");
+        }
+        if (!(damage > 0 && damage <= 1)) {
+            throw CandidateRejected("Lamella " + std::to_string(i) + " has the damage factor " +
+                                    engineNumber(damage) + ", outside (0, 1].");
+        }
+        out.strain[i] = strain;
+        out.thickness[i] = thickness;
+        out.damage[i] = damage;
         out.V[i] = onePlus * out.V[0];
         // The strain stretches c along the surface normal; its square enters times (1 + ε).
         out.d[i] = 1 / std::sqrt(sumAB + l * l / (onePlus * (c * c)));
@@ -173,6 +208,31 @@ void layerStack(const StrainProfile& profile, const EngineState& state, LayerSta
         out.thetaB[i] = std::asin(sine);
     }
     out.F0i = -(4 * state.radiationRecord[kSlotF1Imag] + 4 * state.radiationRecord[kSlotF2Imag]);
+}
+
+}  // namespace
+
+void layerStack(const StrainProfile& profile, const EngineState& state, LayerStack& out) {
+    fillStack(
+        profile.layerCount,
+        [&profile](int i, double& strain, double& thickness, double&) {
+            strain = profile.strain[static_cast<std::size_t>(i)];
+            thickness = profile.thickness;
+        },
+        state, out);
+}
+
+void layerStack(const Sample& sample, const EngineState& state, LayerStack& out) {
+    const int n = static_cast<int>(sample.lamellae.size());
+    fillStack(
+        n,
+        [&sample, n](int i, double& strain, double& thickness, double& damage) {
+            const Lamella& lamella = sample.lamellae[static_cast<std::size_t>(n - i)];
+            strain = lamella.strain;
+            thickness = lamella.thicknessAngstrom;
+            damage = lamella.damage;
+        },
+        state, out);
 }
 
 }  // namespace kelvarin

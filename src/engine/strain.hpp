@@ -22,10 +22,15 @@ struct StrainProfile {
 /// Lamella thickness of the Pearson VII model, Å, whatever the number of lamellae.
 inline constexpr double kPearsonThickness = 62.01125;
 
+/// Largest Pearson VII shape exponent μ: beyond it the model's normalisation overflows (and the
+/// profile is a Gaussian to single precision long before).
+inline constexpr double kMaxPearsonMu = 1000;
+
 /// Fills `out` from candidate columns 1..4 with the model `profileModel` (0 2Gauss: τ, ρ, σ1, σ2;
 /// 1 Pearson VII: xc, A, w, μ) over `layerCount` lamellae. Throws EngineError for layerCount
 /// outside 1..kMaxLayers or an unknown model, CandidateRejected for non-finite parameters, a
-/// 2Gauss half-width of 0 or a negative depth ρ, and a Pearson VII μ ≤ 0.5 or w = 0.
+/// 2Gauss half-width of 0 or a negative depth ρ, and a Pearson VII μ ≤ 0.5, μ > kMaxPearsonMu or
+/// w = 0.
 /// Allocation-free once `out` exists.
 void strainProfile(const CandidateRow& row, int profileModel, int layerCount, StrainProfile& out);
 
@@ -43,6 +48,8 @@ struct LayerStack {
     std::vector<Extended> Gamma;    ///< λ²·r_e/(V·π)
     std::vector<Extended> s;        ///< 1/(2d), 1/Å
     std::vector<Extended> thetaB;   ///< Bragg angle, radians
+    /// Static Debye–Waller factor of each lamella's structure factor (1: perfect lamella).
+    std::vector<double> damage;
     Extended F0i = 0;  ///< imaginary forward structure factor of substrate and lamellae, negated
 
     LayerStack()
@@ -52,13 +59,29 @@ struct LayerStack {
           d(kMaxLayers + 1),
           Gamma(kMaxLayers + 1),
           s(kMaxLayers + 1),
-          thetaB(kMaxLayers + 1) {}
+          thetaB(kMaxLayers + 1),
+          damage(kMaxLayers + 1, 1.0) {}
+
+    /// Makes room for `layers` lamellae; keeps the storage it already has.
+    void reserveLayers(int layers);
 };
+
+/// Largest |strain| of a lamella (a fraction, i.e. 100 %): the lamella keeps the substrate's
+/// structure factor and only its spacing changes, which has no meaning for larger strains (the
+/// dynamical theory then gives reflectivities above 1).
+inline constexpr double kMaxStrain = 1.0;
 
 /// Substrate and lamella values for `profile` on the crystal of `state` (lattice constants,
 /// Miller indices, λ and f'' of radiationRecord). Throws EngineError for a set-up the geometry
-/// rejects (see reflectionGeometry), CandidateRejected for a lamella whose strain makes 1 + ε ≤ 0
-/// or puts its reflection out of reach.
+/// rejects (see reflectionGeometry), CandidateRejected for a lamella whose strain makes 1 + ε ≤ 0,
+/// exceeds kMaxStrain in magnitude or puts its reflection out of reach.
 void layerStack(const StrainProfile& profile, const EngineState& state, LayerStack& out);
+
+struct Sample;
+
+/// The same for a sample of lamellae, each with its own thickness and damage factor (lamella 1
+/// of the stack is the deepest, the sample lists them from the surface inward). Lamellae of a
+/// sample made from a StrainProfile give exactly the stack of that profile.
+void layerStack(const Sample& sample, const EngineState& state, LayerStack& out);
 
 }  // namespace kelvarin

@@ -1,12 +1,14 @@
 #include "refine/evaluate.hpp"
 
 #include <atomic>
+#include <cstdio>
 #include <exception>
 #include <mutex>
+#include <new>
 
 #include "app/application.hpp"
 #include "engine/engine_error.hpp"
-#include "refine/worker_pool.hpp"
+#include "fit/worker_pool.hpp"
 
 namespace kelvarin {
 
@@ -47,13 +49,31 @@ Extended evaluateCandidate(Application& app, int k) {
 }
 
 EngineEvaluator::EngineEvaluator(EngineState& engine, int threads) : engine_(engine) {
-    const int n = WorkerPool::resolve(threads);
-    lanes_.resize(static_cast<std::size_t>(n));
-    for (Lane& lane : lanes_) {
-        lane.kept = std::make_unique<Workspace>();
-        lane.scratch = std::make_unique<Workspace>();
+    const int wanted = fit::WorkerPool::resolve(threads);
+    if (wanted > 1) pool_ = std::make_unique<fit::WorkerPool>(wanted);
+    // One lane per worker the system gave; when memory runs out for a lane the pool shrinks
+    // to the lanes there are (one at least, or the evaluation cannot run at all).
+    int n = pool_ ? pool_->size() : 1;
+    lanes_.reserve(static_cast<std::size_t>(n));
+    try {
+        while (static_cast<int>(lanes_.size()) < n) {
+            Lane lane;
+            lane.kept = std::make_unique<Workspace>();
+            lane.scratch = std::make_unique<Workspace>();
+            lanes_.push_back(std::move(lane));
+        }
+    } catch (const std::bad_alloc&) {
+        if (lanes_.empty()) throw;
+        n = static_cast<int>(lanes_.size());
+        pool_.reset();
+        if (n > 1) pool_ = std::make_unique<fit::WorkerPool>(n);
+        lanes_.resize(static_cast<std::size_t>(pool_ ? pool_->size() : 1));
     }
-    if (n > 1) pool_ = std::make_unique<WorkerPool>(n);
+    if (static_cast<int>(lanes_.size()) < wanted)
+        std::fprintf(stderr,
+                     "kelvarin: %d of %d evaluation threads could be started (the system refused "
+                     "the others); the refinement goes on with %d.\n",
+                     static_cast<int>(lanes_.size()), wanted, static_cast<int>(lanes_.size()));
 }
 
 EngineEvaluator::~EngineEvaluator() = default;

@@ -22,7 +22,9 @@ Evaluation evaluateCandidate(EngineState& engine, const RefineState& refine, int
 /// cannot be scored.
 Extended evaluateCandidate(Application& app, int k);
 
+namespace fit {
 class WorkerPool;
+}
 
 /// Evaluator of a run. A pass of rows is shared among `threads` workers (0: one per core),
 /// each with workspaces of its own that every evaluation reuses; the engine state ends as if
@@ -51,7 +53,7 @@ private:
 
     EngineState& engine_;
     std::vector<Lane> lanes_;
-    std::unique_ptr<WorkerPool> pool_;
+    std::unique_ptr<fit::WorkerPool> pool_;
 };
 
 }  // namespace kelvarin

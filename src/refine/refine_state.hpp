@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "engine/state.hpp"
+#include "fit/evolutionary.hpp"
 
 namespace kelvarin {
 
@@ -44,31 +45,7 @@ struct RefineSettings {
     Extended background = 0;
 };
 
-/// The C library's classic generator with a 32-bit state, reproduced exactly so that a seeded
-/// refinement draws the same numbers on every platform.
-class CRandom {
-public:
-    static constexpr int kMax = 32767;
-
-    /// srand(s): the state becomes s and the generator advances once, the value discarded.
-    void seed(std::uint32_t s) {
-        state_ = s;
-        next();
-    }
-    /// rand(): 0..32767.
-    int next() {
-        state_ = state_ * 22695477u + 1u;
-        ++draws_;
-        return static_cast<int>((state_ >> 16) & 0x7FFFu);
-    }
-    std::uint32_t state() const { return state_; }
-    /// Number of values drawn since construction (seeding included); for tests and statistics.
-    std::uint64_t draws() const { return draws_; }
-
-private:
-    std::uint32_t state_ = 1;
-    std::uint64_t draws_ = 0;
-};
+using fit::CRandom;
 
 struct RefineState {
     std::array<Candidate, kMaxPopulation> population{};
@@ -82,14 +59,10 @@ struct RefineState {
     int evaluationThreads = 0;
 };
 
-/// a + (rand() mod 10000)·(b − a)·0.0001 in extended precision: one of 10000 equally spaced
-/// values from a up to, not including, b (also when a > b). Exactly one draw.
-Extended uniformDraw(CRandom& generator, Extended a, Extended b);
+using fit::parityDraw;
+using fit::uniformDraw;
 inline Extended uniformDraw(RefineState& state, Extended a, Extended b) {
     return uniformDraw(state.generator, a, b);
 }
-
-/// Coin toss: one draw, true when odd.
-bool parityDraw(CRandom& generator);
 
 }  // namespace kelvarin

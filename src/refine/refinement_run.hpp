@@ -9,22 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "fit/evolutionary.hpp"
 #include "refine/refine_state.hpp"
 
 namespace kelvarin {
 
-/// Score of one candidate. `scored` is false when the physics cannot give the candidate a
-/// curve or an error (a width or half-width of 0, a curve that cannot be scaled, a logarithm
-/// of a non-positive intensity); `error` then holds kUnscorableError and `problem` says why.
-struct Evaluation {
-    Extended error = 0;
-    bool scored = true;
-    std::string problem;
-};
-
-/// Error stored for a candidate that could not be scored: finite, and far above the error of
-/// any curve that resembles the measurement.
-inline constexpr float kUnscorableError = 1.0e4f;
+using fit::Evaluation;
+using fit::kUnscorableError;
+using fit::passesSelection;
 
 /// Scores population rows. evaluate(k) reads columns 0..4 of row k and leaves that candidate's
 /// curve wherever the caller shows curves. It throws for a set-up that no candidate can be
@@ -96,13 +88,17 @@ struct RunResult {
     std::vector<Extended> bestErrorByPass;
 };
 
-/// Runs the search on rows 0..nelements − 1 of state.population. nelements must lie in
+/// Runs the evolutionary search of the fit core on rows 0..nelements − 1 of state.population,
+/// with the limits and mutation steps of state.refineSettings. nelements must lie in
 /// kMinPopulation..kMaxPopulation (otherwise the run fails before anything changes).
 RunResult runRefinement(RefineState& state, CandidateEvaluator& evaluator,
                         const RunOptions& options);
 
-/// The selection test of the breeding loop: a candidate passes when a threshold drawn
-/// uniformly from [0, maxErr + 1) exceeds its error, so a smaller error is likelier to pass.
-bool passesSelection(Extended threshold, float error);
+/// The population rows 0..nelements − 1 (and the generator) as a pool of the search, and back.
+fit::GenePool poolOf(const RefineState& state);
+void storePool(const fit::GenePool& pool, RefineState& state);
+
+/// The summary of the fit core as a run result of the windows.
+RunResult runResultOf(const fit::SearchResult& r);
 
 }  // namespace kelvarin

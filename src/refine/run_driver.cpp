@@ -9,11 +9,13 @@
 
 #include "app/application.hpp"
 #include "engine/engine_error.hpp"
+#include "fit/problem_evaluator.hpp"
 #include "refine/evaluate.hpp"
 #include "refine/formrefine.hpp"
 #include "refine/formrefinedata.hpp"
 #include "refine/population.hpp"
 #include "refine/refinement_run.hpp"
+#include "refine/window_fit.hpp"
 #include "results/formcalc.hpp"
 
 namespace kelvarin {
@@ -75,26 +77,36 @@ void Tformcalc::butGoClick() {
     const int barMaximum = ProgressBar1.max;
     int barBase = 0;    // position when the generation's breeding began
     int barTarget = 0;  // position once its breeding steps are counted
-    EngineEvaluator evaluator(app_.engine(), state.evaluationThreads);
-    RunOptions options;
+    // The run works on a fit problem built once from what "Start" stored and the progress
+    // window's limits; it reaches the windows only through the progress callback.
+    WindowFit windowFit;
+    try {
+        windowFit = buildWindowFit(app_);
+    } catch (...) {
+        butGo.enabled = goWasEnabled;
+        butStop.enabled = false;
+        throw;
+    }
+    fit::ProblemEvaluator evaluator(*windowFit.problem, state.evaluationThreads);
+    fit::EvolutionaryOptions& options = windowFit.options;
     options.generations = generations;
     options.mutationProbability = pmut;
-    options.restart = [this, &platform](int keep) {
-        platform.invoke([this, keep] { newPopulation(app_, keep); });
-    };
+    // A converged population is redrawn within the progress window's limits, which the mutation
+    // steps then follow too.
     options.stopRequested = [this] { return app_.stopRequested(); };
-    options.progress = [&](const RunProgress& p) {
+    options.progress = [&](const fit::SearchProgress& p) {
+        using Kind = fit::SearchProgress::Kind;
         switch (p.kind) {
-            case RunProgress::Kind::PairBred:
-            case RunProgress::Kind::BreedingDone:
+            case Kind::PairBred:
+            case Kind::BreedingDone:
                 barTarget = std::min(barTarget + p.barStep, barMaximum);
                 platform.processMessages();
                 return !app_.terminated();
-            case RunProgress::Kind::CandidateScored: {
+            case Kind::CandidateScored: {
                 if (p.generation == 0) return true;  // the first pass shows nothing
                 std::array<std::string, kCandidateColumns> cells;
                 for (int j = 0; j < kCandidateColumns; ++j)
-                    cells[j] = candidateText(app_, state.population[p.row][j]);
+                    cells[j] = candidateText(app_, p.genes[j]);
                 const int shown =
                     barBase +
                     static_cast<int>(static_cast<long long>(barTarget - barBase) * (p.row + 1) / n);
@@ -105,7 +117,7 @@ void Tformcalc::butGoClick() {
                 });
                 return true;
             }
-            case RunProgress::Kind::GenerationDone:
+            case Kind::GenerationDone:
                 barBase = barTarget;
                 platform.post([this, shown = barTarget] { ProgressBar1.position = shown; });
                 return !app_.terminated();
@@ -113,10 +125,32 @@ void Tformcalc::butGoClick() {
         return true;
     };
 
+    fit::GenePool pool = poolOf(state);
     RunResult result;
-    platform.runInBackground([&result, &state, &evaluator, &options] {
-        result = runRefinement(state, evaluator, options);
+    platform.runInBackground([&result, &pool, &evaluator, &options] {
+        result = runResultOf(fit::runEvolutionary(pool, evaluator, options));
     });
+    storePool(pool, state);
+    if (result.restarts > 0) {
+        // The limits a restart drew within are the mutation steps from then on, as they stand
+        // in the progress window.
+        RefineSettings& rs = state.refineSettings;
+        rs.wLo = options.lo[kColW];
+        rs.wHi = options.hi[kColW];
+        rs.tauLo = options.lo[kColTau];
+        rs.tauHi = options.hi[kColTau];
+        rs.roLo = options.lo[kColRo];
+        rs.roHi = options.hi[kColRo];
+        rs.sigma1Lo = options.lo[kColSigma1];
+        rs.sigma1Hi = options.hi[kColSigma1];
+        rs.sigma2Lo = options.lo[kColSigma2];
+        rs.sigma2Hi = options.hi[kColSigma2];
+        rs.maxMutW = options.maxMutation[kColW];
+        rs.maxMutTau = options.maxMutation[kColTau];
+        rs.maxMutRo = options.maxMutation[kColRo];
+        rs.maxMutSigma1 = options.maxMutation[kColSigma1];
+        rs.maxMutSigma2 = options.maxMutation[kColSigma2];
+    }
     butGo.enabled = goWasEnabled;
     butStop.enabled = false;
     if (result.outcome == RunOutcome::Stopped) return;

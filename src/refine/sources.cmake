@@ -1,10 +1,9 @@
 set(REFINE_SOURCES
-  refine/refine_state.cpp
   refine/population.cpp
   refine/refinement_run.cpp
   refine/evaluate.cpp
-  refine/worker_pool.cpp
   refine/run_driver.cpp
+  refine/window_fit.cpp
   refine/formrefinedata.cpp
   refine/formrefine.cpp
 )

@@ -261,9 +261,13 @@ void Tformcalc::Button4Click() {
         ion = ionFileText(engine.profileThickness, engine.profileStrain, engine.layerCount);
     }
     try {
-        writeResultFile(base + ".fit", fit);
-        writeResultFile(base + ".out", out);
-        writeResultFile(base + ".ion", ion);
+        std::vector<ResultFile> files{
+            {base + ".fit", fit}, {base + ".out", out}, {base + ".ion", ion}};
+        if (moreResultFiles)
+            for (ResultFile& f : moreResultFiles(base))
+                files.push_back(std::move(f));
+        // The input file of the job must survive a result name that collides with it.
+        writeResultFiles(files, {app_.formmain().file.text});
     } catch (const ResultFileError& e) {
         app_.showError(e.what());
         return;

@@ -4,11 +4,13 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/controls.hpp"
 #include "app/window.hpp"
 #include "engine/state.hpp"
 #include "results/canvas.hpp"
+#include "results/output_files.hpp"
 
 namespace kelvarin {
 
@@ -68,6 +70,10 @@ public:
     /// Set by the Qt binding: saves the drawing area as an image at `path` ("<name>.png").
     /// Returns "" on success, otherwise what went wrong. Unset without a display.
     std::function<std::string(const std::string& path)> savePlotImage;
+
+    /// Set by a caller that saves further files with the results (the command-line tool's
+    /// plot): they are written in the same set as <name>.fit, .out and .ion, all or none.
+    std::function<std::vector<ResultFile>(const std::string& base)> moreResultFiles;
 
     // Shown / closed (public so the binding and tests can run them directly).
     void FormShow() override;

@@ -2,6 +2,7 @@
 // computes the rocking curve of the perfect crystal over the scan, broadened and scaled.
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <string>
 
 #include "app/application.hpp"
@@ -12,6 +13,7 @@
 #include "engine/layered.hpp"
 #include "engine/measured_curve.hpp"
 #include "engine/numio.hpp"
+#include "engine/sample.hpp"
 #include "engine/scattering.hpp"
 #include "engine/state.hpp"
 #include "refine/formrefinedata.hpp"
@@ -28,24 +30,6 @@ class SetupError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-/// The instrument broadening of a curve that has no measured counterpart: every computed point
-/// is the kernel-weighted mean of its neighbours within the scan, so the result stays a
-/// reflectivity (the weights of the points that exist add up to one).
-void broadenReflectivity(const InstrumentKernel& kernel, CurveStore& cs) {
-    const int n = cs.calcCount;
-    for (int i = 0; i < n; ++i) {
-        Extended sum = 0;
-        Extended weight = 0;
-        for (int j = 0; j < kKernelSize; ++j) {
-            const int idx = i + kKernelCentre - j;
-            if (idx < 0 || idx >= n) continue;
-            sum += kernel[static_cast<std::size_t>(j)] * cs.calcRaw[static_cast<std::size_t>(idx)];
-            weight += kernel[static_cast<std::size_t>(j)];
-        }
-        cs.calcCurve[static_cast<std::size_t>(i)] = weight > 0 ? sum / weight : 0;
-    }
-}
 
 }  // namespace
 
@@ -151,20 +135,14 @@ void Tformcalc::startRun() {
             throw SetupError("No radiation has been chosen: choose one in the Data Entry window.");
         const Extended synchrotronLambda =
             radiation == kSynchrotron ? loc.textToFloat(data.wl.text, "wavelength") : 0;
-        const DispersionValues disp = dispersionCorrections(radiation, synchrotronLambda, compound);
-        const ReflectionGeometry geo = reflectionGeometry(a, b, c, h, k, l, disp.lambda);
-        CoefficientTables tables{};
-        for (int term = 1; term <= 6; ++term)
-            for (int table = 1; table <= 12; ++table)
-                tables[static_cast<std::size_t>(table)][static_cast<std::size_t>(term)] =
-                    scatteringCoefficient(compound, table, term);
-        const Extended f1 =
-            formFactor(tables[1], tables[2], tables[3], tables[4], tables[5], tables[6], geo.s);
-        const Extended f2 =
-            formFactor(tables[7], tables[8], tables[9], tables[10], tables[11], tables[12], geo.s);
-        const StructureFactor F = structureFactor(f1, f2, disp.f1Real, disp.f1Imag, disp.f2Real,
-                                                  disp.f2Imag, sites, h, k, l);
-        requireAllowedReflection(F, f1, f2, disp.f1Real, disp.f2Real, h, k, l);
+        Crystal crystal;
+        crystal.name = compound;
+        crystal.a = a;
+        crystal.b = b;
+        crystal.c = c;
+        crystal.sites = sites;
+        const Reflection reflection{h, k, l, Radiation{radiation, synchrotronLambda}};
+        const Setup setup = buildSetup(crystal, reflection);
 
         // The set-up is sound: store it program-wide.
         engine.profileModel = profileModel;
@@ -177,41 +155,20 @@ void Tformcalc::startRun() {
         refine.refineSettings.wHi = wHi;
         refine.nelements = nelements;
         engine.layerCount = layerCount;
-        engine.latticeA = a;
-        engine.latticeB = b;
-        engine.latticeC = c;
-        engine.sitePositions = sites;
         engine.theoryChoice = theoryChoice;
-        engine.millerH = h;
-        engine.millerK = k;
-        engine.millerL = l;
-        engine.scatteringCoefficients = tables;
         cs.scanStep = scanStep;
         cs.scanStart = scanStart;
         cs.scanEnd = scanEnd;
         cs.measMax = 0;
         if (haveMeasured) storeMeasuredCurve(cs, engine.radiationRecord, measured, mode);
-        engine.radiationRecord[kSlotLambda] = disp.lambda;
-        engine.radiationRecord[kSlotF1Real] = disp.f1Real;
-        engine.radiationRecord[kSlotF1Imag] = disp.f1Imag;
-        engine.radiationRecord[kSlotF2Real] = disp.f2Real;
-        engine.radiationRecord[kSlotF2Imag] = disp.f2Imag;
+        storeSetup(setup, engine);
 
-        // Perfect-crystal curve. The forward term enters negated, as for the substrate under the
-        // lamellae: with that sign a perfect lamella on the substrate reproduces the substrate
-        // and the curve leans to the side the absorption asymmetry puts it on.
+        // Perfect-crystal curve.
         cs.beginCalculation();
         const int points = scanPointCount(scanStart, scanEnd, scanStep);
         for (int p = 0; p < points; ++p) {
             const double theta = static_cast<double>(scanStart) + static_cast<double>(p) * scanStep;
-            const Extended delta = kPi * static_cast<Extended>(theta) * kArcsecFactor;
-            const Complex x = deviationParameter(delta, geo.thetaB, geo.gamma0, geo.gammaH,
-                                                 geo.Gamma, -F.F0i, F.Fhr, F.Fhi);
-            const Extended R = reflectivity(substrateAmplitude(x));
-            if (!std::isfinite(R))
-                throw EngineError("The reflectivity at " + loc.floatToText(theta) +
-                                  " seconds of arc is not a finite number.");
-            cs.addCalculatedPoint(theta, R);
+            cs.addCalculatedPoint(theta, perfectCrystalReflectivity(setup, theta));
         }
 
         // Broadening and scaling.
@@ -223,7 +180,10 @@ void Tformcalc::startRun() {
                 caption = loc.floatToText(scaled.scaleFactor) + " " + loc.floatToText(scaled.top);
         } else {
             // No measured curve to scale onto: the curve stays a reflectivity.
-            broadenReflectivity(engine.instrumentKernel, cs);
+            const auto n = static_cast<std::size_t>(cs.calcCount);
+            broadenReflectivity(engine.instrumentKernel,
+                                std::span<const Extended>(cs.calcRaw).first(n),
+                                std::span<Extended>(cs.calcCurve).first(n));
         }
 
         // Window results: the scan, and an intensity axis up to the measured maximum or, for a

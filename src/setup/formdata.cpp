@@ -6,13 +6,13 @@
 
 #include "app/application.hpp"
 #include "app/formmain.hpp"
+#include "engine/catalogue.hpp"
 #include "engine/scattering.hpp"
 #include "refine/formrefine.hpp"
 #include "refine/formrefinedata.hpp"
 #include "refine/population.hpp"
 #include "refine/refine_state.hpp"
 #include "results/formcalc.hpp"
-#include "setup/catalogue.hpp"
 
 namespace kelvarin {
 

@@ -1,4 +1,3 @@
 set(SETUP_SOURCES
-  setup/catalogue.cpp
   setup/formdata.cpp
 )

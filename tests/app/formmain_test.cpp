@@ -94,6 +94,11 @@ TEST_P(FormmainTest, FileExitWarnsOnlyWhenNoSuchFileExists) {
     m.file.text = "";
     m.fileExit();
     EXPECT_TRUE(platform.allMessages().empty());
+    // A device exists but reading it would block the window (a pipe) or never end.
+    platform.clearMessages();
+    m.file.text = "/dev/zero";
+    m.fileExit();
+    EXPECT_NE(onlyMessage().find("not a regular file"), std::string::npos);
     EXPECT_TRUE(m.butok.enabled);
 }
 

@@ -10,7 +10,27 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.hpp"
+
 namespace kelvarin::cli::testing {
+
+struct Result {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+/// kelvarin-cli with `args`; the standard output goes to `out` when given.
+inline Result cli(std::vector<std::string> args, std::ostream* out = nullptr) {
+    args.insert(args.begin(), "kelvarin-cli");
+    std::vector<const char*> argv;
+    for (const auto& a : args)
+        argv.push_back(a.c_str());
+    std::ostringstream text, err;
+    const int code =
+        runCli(static_cast<int>(argv.size()), argv.data(), out ? *out : text, err, false);
+    return {code, text.str(), err.str()};
+}
 
 /// A folder of its own for each test, removed afterwards.
 class TempDirTest : public ::testing::Test {

@@ -13,22 +13,6 @@
 namespace kelvarin::cli::testing {
 namespace {
 
-struct Result {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-Result cli(std::vector<std::string> args) {
-    args.insert(args.begin(), "kelvarin-cli");
-    std::vector<const char*> argv;
-    for (const auto& a : args)
-        argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int code = runCli(static_cast<int>(argv.size()), argv.data(), out, err, false);
-    return {code, out.str(), err.str()};
-}
-
 std::vector<std::vector<std::string>> rows(const std::string& text) {
     std::vector<std::vector<std::string>> out;
     std::istringstream lines(text);
@@ -87,6 +71,11 @@ TEST(Cli, ExitCodesForUsageAndHelp) {
     EXPECT_EQ(r.code, kExitBadInput);
     EXPECT_NE(r.err.find("Unobtainium"), std::string::npos);
     EXPECT_TRUE(r.out.empty());
+    r = cli({"simulate", "--crystal", "GaAs", "--hkl", "4", "0", "0", "--radiation", "Cua1",
+             "--scan", "0", "1", "1"});
+    EXPECT_EQ(r.code, kExitBadInput);
+    EXPECT_NE(r.err.find("surface plane"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Did you mean 0 0 4?"), std::string::npos) << r.err;
 }
 
 TEST(Cli, SimulateWritesEveryAngleOfAFractionalScan) {

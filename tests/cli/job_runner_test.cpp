@@ -184,7 +184,8 @@ svg = false
     for (const Case& c : {Case{"conc.dat", "thickness-concentration", "max_strain = 0.5", ""},
                           Case{"measured.dat", "thickness-strain", "", ""},
                           Case{"ions.dat", "ion-positions", "max_strain = 0.5",
-                               "[ion_positions]\nmax_depth = 200\nlayers = 2"}}) {
+                               // 100000 once reached the window as "1e+05".
+                               "[ion_positions]\nmax_depth = 100000\nlayers = 2"}}) {
         std::string text = base;
         text.replace(text.find("FILE"), 4, c.file);
         text.replace(text.find("TYPE"), 4, c.type);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <string>
@@ -13,8 +14,9 @@ namespace kelvarin {
 namespace {
 
 TEST(BuildKernel, GaussianOfTheGivenFullWidthAtHalfMaximum) {
-    InstrumentKernel k{};
-    buildKernel(10, 5, k);
+    InstrumentKernel k;
+    buildKernel(10, 5, 1000, k);
+    ASSERT_EQ(k.size(), 42);
     EXPECT_NEAR(static_cast<double>(k[20]), 1.5642656765496601 / 10, 1e-17);
     // x = ±5″ is half of the 10″ FWHM away: half the peak height.
     EXPECT_NEAR(static_cast<double>(k[19] / k[20]), 0.5, 1e-15);
@@ -22,57 +24,111 @@ TEST(BuildKernel, GaussianOfTheGivenFullWidthAtHalfMaximum) {
     EXPECT_EQ(k[18], k[22]);
     // Not normalised: Σ K·step ≈ 1.5642656765496601·√(π/(4 ln 2)) ≈ 1.6652.
     Extended sum = 0;
-    for (Extended v : k)
+    for (Extended v : k.weights)
         sum += v * 5;
     EXPECT_NEAR(static_cast<double>(sum),
                 1.5642656765496601 * std::sqrt(std::numbers::pi / (4 * std::log(2.0))), 1e-5);
 
     // Steps above 2206″ once overflowed a 32-bit x²; the weights must still fall with |x|.
-    buildKernel(20000, 3000, k);
+    buildKernel(20000, 3000, 1000, k);
     EXPECT_NEAR(static_cast<double>(k[41] / k[20]),
                 std::exp(-4 * std::log(2.0) * std::pow(21 * 3000.0 / 20000, 2)), 1e-12);
     for (int j = 21; j < 42; ++j)
         EXPECT_LT(k[j], k[j - 1]) << j;
 
     for (Extended w : {0.0L, -3.0L, static_cast<Extended>(NAN)}) {
-        EXPECT_THROW(buildKernel(w, 1, k), EngineError) << static_cast<double>(w);
+        EXPECT_THROW(buildKernel(w, 1, 100, k), EngineError) << static_cast<double>(w);
+    }
+    EXPECT_THROW(buildKernel(10, 0, 100, k), EngineError);
+}
+
+TEST(BuildKernel, ReachesWhereTheGaussianHasFallenToAMillionthButNotBeyondTheScan) {
+    struct Case {
+        Extended w, step;
+        int points;
+        int centre;  ///< expected reach in steps
+    };
+    const Case cases[] = {
+        {8.5L, 1, 3601, 20},    // today's 42 weights already hold the Gaussian
+        {17.9L, 2, 3601, 20},   // the widest width the 42 weights hold on a 2″ grid
+        {80, 1, 1201, 179},     // 2.2322·80 = 178.6 steps
+        {80, 0.05L, 900, 900},  // cut at the scan
+        {1e30L, 1, 100, 100},   // no overflow, cut at the scan
+        {80, 1, 5, 20},         // never below −20..+21
+    };
+    InstrumentKernel k;
+    for (const Case& c : cases) {
+        buildKernel(c.w, c.step, c.points, k);
+        EXPECT_EQ(k.centre, c.centre) << static_cast<double>(c.w);
+        EXPECT_EQ(k.size(), 2 * c.centre + 2) << static_cast<double>(c.w);
+        const Extended peak = k[k.centre];
+        if (c.centre > 20 && c.centre < c.points) {
+            EXPECT_LE(k[0], 1e-6L * peak);  // the last weight is below a millionth
+            EXPECT_GT(k[1], 1e-6L * peak);  // and the one before it above
+        }
     }
 }
 
 TEST(Broaden, SumsOverTheWindowAndTreatsUncomputedPointsAsZero) {
-    InstrumentKernel k{};
+    InstrumentKernel k;
+    buildKernel(1, 1, 100, k);
     for (int j = 0; j < 42; ++j)
         k[j] = j + 1;  // distinct weights show which terms were used
     std::vector<Extended> raw(100, 0);
     for (int i = 0; i < 100; ++i)
         raw[i] = 1000 + i + 1 / (3.0L + i);  // stale values beyond the computed points
-    // Every point equals the plain sum in the same order, to the last bit, for windows that
-    // lie inside, across and beyond the computed points.
+    // Every point, the first one included, equals the plain sum in the same order, to the last
+    // bit, for windows that lie inside, across and beyond the computed points.
     for (const auto& [computed, measLast] :
-         {std::pair{30, 40}, {100, 99}, {64, 80}, {23, 99}, {47, 45}, {1, 10}, {0, 5}}) {
+         {std::pair{30, 40}, {100, 99}, {64, 80}, {23, 99}, {47, 45}, {1, 10}, {0, 5}, {30, 0}}) {
         std::vector<Extended> curve(100, -1);
         broaden(k, raw, computed, curve, measLast);
-        EXPECT_EQ(curve[0], -1);  // index 0 is never broadened
         for (int i = measLast + 1; i < 100; ++i)
             ASSERT_EQ(curve[i], -1) << "above measLast " << measLast;
-        for (int i = 1; i <= measLast; ++i) {
+        for (int i = 0; i <= measLast; ++i) {
             Extended expected = 0;
             for (int j = 0; j < 42; ++j) {
                 const int index = i + 20 - j;
-                if (index >= 1 && index < computed) expected += k[j] * raw[index];
+                if (index >= 0 && index < computed) expected += k[j] * raw[index];
             }
             ASSERT_EQ(curve[i], expected) << i << " of " << computed << "/" << measLast;
         }
     }
-    // measLast = 0 (no measured curve yet): nothing changes.
-    std::vector<Extended> untouched(100, 7);
-    broaden(k, raw, 30, untouched, 0);
-    for (Extended v : untouched)
-        EXPECT_EQ(v, 7);
     // measLast at the end of the arrays: no read or write outside them.
     std::vector<Extended> small(50, 0);
     broaden(k, std::span<const Extended>(raw).first(50), 50, small, 49);
     EXPECT_GT(small[49], 0);
+}
+
+TEST(Broaden, WideKernelsOnLongScansGoThroughTheFourierTransformAndAgree) {
+    // 12000 points under a kernel of some 12000 weights: too many terms to sum one by one.
+    const int n = 12000;
+    std::vector<Extended> raw(n);
+    for (int i = 0; i < n; ++i) {
+        const double eta = (i - 7000) / 40.0;
+        raw[i] = 1 / (1 + eta * eta) + 1e-6L;  // a peak with long tails, like a Darwin curve
+    }
+    InstrumentKernel k;
+    buildKernel(2600, 1, n, k);
+    ASSERT_GT(static_cast<long long>(n) * k.size(), 1LL << 27);
+    std::vector<Extended> curve(n), mean(n);
+    broaden(k, raw, n, curve, n - 1);
+    broadenReflectivity(k, raw, mean);
+    for (int i = 0; i < n; i += 397) {
+        Extended sum = 0, weight = 0;
+        for (int j = std::max(0, i + k.centre - n + 1); j <= std::min(k.size() - 1, i + k.centre);
+             ++j) {
+            sum += k[j] * raw[static_cast<std::size_t>(i + k.centre - j)];
+            weight += k[j];
+        }
+        ASSERT_NEAR(static_cast<double>(curve[i] / sum), 1, 1e-9) << i;
+        ASSERT_NEAR(static_cast<double>(mean[i] / (sum / weight)), 1, 1e-9) << i;
+    }
+    // A mean over the points of the scan: a constant stays that constant out to the edges.
+    std::vector<Extended> flat(n, 0.25L);
+    broadenReflectivity(k, flat, mean);
+    for (int i = 0; i < n; i += 7)
+        ASSERT_NEAR(static_cast<double>(mean[i]), 0.25, 1e-12) << i;
 }
 
 TEST(Normalise, EachModeRecoversScaleAndBackgroundOfASyntheticMeasurement) {
@@ -186,8 +242,11 @@ TEST(CurveSteps, ProgramWideCurveOfAStartRun) {
     s.background = 5;
     buildKernel(s, 4);
     broaden(s);
-    // A single spike spreads into the kernel's shape: 4″ FWHM, half height 2″ away.
-    EXPECT_EQ(cs.calcCurve[0], cs.calcRaw[0]);
+    // A single spike spreads into the kernel's shape: 4″ FWHM, half height 2″ away; the first
+    // point is broadened like every other (it once kept its raw value, ten times its neighbour).
+    // Near the start of the scan the kernel reaches fewer points, so the curve rises into it.
+    EXPECT_LT(cs.calcCurve[0], cs.calcCurve[1]);
+    EXPECT_GT(cs.calcCurve[0], 0.5L * cs.calcCurve[1]);
     EXPECT_NEAR(static_cast<double>((cs.calcCurve[32] - cs.calcCurve[10]) /
                                     (cs.calcCurve[30] - cs.calcCurve[10])),
                 0.5, 1e-3);

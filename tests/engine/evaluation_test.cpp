@@ -28,7 +28,7 @@ std::unique_ptr<EngineState> measuredState(const CandidateRow& truth) {
     strainProfile(truth, s->profileModel, s->layerCount, ws->profile);
     layerStack(ws->profile, *s, ws->stack);
     layeredCurve(*s, ws->stack, ws->curve);
-    buildKernel(truth[0], 2, ws->instrumentKernel);
+    buildKernel(truth[0], 2, 901, ws->instrumentKernel);
     broaden(ws->instrumentKernel, ws->curve.calcRaw, ws->curve.calcComputed, ws->curve.calcCurve,
             900);
     for (int i = 0; i <= 900; ++i) {

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <complex>
+#include <numbers>
 #include <string>
+#include <vector>
 
 #include "engine/engine_error.hpp"
 #include "engine/layered.hpp"
@@ -62,6 +66,56 @@ TEST(ReflectionGeometry, RefusesSetUpsWithoutAReflection) {
     }
 }
 
+TEST(ReflectionGeometry, OnlyReflectionsWithBothBeamsOutsideTheSurfaceAreMeasurable) {
+    // Cu Kα1 on (001) wafers. A negative l is the grazing-exit setting (γ0 < 0 < γh) and as
+    // good as the grazing-incidence one; planes tilted by more than θB, or standing upright,
+    // send one beam into the crystal (a transmission case).
+    const Extended si = 5.4309L, gaAs = 5.65325L, cu = 1.540562L, co = 1.788965L;
+    struct Case {
+        Extended a, h, k, l, lambda;
+        const char* refusal;  ///< nullptr: measurable; else part of the message
+    };
+    const Case cases[] = {
+        {gaAs, 0, 0, 4, cu, nullptr},
+        {si, 0, 0, 4, cu, nullptr},
+        {gaAs, 1, 1, 3, cu, nullptr},
+        {si, 1, 1, 3, cu, nullptr},
+        {gaAs, 2, 2, 4, cu, nullptr},
+        {gaAs, 1, 1, -3, cu, nullptr},
+        {gaAs, 2, 2, -4, cu, nullptr},
+        {si, 1, 1, 5, cu, nullptr},
+        {si, 1, 1, -5, cu, nullptr},
+        {si, 3, 3, 3, co, nullptr},  // θB = 58.9° above the 54.7° tilt
+        {si, 1, 1, 1, cu, "tilted by 54.74° to the surface, more than its Bragg angle of 14.22°"},
+        {si, 3, 3, 3, cu, "more than its Bragg angle of 47.48°"},
+        {gaAs, 3, 3, 3, cu, "more than its Bragg angle"},
+        {si, 2, 2, 0, cu, "lies in the surface plane"},
+        {si, 0, 2, 2, cu, "tilted by 45°"},
+        {si, 4, 4, 0, cu,
+         "lies in the surface plane, so the diffracted beam would pass through "
+         "the crystal (a transmission case, which this program does not "
+         "compute). Did you mean 0 4 4?"},
+        {si, 4, 0, 0, cu,
+         "The surface is (001), its normal [001]; the reflection 4 0 0 cannot be "
+         "measured in reflection from it: it lies in the surface plane"},
+        {gaAs, 0, 4, 0, cu, "Did you mean 0 0 4?"},
+    };
+    for (const Case& c : cases) {
+        const std::string hkl = std::to_string(static_cast<int>(c.h)) + " " +
+                                std::to_string(static_cast<int>(c.k)) + " " +
+                                std::to_string(static_cast<int>(c.l));
+        try {
+            const auto g = reflectionGeometry(c.a, c.a, c.a, c.h, c.k, c.l, c.lambda);
+            EXPECT_LT(g.gamma0 * g.gammaH, 0) << hkl;
+            EXPECT_EQ(c.refusal, nullptr) << hkl << ": accepted";
+        } catch (const EngineError& e) {
+            ASSERT_NE(c.refusal, nullptr) << hkl << ": " << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos)
+                << hkl << ": " << e.what();
+        }
+    }
+}
+
 TEST(StructureFactor, DiamondSumsAndForbiddenReflections) {
     const SitePositions sites = zincBlendePositions();
     // Si 0 0 4: all eight atoms in phase.
@@ -83,6 +137,144 @@ TEST(StructureFactor, DiamondSumsAndForbiddenReflections) {
     }
     const auto Fg = structureFactor(27.3, 29.1, -1.28, 0.78, -0.93, 1.0, sites, 0, 0, 2);
     EXPECT_NO_THROW(requireAllowedReflection(Fg, 27.3, 29.1, -1.28, -0.93, 0, 0, 2));
+}
+
+/// The layered constants of the substrate under one unstrained lamella 5·ro thick.
+void prepareUnstrainedLamella(EngineState& s, float ro, LayerStack& stack, LayeredConstants& c) {
+    s.layerCount = 1;
+    StrainProfile profile;
+    strainProfile(testing::twoGaussRow(10, 0, ro, 50, 50), kModelTwoGauss, 1, profile);
+    layerStack(profile, s, stack);
+    prepareLayered(s, stack, c);
+}
+
+/// Full width at half maximum (arcsec) of R(θ) sampled every `step` arcsec over ±range.
+template <class Curve>
+double fullWidthAtHalfMaximum(Curve&& R, double range, double step) {
+    std::vector<double> x, y;
+    for (double t = -range; t <= range; t += step) {
+        x.push_back(t);
+        y.push_back(R(t));
+    }
+    const std::size_t top =
+        static_cast<std::size_t>(std::max_element(y.begin(), y.end()) - y.begin());
+    const double half = y[top] / 2;
+    std::size_t lo = top, hi = top;
+    while (lo > 0 && y[lo] > half)
+        --lo;
+    while (hi + 1 < y.size() && y[hi] > half)
+        ++hi;
+    const auto cross = [&](std::size_t a, std::size_t b) {
+        return x[a] + (half - y[a]) * (x[b] - x[a]) / (y[b] - y[a]);
+    };
+    return cross(hi - 1, hi) - cross(lo, lo + 1);
+}
+
+/// The two-beam solution of a semi-infinite crystal (σ polarisation), worked out from the
+/// complex structure factors of +h and −h without the program's geometry or structure factors.
+struct TwoBeam {
+    double thetaB, b;
+    std::complex<double> chi0, chiH, chiHbar;
+
+    TwoBeam(const EngineState& s, const std::string& crystal, int h, int k, int l) {
+        const double pi = std::numbers::pi;
+        const double a = static_cast<double>(s.latticeA);
+        const double lambda = static_cast<double>(s.radiationRecord[kSlotLambda]);
+        const double n = std::sqrt(h * h + k * k + l * l + 0.0);
+        const double d = a / n;
+        thetaB = std::asin(lambda / (2 * d));
+        const double phi = std::acos(l / n);
+        b = std::sin(thetaB - phi) / -std::sin(thetaB + phi);
+        const ScatteringTables tables = scatteringTables(crystal);
+        const RadiationRecord& rr = s.radiationRecord;
+        const double fReal[2] = {static_cast<double>(rr[kSlotF1Real]),
+                                 static_cast<double>(rr[kSlotF2Real])};
+        const double fImag[2] = {static_cast<double>(rr[kSlotF1Imag]),
+                                 static_cast<double>(rr[kSlotF2Imag])};
+        const auto F = [&](int sign, double sinThetaOverLambda) {
+            std::complex<double> sum = 0;
+            for (int site = 0; site < 2; ++site) {
+                const double f0 =
+                    static_cast<double>(formFactor(tables, site + 1, sinThetaOverLambda));
+                for (const auto& r : s.sitePositions[static_cast<std::size_t>(site)])
+                    sum += std::complex<double>(f0 + fReal[site], fImag[site]) *
+                           std::polar(1.0, sign * 2 * pi * (h * r[0] + k * r[1] + l * r[2]));
+            }
+            return sum;
+        };
+        const double Gamma = 2.8179403e-5 * lambda * lambda / (pi * a * a * a);
+        chiH = -Gamma * F(1, 1 / (2 * d));
+        chiHbar = -Gamma * F(-1, 1 / (2 * d));
+        chi0 = -Gamma * F(0, 0);
+    }
+    /// Width (arcsec) of the total-reflection range: 2·sqrt|χh·χh̄| / (sin 2θB·sqrt|b|).
+    double darwinWidth() const {
+        return 2 * std::sqrt(std::abs(chiH * chiHbar)) / (std::sin(2 * thetaB) * std::sqrt(-b)) *
+               648000 / std::numbers::pi;
+    }
+    /// Reflectivity at the offset Δθ (arcsec) from the Bragg angle.
+    double reflectivity(double arcsec) const {
+        const double dTheta = arcsec * std::numbers::pi / 648000;
+        const std::complex<double> eta =
+            (-b * dTheta * std::sin(2 * thetaB) - 0.5 * chi0 * (1 - b)) /
+            (std::sqrt(-b) * std::sqrt(chiH * chiHbar));
+        const std::complex<double> root = std::sqrt(eta * eta - 1.0);
+        const double X = std::min(std::abs(eta + root), std::abs(eta - root));
+        return std::abs(chiH) / std::abs(chiHbar) * X * X;
+    }
+};
+
+TEST(StructureFactor, ReflectionsOfEitherParityHaveTheWidthOfTheTwoBeamTheory) {
+    // With h + k + l odd the two sites scatter a quarter period apart: Fh has real and imaginary
+    // parts of similar size even without absorption, so they cannot stand for the scattering
+    // strength and the absorption. Within 2 % of the Darwin width and 3 % of the curve's FWHM.
+    struct Case {
+        const char* crystal;
+        Extended a;
+        int h, k, l;
+    };
+    for (const Case& c : {Case{"Si", 5.4309L, 1, 1, -5}, Case{"GaAs", 5.65325L, 1, 1, -3},
+                          Case{"InP", 5.86875L, 1, 1, -5}, Case{"Si", 5.4309L, 1, 1, 3},
+                          Case{"GaAs", 5.65325L, 0, 0, 4}, Case{"GaAs", 5.65325L, 2, 2, -4}}) {
+        SCOPED_TRACE(std::string(c.crystal) + " " + std::to_string(c.h) + " " +
+                     std::to_string(c.k) + " " + std::to_string(c.l));
+        EngineState s;
+        testing::setUpCrystal(s, c.crystal, c.a, c.h, c.k, c.l);
+        const TwoBeam twoBeam(s, c.crystal, c.h, c.k, c.l);
+
+        // The layered calculation's substrate (under one unstrained lamella of no thickness).
+        LayerStack stack;
+        LayeredConstants constants;
+        prepareUnstrainedLamella(s, 0, stack, constants);
+        const SlabConstants& sub = constants.slab[0];
+        const double darwin = static_cast<double>(
+            2 * sub.etaDenominator / (sub.etaRoot * sub.etaSin2Theta) / (kPi * kArcsecFactor));
+        EXPECT_NEAR(darwin / twoBeam.darwinWidth(), 1, 0.02);
+
+        // The Start run's perfect crystal.
+        const auto g = reflectionGeometry(s.latticeA, s.latticeB, s.latticeC, c.h, c.k, c.l,
+                                          s.radiationRecord[kSlotLambda]);
+        const CoefficientTables& t = s.scatteringCoefficients;
+        const RadiationRecord& rr = s.radiationRecord;
+        const StructureFactor F = structureFactor(
+            formFactor(t[1], t[2], t[3], t[4], t[5], t[6], g.s),
+            formFactor(t[7], t[8], t[9], t[10], t[11], t[12], g.s), rr[kSlotF1Real],
+            rr[kSlotF1Imag], rr[kSlotF2Real], rr[kSlotF2Imag], s.sitePositions, c.h, c.k, c.l);
+        const auto startRun = [&](double arcsec) {
+            const Complex x = deviationParameter(kPi * arcsec * kArcsecFactor, g.thetaB, g.gamma0,
+                                                 g.gammaH, g.Gamma, -F.F0i, F.strength, F.kappa);
+            return static_cast<double>(reflectivity(substrateAmplitude(x)));
+        };
+        const auto layered = [&](double arcsec) {
+            return static_cast<double>(referenceReflectivity(constants, kTheoryDynamical, arcsec));
+        };
+        const double range = 8 * twoBeam.darwinWidth();
+        const double step = twoBeam.darwinWidth() / 500;
+        const double expected =
+            fullWidthAtHalfMaximum([&](double a) { return twoBeam.reflectivity(a); }, range, step);
+        EXPECT_NEAR(fullWidthAtHalfMaximum(startRun, range, step) / expected, 1, 0.03);
+        EXPECT_NEAR(fullWidthAtHalfMaximum(layered, range, step) / expected, 1, 0.03);
+    }
 }
 
 TEST(SubstrateAmplitude, PerfectCrystalReflectivityHasItsTotalReflectionPlateau) {
@@ -108,8 +300,9 @@ TEST(SubstrateAmplitude, PerfectCrystalReflectivityHasItsTotalReflectionPlateau)
     for (const Extended sign : {1.0L, -1.0L}) {
         Extended top = 0;
         for (int theta = -100; theta <= 100; ++theta) {
-            const Complex x = deviationParameter(kPi * theta * kArcsecFactor, g.thetaB, g.gamma0,
-                                                 g.gammaH, g.Gamma, sign * F.F0i, F.Fhr, F.Fhi);
+            const Complex x =
+                deviationParameter(kPi * theta * kArcsecFactor, g.thetaB, g.gamma0, g.gammaH,
+                                   g.Gamma, sign * F.F0i, F.strength, F.kappa);
             const Extended R = reflectivity(substrateAmplitude(x));
             EXPECT_GE(R, 0);
             EXPECT_LE(R, 1);
@@ -128,13 +321,9 @@ TEST(SubstrateAmplitude, PerfectCrystalReflectivityHasItsTotalReflectionPlateau)
 TEST(SubstrateAmplitude, PreparedConstantsReproduceTheDeviationParameterExactly) {
     EngineState s;
     setUpSilicon004(s);
-    s.layerCount = 1;
-    StrainProfile profile;
-    strainProfile(testing::twoGaussRow(10, 0, 100, 50, 50), kModelTwoGauss, 1, profile);
     LayerStack stack;
-    layerStack(profile, s, stack);
     LayeredConstants c;
-    prepareLayered(s, stack, c);
+    prepareUnstrainedLamella(s, 100, stack, c);
     const Extended f1 =
         formFactor(s.scatteringCoefficients[1], s.scatteringCoefficients[2],
                    s.scatteringCoefficients[3], s.scatteringCoefficients[4],
@@ -145,7 +334,7 @@ TEST(SubstrateAmplitude, PreparedConstantsReproduceTheDeviationParameterExactly)
     for (int theta : {-700, -13, 0, 1, 5, 250}) {
         const Extended rad = kPi * theta * kArcsecFactor;
         const Complex direct = deviationParameter(rad, stack.thetaB[0], c.gamma0, c.gammaH,
-                                                  stack.Gamma[0], -F.F0i, -F.Fhr, -F.Fhi);
+                                                  stack.Gamma[0], -F.F0i, F.strength, F.kappa);
         const Complex prepared = slabDeviation(c.slab[0], rad);
         EXPECT_EQ(direct, prepared) << theta;
     }

@@ -67,16 +67,21 @@ TEST(ResultFiles, ReplacementIsAllOrNothing) {
     writeResultFile(path, "new\n");
     EXPECT_EQ(ScratchDir::read(path), "new\n");
 
-    // A temporary file that cannot be created: the older file stays whole.
+    // The temporary's name cannot be taken in advance (a folder at the predictable name once
+    // made every save fail); a target that is a folder fails with the older files whole.
     std::filesystem::create_directory(path + ".tmp" + std::to_string(::getpid()));
+    writeResultFile(path, "newer\n");
+    EXPECT_EQ(ScratchDir::read(path), "newer\n");
     try {
-        writeResultFile(path, "newer\n");
+        writeResultFiles(
+            {{path, "newest\n"}, {dir.file("run1.ion"), "x"}, {dir.path().string(), "y"}});
         ADD_FAILURE() << "written";
     } catch (const ResultFileError& e) {
-        EXPECT_EQ(e.path(), path);
-        EXPECT_NE(std::string(e.what()).find("run1.fit"), std::string::npos);
+        EXPECT_EQ(e.path(), dir.path().string());
+        EXPECT_NE(std::string(e.what()).find("folder"), std::string::npos);
     }
-    EXPECT_EQ(ScratchDir::read(path), "new\n");
+    EXPECT_EQ(ScratchDir::read(path), "newer\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("run1.ion")));
 
     EXPECT_THROW(writeResultFile(dir.file("missing/run1.out"), "x"), ResultFileError);
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));

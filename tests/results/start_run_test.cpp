@@ -115,6 +115,32 @@ TEST_P(StartRunTest, CalculationJobWithACoarseStep) {
         EXPECT_LE(store().calcCurve[static_cast<std::size_t>(i)], 1);
 }
 
+TEST_P(StartRunTest, AWideInstrumentBroadensAsFarAsItsGaussianReaches) {
+    // 80″ on a 1″ grid: the Gaussian reaches 179 steps to a millionth of its peak. The curve is
+    // the Darwin curve (3.8″) smeared to about the quadrature sum of the two widths; a kernel cut
+    // at 20 steps gave 41″.
+    siliconCalculation("-600", "600", "1");
+    app->formrefinedata().wmin.text = "79";
+    app->formrefinedata().wmax.text = "81";
+    ASSERT_TRUE(start());
+    ASSERT_TRUE(platform.allMessages().empty()) << platform.allMessages()[0];
+    const CurveStore& cs = store();
+    const auto top = argMax(cs.calcCurve, cs.calcCount);
+    const Extended half = cs.calcCurve[top] / 2;
+    std::size_t lo = top, hi = top;
+    while (cs.calcCurve[lo] > half)
+        --lo;
+    while (cs.calcCurve[hi] > half)
+        ++hi;
+    const auto cross = [&](std::size_t a, std::size_t b) {
+        return static_cast<double>(cs.calcAngle[a] +
+                                   (half - cs.calcCurve[a]) / (cs.calcCurve[b] - cs.calcCurve[a]));
+    };
+    const double fwhm = cross(hi - 1, hi) - cross(lo, lo + 1);
+    EXPECT_GT(fwhm, 80);
+    EXPECT_LT(fwhm, 82);
+}
+
 TEST_P(StartRunTest, RefinementJobWithIntegerAnglesLeavesEverythingTheSearchNeeds) {
     ScratchDir dir;
     refinementJob(measuredFile(dir), true);
@@ -238,6 +264,12 @@ TEST_P(StartRunTest, RefusedSetupsSayWhyAndLoseNothing) {
         {"unreachable reflection", [](auto&, M&, D& d, S&) { d.l.text = "40"; }, false,
          "cannot be reached"},
         {"no reflection", [](auto&, M&, D& d, S&) { d.l.text = "0"; }, false, "0 0 0"},
+        {"reflection in the surface plane",
+         [](auto&, M&, D& d, S&) {
+             d.h.text = "4";
+             d.l.text = "0";
+         },
+         false, "The surface is (001), its normal [001]; the reflection 4 0 0 cannot be measured"},
         {"negative width",
          [](auto&, M&, D&, S& s) {
              s.wmin.text = "-10";

@@ -1,4 +1,4 @@
-#include "setup/catalogue.hpp"
+#include "engine/catalogue.hpp"
 
 #include <gtest/gtest.h>
 

@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "app/formmain.hpp"
+#include "engine/catalogue.hpp"
 #include "refine/formrefine.hpp"
 #include "refine/formrefinedata.hpp"
 #include "refine/refine_state.hpp"
 #include "results/formcalc.hpp"
-#include "setup/catalogue.hpp"
 #include "support/app_fixture.hpp"
 
 namespace kelvarin {

@@ -3,6 +3,8 @@
 // are compiled once per instruction set, share no inline code with the rest of the program.
 #pragma once
 
+#include <vector>
+
 #include "engine/state.hpp"
 
 namespace kelvarin::simd {
@@ -18,17 +20,16 @@ inline constexpr int kChunkPoints = 512;
 struct LayeredJob {
     int theory = 0;    ///< kTheoryDynamical, kTheoryKinematical; any other value: substrate only
     int lamellae = 0;  ///< lamellae crossed (those of zero thickness are left out)
-    double xr0[kMaxLayers + 1] = {};
-    double xr1[kMaxLayers + 1] = {};
-    double xi0[kMaxLayers + 1] = {};
-    double xi1[kMaxLayers + 1] = {};
-    double tr[kMaxLayers + 1] = {};
-    double ti[kMaxLayers + 1] = {};
-    double u0[kMaxLayers + 1] = {};
-    double u1[kMaxLayers + 1] = {};
-    double v0[kMaxLayers + 1] = {};
-    double v1[kMaxLayers + 1] = {};
-    double attenuation[kMaxLayers + 1] = {};
+    std::vector<double> xr0, xr1, xi0, xi1, tr, ti, u0, u1, v0, v1, attenuation;
+
+    /// Makes room for `slabs` slabs (substrate included); keeps the storage it already has.
+    void reserveSlabs(int slabs) {
+        const auto n = static_cast<std::size_t>(slabs);
+        if (xr0.size() >= n) return;
+        for (std::vector<double>* v :
+             {&xr0, &xr1, &xi0, &xi1, &tr, &ti, &u0, &u1, &v0, &v1, &attenuation})
+            v->resize(n, 0.0);
+    }
 };
 
 /// One chunk: scan indices first, first + 1, … (count ≤ kChunkPoints). The kernel writes the

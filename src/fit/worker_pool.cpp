@@ -1,26 +1,41 @@
-#include "refine/worker_pool.hpp"
+#include "fit/worker_pool.hpp"
 
 #include <algorithm>
 
-namespace kelvarin {
+namespace kelvarin::fit {
 
 namespace {
 
 /// More workers than this only cost memory: a population holds at most a few hundred rows.
 constexpr int kMaxWorkers = 256;
+/// Workers per core at most: the evaluation is pure computation, so threads beyond the cores
+/// take turns on them and add only their workspaces.
+constexpr int kWorkersPerCore = 2;
+
+int cores() {
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
 
 }  // namespace
 
 int WorkerPool::resolve(int requested) {
-    if (requested <= 0) requested = static_cast<int>(std::thread::hardware_concurrency());
-    return std::clamp(requested, 1, kMaxWorkers);
+    if (requested <= 0) requested = cores();
+    return std::clamp(requested, 1, maxWorkers());
 }
 
-WorkerPool::WorkerPool(int workers) {
-    const int n = std::clamp(workers, 1, kMaxWorkers);
-    threads_.reserve(static_cast<std::size_t>(n - 1));
-    for (int w = 1; w < n; ++w)
-        threads_.emplace_back([this, w] { loop(w); });
+int WorkerPool::maxWorkers() {
+    return std::min(kMaxWorkers, kWorkersPerCore * cores());
+}
+
+WorkerPool::WorkerPool(int workers) : requested_(std::clamp(workers, 1, kMaxWorkers)) {
+    try {
+        threads_.reserve(static_cast<std::size_t>(requested_ - 1));
+        for (int w = 1; w < requested_; ++w)
+            threads_.emplace_back([this, w] { loop(w); });
+    } catch (const std::exception&) {
+        // A thread the system refuses (a process limit, no memory for its stack) leaves the
+        // pool with the workers already running; the calling thread alone is always there.
+    }
 }
 
 WorkerPool::~WorkerPool() {
@@ -67,4 +82,4 @@ void WorkerPool::loop(int worker) {
     }
 }
 
-}  // namespace kelvarin
+}  // namespace kelvarin::fit

@@ -1,0 +1,104 @@
+#include "fit/fit_problem.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/engine_error.hpp"
+
+namespace kelvarin::fit {
+
+FitProblem::FitProblem(std::unique_ptr<ProfileModel> model) : model_(std::move(model)) {
+    for (Parameter& p : model_->declare())
+        modelParameters_.push_back(table_.add(std::move(p)));
+}
+
+int FitProblem::addDataset(EngineState& state, Parameter width, std::string label) {
+    Dataset d;
+    d.label = std::move(label);
+    d.state = &state;
+    d.widthParameter = table_.add(std::move(width));
+    datasets_.push_back(std::move(d));
+    return datasetCount() - 1;
+}
+
+int FitProblem::addDataset(std::shared_ptr<EngineState> state, Parameter width, std::string label) {
+    const int i = addDataset(*state, std::move(width), std::move(label));
+    datasets_.back().owned = std::move(state);
+    return i;
+}
+
+std::vector<int> FitProblem::geneOrder() const {
+    std::vector<int> order;
+    for (const Dataset& d : datasets_)
+        if (table_[d.widthParameter].free) order.push_back(d.widthParameter);
+    for (int i : table_.freeIndices())
+        if (std::find(order.begin(), order.end(), i) == order.end()) order.push_back(i);
+    return order;
+}
+
+std::string FitProblem::validate() const {
+    if (datasets_.empty()) return "the fit has no dataset";
+    if (std::string reason = table_.validate(); !reason.empty()) return reason;
+    for (const Dataset& d : datasets_) {
+        const CurveStore& cs = d.state->curveStore;
+        if (cs.measLast < 1)
+            return "the dataset '" + d.label + "' has no measured curve of two points or more";
+        if (cs.scanStep <= 0 || cs.scanEnd < cs.scanStart)
+            return "the dataset '" + d.label + "' has no scan";
+    }
+    return {};
+}
+
+ProblemWorkspace FitProblem::makeWorkspace() const {
+    ProblemWorkspace ws;
+    for (std::size_t i = 0; i < datasets_.size(); ++i)
+        ws.datasets.push_back(std::make_unique<Workspace>());
+    return ws;
+}
+
+Extended FitProblem::evaluate(std::span<const Extended> values, ProblemWorkspace& ws) const {
+    if (values.size() != static_cast<std::size_t>(table_.size()))
+        throw EngineError("The fit has " + std::to_string(table_.size()) + " parameters, not " +
+                          std::to_string(values.size()) + ".");
+    while (ws.datasets.size() < datasets_.size())
+        ws.datasets.push_back(std::make_unique<Workspace>());
+    Extended modelValues[8]{};
+    const std::size_t m = std::min<std::size_t>(modelParameters_.size(), 8);
+    for (std::size_t i = 0; i < m; ++i)
+        modelValues[i] = values[static_cast<std::size_t>(modelParameters_[i])];
+    Extended total = 0;
+    for (std::size_t d = 0; d < datasets_.size(); ++d) {
+        const Dataset& set = datasets_[d];
+        Workspace& w = *ws.datasets[d];
+        model_->fill(std::span<const Extended>(modelValues, m), w.profile);
+        // The width is stored as the search stores its genes, in single precision.
+        const auto width = static_cast<Extended>(
+            static_cast<float>(values[static_cast<std::size_t>(set.widthParameter)]));
+        total += evaluateFilledProfile(*set.state, width, w);
+    }
+    ws.error = datasets_.size() == 1 ? total : total / static_cast<Extended>(datasets_.size());
+    return ws.error;
+}
+
+void FitProblem::residuals(std::span<const Extended> values, ProblemWorkspace& ws,
+                           std::vector<double>& out) const {
+    evaluate(values, ws);
+    out.clear();
+    for (std::size_t d = 0; d < datasets_.size(); ++d) {
+        const Workspace& w = *ws.datasets[d];
+        const CurveStore& cs = datasets_[d].state->curveStore;
+        for (int i = 0; i < w.curve.calcCount; ++i) {
+            const Extended m = cs.measIntensity[static_cast<std::size_t>(i)];
+            if (!(m > 0)) continue;
+            out.push_back(static_cast<double>(
+                std::log10(m) - std::log10(w.curve.calcCurve[static_cast<std::size_t>(i)])));
+        }
+    }
+}
+
+void FitProblem::commit(const ProblemWorkspace& ws) const {
+    for (std::size_t d = 0; d < datasets_.size() && d < ws.datasets.size(); ++d)
+        commitEvaluation(*datasets_[d].state, *ws.datasets[d]);
+}
+
+}  // namespace kelvarin::fit

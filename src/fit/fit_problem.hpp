@@ -1,0 +1,98 @@
+// The fit problem: measured datasets with their set-up, a strain-depth model and the table of
+// parameters. It turns any parameter vector into computed curves, the log residuals and the
+// logarithmic error, and knows nothing of windows.
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/evaluation.hpp"
+#include "fit/parameter_table.hpp"
+#include "fit/profile_model.hpp"
+
+namespace kelvarin::fit {
+
+/// How the computed curve is scaled onto the measured one.
+enum class Scaling {
+    MatchTop = kNormTopIntensities,          ///< "match-top"
+    FixedBackground = kNormFixedBackground,  ///< "lsm-fixed-background"
+    FitBackground = kNormFitBackground,      ///< "lsm-scale-and-background"
+};
+
+/// Theory of the strained lamellae.
+enum class Theory {
+    Kinematical = kTheoryKinematical,
+    Dynamical = kTheoryDynamical,
+};
+
+/// One measured curve with everything needed to compute it: the engine state that holds its
+/// set-up, scan and measured points, and the table index of its instrument width.
+struct Dataset {
+    std::string label;  ///< the measured file, for messages and reports
+    EngineState* state = nullptr;
+    std::shared_ptr<EngineState> owned;  ///< set when the problem owns the state
+    int widthParameter = -1;
+};
+
+/// Workspaces of one evaluation of a whole problem (one per dataset), reused between
+/// evaluations. Each concurrent evaluation needs its own.
+struct ProblemWorkspace {
+    std::vector<std::unique_ptr<Workspace>> datasets;
+    Extended error = 0;  ///< of the last successful evaluation, percent
+};
+
+class FitProblem {
+public:
+    /// A problem with the strain-depth model `model` (its parameters are added to the table).
+    explicit FitProblem(std::unique_ptr<ProfileModel> model);
+
+    ParameterTable& parameters() { return table_; }
+    const ParameterTable& parameters() const { return table_; }
+    const ProfileModel& model() const { return *model_; }
+
+    /// Adds a dataset computed on `state` (not owned: the windows' program-wide state) with an
+    /// instrument-width parameter of that name. Returns the dataset's index.
+    int addDataset(EngineState& state, Parameter width, std::string label = {});
+    /// The same with a state the problem keeps.
+    int addDataset(std::shared_ptr<EngineState> state, Parameter width, std::string label = {});
+
+    /// The free parameters in the order a search holds them as genes: each dataset's instrument
+    /// width first, then the other free parameters in table order.
+    std::vector<int> geneOrder() const;
+
+    int datasetCount() const { return static_cast<int>(datasets_.size()); }
+    const Dataset& dataset(int i) const { return datasets_[static_cast<std::size_t>(i)]; }
+
+    /// Empty when the problem can be evaluated; otherwise why not (no dataset, a parameter table
+    /// that cannot be fitted, a dataset without a measured point or scan).
+    std::string validate() const;
+
+    /// A workspace for evaluate() and residuals().
+    ProblemWorkspace makeWorkspace() const;
+
+    /// The logarithmic error (percent) of the curves for `values` (one per table entry): for one
+    /// dataset exactly the windows' error, for several the mean of their errors. The curves,
+    /// profile and scaling stay in `ws`; no dataset state changes. Throws CandidateRejected for
+    /// values the physics cannot score and EngineError for a set-up that nothing can be scored on.
+    /// Safe to call from several threads at once, each with its own workspace.
+    Extended evaluate(std::span<const Extended> values, ProblemWorkspace& ws) const;
+
+    /// Evaluates and appends the log residuals log10(measured) − log10(computed) of every scored
+    /// point (measured above 0) of every dataset to `out` (cleared first).
+    void residuals(std::span<const Extended> values, ProblemWorkspace& ws,
+                   std::vector<double>& out) const;
+
+    /// Hands the results of a successful evaluation to the dataset states (curves, profile,
+    /// scaling: what plots and result files read).
+    void commit(const ProblemWorkspace& ws) const;
+
+private:
+    std::unique_ptr<ProfileModel> model_;
+    ParameterTable table_;
+    std::vector<int> modelParameters_;
+    std::vector<Dataset> datasets_;
+};
+
+}  // namespace kelvarin::fit

@@ -1,0 +1,43 @@
+// Strain-depth models: each declares its parameters (name, unit, default limits) and fills the
+// lamellae of a sample from values of them.
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/sample.hpp"
+#include "engine/strain.hpp"
+#include "fit/parameter_table.hpp"
+
+namespace kelvarin::fit {
+
+/// The strain-depth models the windows know.
+enum class ProfileKind {
+    TwoGauss,   ///< double half-Gaussian: tau, ro, sigma1, sigma2; the stack spans 5·ro
+    PearsonVII  ///< Pearson VII: xc, A, w, mu; lamellae of 62.01 Å
+};
+
+/// "2gauss" or "pearson".
+const char* profileKindName(ProfileKind kind);
+
+class ProfileModel {
+public:
+    virtual ~ProfileModel() = default;
+    virtual ProfileKind kind() const = 0;
+    /// The model's parameters with their default limits, in the order fill() takes them.
+    virtual std::vector<Parameter> declare() const = 0;
+    /// Fills `profile` (lamella 1 deepest) from `values` (one per declared parameter). Throws
+    /// CandidateRejected for values the model cannot turn into a profile.
+    virtual void fill(std::span<const Extended> values, StrainProfile& profile) const = 0;
+    /// Lamellae of the profiles it makes.
+    virtual int layers() const = 0;
+};
+
+/// The double half-Gaussian or the Pearson VII model over `layers` lamellae (1..kMaxLayers),
+/// with exactly the arithmetic of the windows' refinement (values rounded to single precision,
+/// as the search stores them). Throws EngineError for a layer count out of range.
+std::unique_ptr<ProfileModel> makeProfileModel(ProfileKind kind, int layers);
+
+}  // namespace kelvarin::fit

@@ -1,0 +1,457 @@
+#include "fit/project_file.hpp"
+
+#include <toml++/toml.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "engine/catalogue.hpp"
+#include "engine/engine_error.hpp"
+#include "engine/measured_curve.hpp"
+#include "engine/numio.hpp"
+#include "engine/scattering.hpp"
+
+namespace kelvarin::fit {
+
+namespace {
+
+constexpr std::uintmax_t kMaxProjectBytes = 1u << 20;
+
+/// Looks every key up through one place, so that a message names file, line and key and keys
+/// nobody asked for can be refused afterwards.
+class Reader {
+public:
+    explicit Reader(std::string name) : name_(std::move(name)) {}
+
+    [[noreturn]] void fail(const std::string& key, const toml::node* node,
+                           const std::string& what) const {
+        std::string where = name_;
+        if (node != nullptr && node->source().begin.line > 0)
+            where += ", line " + std::to_string(node->source().begin.line);
+        throw ProjectError(where + ": key '" + key + "' " + what);
+    }
+
+    const toml::node* get(const toml::table& t, const std::string& prefix, const char* key) {
+        used_.insert(prefix + key);
+        return t.get(key);
+    }
+
+    double number(const toml::node& n, const std::string& key) {
+        if (auto v = n.value<double>(); v && n.is_number()) {
+            if (!std::isfinite(*v)) fail(key, &n, "must be a finite number");
+            return *v;
+        }
+        fail(key, &n, "must be a number");
+    }
+    std::int64_t integer(const toml::node& n, const std::string& key, std::int64_t lo,
+                         std::int64_t hi) {
+        if (!n.is_integer()) fail(key, &n, "must be a whole number");
+        const std::int64_t v = *n.value<std::int64_t>();
+        if (v < lo || v > hi)
+            fail(key, &n, "must lie between " + std::to_string(lo) + " and " + std::to_string(hi));
+        return v;
+    }
+    std::string text(const toml::node& n, const std::string& key) {
+        if (!n.is_string()) fail(key, &n, "must be a string");
+        return *n.value<std::string>();
+    }
+    bool boolean(const toml::node& n, const std::string& key) {
+        if (!n.is_boolean()) fail(key, &n, "must be true or false");
+        return *n.value<bool>();
+    }
+
+    /// A parameter: a number (fixed) or { value, min, max, max_mutation, fixed }.
+    Parameter parameter(const toml::node& n, const std::string& key, Parameter p) {
+        if (n.is_number()) {
+            p.value = number(n, key);
+            p.min = p.max = p.value;
+            p.free = false;
+            return p;
+        }
+        if (!n.is_table()) fail(key, &n, "must be a number or a table { value, min, max }");
+        const toml::table& t = *n.as_table();
+        for (auto&& [k, v] : t) {
+            const std::string sub(k.str());
+            if (sub != "value" && sub != "min" && sub != "max" && sub != "max_mutation" &&
+                sub != "fixed")
+                fail(key + "." + sub, &v, "is not known (value, min, max, max_mutation, fixed)");
+        }
+        if (const auto* v = t.get("value")) p.value = number(*v, key + ".value");
+        if (const auto* v = t.get("min")) p.min = number(*v, key + ".min");
+        if (const auto* v = t.get("max")) p.max = number(*v, key + ".max");
+        if (const auto* v = t.get("max_mutation"))
+            p.maxMutation = number(*v, key + ".max_mutation");
+        else
+            p.maxMutation = (p.max - p.min) / 10;
+        p.free = true;
+        if (const auto* v = t.get("fixed")) p.free = !boolean(*v, key + ".fixed");
+        if (!t.get("value")) p.value = (p.min + p.max) / 2;
+        if (p.free && !(p.min < p.max)) fail(key, &n, "must have its minimum below its maximum");
+        if (p.free && (p.value < p.min || p.value > p.max))
+            fail(key, &n, "has its value outside its limits");
+        if (p.maxMutation < 0) fail(key, &n, "must have a max_mutation of 0 or more");
+        return p;
+    }
+
+    /// Refuses every key of `t` (under `prefix`) that was not asked for.
+    void refuseUnknown(const toml::table& t, const std::string& prefix) {
+        for (auto&& [k, v] : t) {
+            const std::string key = prefix + std::string(k.str());
+            if (!used_.count(key)) fail(key, &v, "is not known");
+        }
+    }
+
+private:
+    std::string name_;
+    std::set<std::string> used_;
+};
+
+Scaling scalingNamed(Reader& r, const toml::node& n, const std::string& key) {
+    const std::string s = r.text(n, key);
+    if (s == "match-top") return Scaling::MatchTop;
+    if (s == "lsm-fixed-background") return Scaling::FixedBackground;
+    if (s == "lsm-scale-and-background") return Scaling::FitBackground;
+    r.fail(key, &n,
+           "must be \"match-top\", \"lsm-fixed-background\" or \"lsm-scale-and-background\"");
+}
+
+const char* scalingName(Scaling s) {
+    switch (s) {
+        case Scaling::MatchTop:
+            return "match-top";
+        case Scaling::FixedBackground:
+            return "lsm-fixed-background";
+        case Scaling::FitBackground:
+            break;
+    }
+    return "lsm-scale-and-background";
+}
+
+void readSample(Reader& r, const toml::table& root, Project& p) {
+    const toml::node* node = r.get(root, "", "sample");
+    if (node == nullptr) return;
+    if (!node->is_table()) r.fail("sample", node, "must be a table");
+    const toml::table& t = *node->as_table();
+    if (const auto* v = r.get(t, "sample.", "substrate")) {
+        p.substrate = r.text(*v, "sample.substrate");
+        if (findCrystal(p.substrate) == nullptr)
+            r.fail("sample.substrate", v, "names no crystal of the catalogue");
+    }
+    if (const auto* v = r.get(t, "sample.", "layer")) {
+        if (!v->is_array_of_tables()) r.fail("sample.layer", v, "must be [[sample.layer]] tables");
+        for (const toml::node& item : *v->as_array()) {
+            const toml::table& lt = *item.as_table();
+            Lamella l;
+            for (auto&& [k, val] : lt) {
+                const std::string key = "sample.layer." + std::string(k.str());
+                const std::string name(k.str());
+                if (name == "thickness") {
+                    l.thicknessAngstrom = r.number(val, key);
+                    if (!(l.thicknessAngstrom >= 0)) r.fail(key, &val, "must be 0 Å or more");
+                } else if (name == "strain") {
+                    l.strain = r.number(val, key) / 100;
+                    if (!(l.strain > -1)) r.fail(key, &val, "must lie above -100 %");
+                } else if (name == "damage") {
+                    l.damage = r.number(val, key);
+                    if (!(l.damage > 0 && l.damage <= 1)) r.fail(key, &val, "must lie in (0, 1]");
+                } else {
+                    r.fail(key, &val, "is not known (thickness, strain, damage)");
+                }
+            }
+            p.layers.push_back(l);
+        }
+        if (p.layers.size() > static_cast<std::size_t>(kMaxSampleLamellae))
+            r.fail("sample.layer", v, "holds more than 1000 lamellae");
+    }
+    r.refuseUnknown(t, "sample.");
+}
+
+void readProfile(Reader& r, const toml::table& root, Project& p) {
+    const toml::node* node = r.get(root, "", "profile");
+    if (node == nullptr) return;
+    if (!node->is_table()) r.fail("profile", node, "must be a table");
+    const toml::table& t = *node->as_table();
+    p.hasProfile = true;
+    if (const auto* v = r.get(t, "profile.", "model")) {
+        const std::string m = r.text(*v, "profile.model");
+        if (m == "2gauss")
+            p.profile = ProfileKind::TwoGauss;
+        else if (m == "pearson")
+            p.profile = ProfileKind::PearsonVII;
+        else
+            r.fail("profile.model", v, "must be \"2gauss\" or \"pearson\"");
+    }
+    if (const auto* v = r.get(t, "profile.", "layers"))
+        p.profileLayers = static_cast<int>(r.integer(*v, "profile.layers", 1, kMaxLayers));
+    for (Parameter& declared : makeProfileModel(p.profile, p.profileLayers)->declare()) {
+        const std::string key = "profile." + declared.name;
+        if (const auto* v = r.get(t, "profile.", declared.name.c_str()))
+            declared = r.parameter(*v, key, declared);
+        p.profileParameters.push_back(declared);
+    }
+    r.refuseUnknown(t, "profile.");
+}
+
+void readDatasets(Reader& r, const toml::table& root, Project& p) {
+    const toml::node* node = r.get(root, "", "dataset");
+    if (node == nullptr) return;
+    if (!node->is_array_of_tables()) r.fail("dataset", node, "must be [[dataset]] tables");
+    for (const toml::node& item : *node->as_array()) {
+        const toml::table& t = *item.as_table();
+        DatasetSpec d;
+        if (const auto* v = r.get(t, "dataset.", "file")) d.file = r.text(*v, "dataset.file");
+        if (const auto* v = r.get(t, "dataset.", "scan")) {
+            const toml::array* a = v->as_array();
+            if (a == nullptr || a->size() != 3)
+                r.fail("dataset.scan", v, "must be [initial, final, step] in seconds of arc");
+            std::array<double, 3> s{};
+            for (std::size_t i = 0; i < 3; ++i)
+                s[i] = r.number(*a->get(i), "dataset.scan");
+            if (!(s[2] > 0) || s[1] < s[0])
+                r.fail("dataset.scan", v,
+                       "must rise from its initial to its final angle in steps above 0");
+            d.scan = s;
+        }
+        if (d.file.empty() && !d.scan)
+            r.fail("dataset", &item, "needs a measured 'file' or a 'scan'");
+        if (const auto* v = r.get(t, "dataset.", "hkl")) {
+            const toml::array* a = v->as_array();
+            if (a == nullptr || a->size() != 3) r.fail("dataset.hkl", v, "must be [h, k, l]");
+            for (std::size_t i = 0; i < 3; ++i)
+                d.hkl[i] = static_cast<int>(r.integer(*a->get(i), "dataset.hkl", -99, 99));
+        }
+        const auto* radiation = r.get(t, "dataset.", "radiation");
+        const auto* wavelength = r.get(t, "dataset.", "wavelength");
+        if (radiation && wavelength)
+            r.fail("dataset.wavelength", wavelength, "cannot stand beside 'radiation'");
+        if (radiation) {
+            try {
+                d.radiation = Radiation::tubeLine(r.text(*radiation, "dataset.radiation"));
+            } catch (const EngineError& e) {
+                r.fail("dataset.radiation", radiation, e.what());
+            }
+        }
+        if (wavelength) {
+            const double w = r.number(*wavelength, "dataset.wavelength");
+            if (!(w > 0)) r.fail("dataset.wavelength", wavelength, "must be above 0 Å");
+            d.radiation = Radiation::synchrotron(w);
+        }
+        if (const auto* v = r.get(t, "dataset.", "width")) {
+            d.width = r.parameter(*v, "dataset.width", d.width);
+            if (!(d.width.free ? d.width.min > 0 : d.width.value > 0))
+                r.fail("dataset.width", v, "must be above 0 seconds of arc");
+        }
+        if (const auto* v = r.get(t, "dataset.", "scaling"))
+            d.scaling = scalingNamed(r, *v, "dataset.scaling");
+        if (const auto* v = r.get(t, "dataset.", "background"))
+            d.background = r.number(*v, "dataset.background");
+        if (const auto* v = r.get(t, "dataset.", "theory")) {
+            const std::string th = r.text(*v, "dataset.theory");
+            if (th == "dynamical")
+                d.theory = Theory::Dynamical;
+            else if (th == "kinematical")
+                d.theory = Theory::Kinematical;
+            else
+                r.fail("dataset.theory", v, "must be \"dynamical\" or \"kinematical\"");
+        }
+        r.refuseUnknown(t, "dataset.");
+        p.datasets.push_back(std::move(d));
+    }
+}
+
+void readFit(Reader& r, const toml::table& root, Project& p) {
+    const toml::node* node = r.get(root, "", "fit");
+    if (node == nullptr) return;
+    if (!node->is_table()) r.fail("fit", node, "must be a table");
+    const toml::table& t = *node->as_table();
+    FitSettings& f = p.fit;
+    if (const auto* v = r.get(t, "fit.", "optimizer")) {
+        f.optimizer = r.text(*v, "fit.optimizer");
+        if (f.optimizer != "evolutionary") r.fail("fit.optimizer", v, "must be \"evolutionary\"");
+    }
+    if (const auto* v = r.get(t, "fit.", "population"))
+        f.population = static_cast<int>(r.integer(*v, "fit.population", 2, 200));
+    if (const auto* v = r.get(t, "fit.", "generations"))
+        f.generations = static_cast<int>(r.integer(*v, "fit.generations", 0, 1000000));
+    if (const auto* v = r.get(t, "fit.", "seed")) {
+        f.seed = static_cast<std::uint32_t>(r.integer(*v, "fit.seed", 0, 4294967295LL));
+        f.seeded = true;
+    }
+    if (const auto* v = r.get(t, "fit.", "mutation_probability")) {
+        f.mutationProbability = r.number(*v, "fit.mutation_probability");
+        if (!(f.mutationProbability >= 0 && f.mutationProbability <= 1))
+            r.fail("fit.mutation_probability", v, "must lie between 0 and 1");
+    }
+    r.refuseUnknown(t, "fit.");
+}
+
+std::string numberText(double v) {
+    std::ostringstream out;
+    out.precision(17);
+    out << v;
+    std::string s = out.str();
+    if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
+    return s;
+}
+
+std::string parameterText(const Parameter& p) {
+    if (!p.free) return numberText(static_cast<double>(p.value));
+    return "{ value = " + numberText(static_cast<double>(p.value)) +
+           ", min = " + numberText(static_cast<double>(p.min)) +
+           ", max = " + numberText(static_cast<double>(p.max)) +
+           ", max_mutation = " + numberText(static_cast<double>(p.maxMutation)) + " }";
+}
+
+std::string quoted(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+Project parseProject(const std::string& text, const std::string& name) {
+    toml::table root;
+    try {
+        root = toml::parse(text, name);
+    } catch (const toml::parse_error& e) {
+        throw ProjectError(name + ", line " + std::to_string(e.source().begin.line) + ": " +
+                           std::string(e.description()));
+    }
+    Reader r(name);
+    Project p;
+    p.path = name;
+    readSample(r, root, p);
+    readProfile(r, root, p);
+    readDatasets(r, root, p);
+    readFit(r, root, p);
+    r.refuseUnknown(root, "");
+    if (p.datasets.empty()) throw ProjectError(name + ": the project has no [[dataset]]");
+    return p;
+}
+
+Project loadProject(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        throw ProjectError("project file '" + path + "' does not exist or is not a file");
+    if (std::filesystem::file_size(path, ec) > kMaxProjectBytes)
+        throw ProjectError("project file '" + path + "' is larger than 1 MiB");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw ProjectError("project file '" + path + "' cannot be opened");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parseProject(text.str(), path);
+}
+
+std::string projectText(const Project& p) {
+    std::ostringstream out;
+    out << "[sample]\nsubstrate = " << quoted(p.substrate) << "\n";
+    for (const Lamella& l : p.layers)
+        out << "\n[[sample.layer]]\nthickness = " << numberText(l.thicknessAngstrom)
+            << "\nstrain = " << numberText(l.strain * 100) << "\ndamage = " << numberText(l.damage)
+            << "\n";
+    if (p.hasProfile) {
+        out << "\n[profile]\nmodel = " << quoted(profileKindName(p.profile))
+            << "\nlayers = " << p.profileLayers << "\n";
+        for (const Parameter& par : p.profileParameters)
+            out << par.name << " = " << parameterText(par) << "\n";
+    }
+    for (const DatasetSpec& d : p.datasets) {
+        out << "\n[[dataset]]\n";
+        if (!d.file.empty()) out << "file = " << quoted(d.file) << "\n";
+        if (d.scan)
+            out << "scan = [" << numberText((*d.scan)[0]) << ", " << numberText((*d.scan)[1])
+                << ", " << numberText((*d.scan)[2]) << "]\n";
+        out << "hkl = [" << d.hkl[0] << ", " << d.hkl[1] << ", " << d.hkl[2] << "]\n";
+        if (d.radiation.index == kSynchrotron)
+            out << "wavelength = "
+                << numberText(static_cast<double>(d.radiation.synchrotronWavelength)) << "\n";
+        else
+            out << "radiation = " << quoted(d.radiation.name()) << "\n";
+        out << "width = " << parameterText(d.width) << "\n";
+        out << "scaling = " << quoted(scalingName(d.scaling)) << "\n";
+        out << "background = " << numberText(d.background) << "\n";
+        out << "theory = " << quoted(d.theory == Theory::Dynamical ? "dynamical" : "kinematical")
+            << "\n";
+    }
+    out << "\n[fit]\noptimizer = " << quoted(p.fit.optimizer)
+        << "\npopulation = " << p.fit.population << "\ngenerations = " << p.fit.generations
+        << "\nmutation_probability = " << numberText(p.fit.mutationProbability) << "\n";
+    if (p.fit.seeded) out << "seed = " << p.fit.seed << "\n";
+    return out.str();
+}
+
+namespace {
+
+/// The measured curve of a dataset as the windows take a refinement's file with equally spaced
+/// whole-second angles: the scan runs from its first to its last angle in the step of its first
+/// two.
+void loadMeasured(const std::string& path, EngineState& state) {
+    NumberReader reader = NumberReader::fromFile(path);
+    const MeasuredCurve curve = parseMeasuredCurve(reader, MeasuredMode::Raw);
+    const Extended first = curve.angle.front();
+    const Extended second = curve.angle.size() > 1 ? curve.angle[1] : first;
+    const Extended last = curve.angle[static_cast<std::size_t>(std::max(curve.last - 1, 0))];
+    const Extended step = second - first;
+    if (first != std::floor(first) || step != std::floor(step) || !(step > 0))
+        throw ProjectError("measured file '" + path +
+                           "': the angles must be whole seconds of arc in equal steps");
+    CurveStore& cs = state.curveStore;
+    cs.scanStart = static_cast<int>(first);
+    cs.scanEnd = static_cast<int>(last);
+    cs.scanStep = static_cast<int>(step);
+    scanPointCount(cs.scanStart, cs.scanEnd, cs.scanStep);
+    storeMeasuredCurve(cs, state.radiationRecord, curve, MeasuredMode::Raw);
+}
+
+}  // namespace
+
+std::unique_ptr<FitProblem> buildProblem(const Project& p) {
+    if (!p.hasProfile) throw ProjectError(p.path + ": a fit needs a [profile] model");
+    const std::filesystem::path folder = std::filesystem::path(p.path).parent_path();
+    std::unique_ptr<FitProblem> problem;
+    try {
+        problem = std::make_unique<FitProblem>(makeProfileModel(p.profile, p.profileLayers));
+        for (std::size_t i = 0; i < p.profileParameters.size(); ++i)
+            problem->parameters()[static_cast<int>(i)] = p.profileParameters[i];
+        for (std::size_t i = 0; i < p.datasets.size(); ++i) {
+            const DatasetSpec& d = p.datasets[i];
+            auto state = std::make_shared<EngineState>();
+            const Reflection reflection{static_cast<Extended>(d.hkl[0]),
+                                        static_cast<Extended>(d.hkl[1]),
+                                        static_cast<Extended>(d.hkl[2]), d.radiation};
+            storeSetup(buildSetup(Crystal::fromCatalogue(p.substrate), reflection), *state);
+            state->theoryChoice = static_cast<int>(d.theory);
+            state->normMode = static_cast<int>(d.scaling);
+            state->background = d.background;
+            state->profileModel =
+                p.profile == ProfileKind::TwoGauss ? kModelTwoGauss : kModelPearsonVII;
+            state->layerCount = p.profileLayers;
+            if (d.file.empty())
+                throw ProjectError(p.path + ": dataset " + std::to_string(i + 1) +
+                                   " has no measured 'file' to fit");
+            const std::filesystem::path file = folder / d.file;
+            loadMeasured(file.string(), *state);
+            Parameter width = d.width;
+            if (p.datasets.size() > 1) width.name = "width" + std::to_string(i + 1);
+            problem->addDataset(state, width, file.string());
+        }
+    } catch (const EngineError& e) {
+        throw ProjectError(p.path + ": " + e.what());
+    } catch (const DataFileError& e) {
+        throw ProjectError(p.path + ": " + e.what());
+    } catch (const ScatteringError& e) {
+        throw ProjectError(p.path + ": " + e.what());
+    }
+    if (std::string why = problem->validate(); !why.empty())
+        throw ProjectError(p.path + ": " + why);
+    return problem;
+}
+
+}  // namespace kelvarin::fit

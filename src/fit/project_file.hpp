@@ -1,0 +1,69 @@
+// The project file: a TOML text that holds a fit problem (sample, profile model, datasets and
+// their parameters) and the settings of its fit, so that a fit can be saved, shared and rerun.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/sample.hpp"
+#include "fit/fit_problem.hpp"
+
+namespace kelvarin::fit {
+
+/// A project that cannot be read or used; the message names the file, the line and the key.
+class ProjectError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct DatasetSpec {
+    std::string file;  ///< measured curve (angle in arcsec, counts), or empty
+    std::optional<std::array<double, 3>> scan;  ///< initial, final, step (arcsec)
+    std::array<int, 3> hkl{0, 0, 4};
+    Radiation radiation;
+    Parameter width{"width", "arcsec", 8.5L, 8.5L, 8.5L, 0, false};
+    Scaling scaling = Scaling::FixedBackground;
+    double background = 0;
+    Theory theory = Theory::Dynamical;
+};
+
+struct FitSettings {
+    std::string optimizer = "evolutionary";
+    int population = 50;
+    int generations = 100;
+    std::uint32_t seed = 0;
+    bool seeded = false;  ///< false: the clock seeds the search
+    double mutationProbability = 0.5;
+};
+
+struct Project {
+    std::string path;  ///< the file it was read from (results are written beside it)
+    std::string substrate = "GaAs";
+    std::vector<Lamella> layers;  ///< explicit lamellae, from the surface inward
+    bool hasProfile = false;
+    ProfileKind profile = ProfileKind::TwoGauss;
+    int profileLayers = 16;
+    std::vector<Parameter> profileParameters;  ///< in the model's order
+    std::vector<DatasetSpec> datasets;
+    FitSettings fit;
+};
+
+/// Reads and checks a project file. Unknown keys, wrong types and values out of range are refused
+/// with the file, the key and its line. Measured files are not read here.
+Project loadProject(const std::string& path);
+/// The same from a text (`name` stands for the file in messages).
+Project parseProject(const std::string& text, const std::string& name);
+
+/// The project as a TOML text that parseProject reads back to the same project.
+std::string projectText(const Project& project);
+
+/// The fit problem of a project: each dataset's set-up and measured curve (file names relative
+/// to the project's folder), the profile model and every parameter. Throws ProjectError for a
+/// project that has no profile model or whose files or set-up cannot be used.
+std::unique_ptr<FitProblem> buildProblem(const Project& project);
+
+}  // namespace kelvarin::fit
