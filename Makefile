@@ -18,12 +18,23 @@ configure: $(BUILD)/build.ninja
 build: deps configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# With a display: the program. Without one: the example refinement, run headless in
+# $(BUILD)/example-run (progress on the terminal), and how to start the windows under Xvfb.
+EXAMPLE_RUN = $(BUILD)/example-run
+
 run: build
-	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ] && [ -z "$$QT_QPA_PLATFORM" ]; then \
-	  echo "No display found: run the program with 'xvfb-run -a $(BUILD)/kelvarin' (or QT_QPA_PLATFORM=offscreen), or a headless job with '$(BUILD)/kelvarin-cli run examples/calculation.toml'."; \
-	  exit 1; \
-	fi
-	$(BUILD)/kelvarin
+	@if [ -n "$$DISPLAY" ] || [ -n "$$WAYLAND_DISPLAY" ] || [ -n "$$QT_QPA_PLATFORM" ]; then \
+	  exec $(BUILD)/kelvarin; \
+	fi; \
+	echo "No display found: running the example refinement without windows (examples/refinement.toml)."; \
+	mkdir -p $(EXAMPLE_RUN) && cp examples/refinement.toml examples/measured.dat $(EXAMPLE_RUN)/ && \
+	$(BUILD)/kelvarin-cli run $(EXAMPLE_RUN)/refinement.toml || exit 1; \
+	echo ""; \
+	echo "Results: $(abspath $(EXAMPLE_RUN))/refinement.fit, .out and .ion (curves, parameters, strain profile)"; \
+	echo "Plot:    $(abspath $(EXAMPLE_RUN))/refinement.svg"; \
+	echo "To use the windows without a display: apt-get install -y xvfb openbox, then"; \
+	echo "  xvfb-run -a -s '-screen 0 1600x1000x24' sh -c 'openbox & $(abspath $(BUILD))/kelvarin'"; \
+	echo "(or QT_QPA_PLATFORM=offscreen $(BUILD)/kelvarin for a run that shows nothing)."
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)

@@ -19,6 +19,11 @@ struct Control {
 struct Label : Control {
     std::string caption;
     std::string hint;
+    /// The caption as messages name the field beside it: "tau:" gives "tau".
+    std::string fieldName() const {
+        return !caption.empty() && caption.back() == ':' ? caption.substr(0, caption.size() - 1)
+                                                         : caption;
+    }
 };
 
 /// Single-line text field.

@@ -48,7 +48,9 @@ constexpr std::string_view kHowTo =
     "needed), \"Plot\" draws the curves; for a refinement, \"GO\" runs the evolutionary search. "
     "\"Save output files\" writes three text files named after the name typed in the "
     "window's file field: the curves (.fit), the fitted parameters (.out) and the strain "
-    "profile (.ion), in the current folder unless the name holds a folder.";
+    "profile (.ion), and the plot as a picture (.png), in the current folder unless the name "
+    "holds a folder; the line above the plot says where they went. The window may be resized "
+    "and the plot follows it.";
 
 constexpr std::string_view kAbout =
     "Kelvarin\n"
@@ -76,12 +78,16 @@ void Tformmain::Button1Click() {
     if (auto chosen = app_.platform().chooseFile()) file.text = *chosen;
 }
 
+std::string Tformmain::missingFileMessage(const std::string& name) {
+    return "File does not exist: '" + name + "'.";
+}
+
 void Tformmain::fileExit() {
+    if (file.text.empty()) return;
     std::error_code ec;
     const std::filesystem::path path(file.text);
-    if (file.text.empty() || !std::filesystem::exists(path, ec) ||
-        std::filesystem::is_directory(path, ec)) {
-        app_.showError(kMissingFileMessage);
+    if (!std::filesystem::exists(path, ec) || std::filesystem::is_directory(path, ec)) {
+        app_.showError(missingFileMessage(file.text));
     } else if (!std::filesystem::is_regular_file(path, ec)) {
         // Reading a pipe or a device would block the window.
         app_.showError("'" + file.text + "' is not a regular file: choose a data file.");
@@ -163,6 +169,14 @@ void Tformmain::butokClick() {
     // 6. A refinement job goes on in the settings window; no file is read here.
     if (!nlayers.text.empty() && job == kJobRefinement && !file.text.empty())
         app_.formrefinedata().show();
+
+    // Nothing opened: say what is missing instead of doing nothing.
+    if (job == kJobCalculation && filetype.itemIndex < 0)
+        app_.showError("Choose the kind of the input file under \"File Type\" first.");
+    else if (job == kJobRefinement && file.text.empty())
+        app_.showError("Type the name of the measured data file first.");
+    else if (job == kJobRefinement && nlayers.text.empty())
+        app_.showError("Type the number of layers used in fitting first.");
 }
 
 void Tformmain::Exit1Click() {

@@ -1,6 +1,7 @@
 // The main window: job type, theory, input file and its kind; "OK" hands over to the next window.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "app/controls.hpp"
@@ -14,7 +15,8 @@ public:
     explicit Tformmain(Application& app);
 
     static constexpr const char* kDefaultFile = "MorvelSincrotronA2004.DAT";
-    static constexpr const char* kMissingFileMessage = "File does not exists!";
+    /// The warning of fileExit for a file name that names no file.
+    static std::string missingFileMessage(const std::string& name);
 
     RadioGroup RadioGroup1{
         {}, "Job type", {"Rocking curve calculation", "Evolutionary data refinement"}, 0};
@@ -48,7 +50,8 @@ public:
 
     /// "Browse...": the file dialog; a confirmed choice replaces `file` (fileExit does not run).
     void Button1Click();
-    /// Focus leaves `file`: warns when no file of that name exists (the text stays as typed).
+    /// Focus leaves `file`: warns when no file of the typed name exists (the text stays as
+    /// typed); an empty field is left for "OK" to ask about.
     void fileExit();
     /// File type changed: a strain file needs no maximum strain.
     void filetypeClick();

@@ -1,5 +1,6 @@
 #include "app/locale.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -83,14 +84,16 @@ std::string Locale::NormalizeDecimalSeparator(std::string_view text) const {
     return out;
 }
 
-std::string Locale::floatToText(long double value) const {
+std::string Locale::floatToText(long double value, int significantDigits) const {
     if (std::isnan(value)) return "NAN";
     if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
     if (value == 0) return "0";
 
-    // 15 significant digits in scientific form: d.dddddddddddddde[+-]x
+    // The significant digits in scientific form: d.dddddddddddddde[+-]x
+    const int digitsAfterPoint = std::clamp(significantDigits, 1, 15) - 1;
     char buf[64];
-    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
+    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific,
+                             digitsAfterPoint);
     std::string sci(buf, res.ptr);
     const std::size_t ePos = sci.find('e');
     const int exponent = std::atoi(sci.c_str() + ePos + 1);
@@ -132,6 +135,17 @@ std::string Locale::floatToText(long double value) const {
         out += digits.substr(intDigits);
     }
     return out;
+}
+
+std::string Locale::singleToText(float value) const {
+    if (!std::isfinite(value) || value == 0) return floatToText(value);
+    // The shortest scientific form that reads back as the same float fixes the digit count.
+    char buf[32];
+    const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+    int digits = 0;
+    for (const char* c = buf; c != res.ptr && *c != 'e'; ++c)
+        if (isDigit(*c)) ++digits;
+    return floatToText(value, digits);
 }
 
 bool Locale::tryTextToFloat(std::string_view text, long double& out) const {

@@ -32,7 +32,13 @@ public:
 
     /// General form: up to 15 significant digits, trailing zeros dropped, plain notation for
     /// 1e-5 <= |v| < 1e15 and "1.5E-7" style otherwise, with this locale's separator.
-    std::string floatToText(long double value) const;
+    std::string floatToText(long double value) const { return floatToText(value, 15); }
+    /// The same form with at most `significantDigits` (1 to 15) significant digits.
+    std::string floatToText(long double value, int significantDigits) const;
+    /// A single-precision value (a gene, a number read from a data file) with the fewest
+    /// significant digits that give back the same float, so 0.15f reads "0.15" and not
+    /// "0.150000005960464".
+    std::string singleToText(float value) const;
 
     /// Parses a number written with this locale's separator (surrounding blanks allowed,
     /// optional sign and exponent). Throws ConversionError for anything else, including

@@ -82,17 +82,18 @@ void importConcentrationProfile(Application& app) {
     const Locale& locale = app.locale();
     const std::vector<ProfilePair> pairs = readProfilePairs(main.file.text, "concentration");
 
-    // The table holds number texts; the scaling works on the numbers as they stand there.
+    // The table holds number texts (single-precision file numbers with the digits they hold);
+    // the scaling works on the numbers as they stand there.
     std::vector<ProfileRow> rows;
     std::vector<long double> concentrations;
     rows.reserve(pairs.size());
     concentrations.reserve(pairs.size());
     long double largest = 0;
     for (const ProfilePair& p : pairs) {
-        const std::string concentrationText = locale.floatToText(p.value);
+        const std::string concentrationText = locale.singleToText(p.value);
         const long double concentration = locale.textToFloat(concentrationText);
         if (concentration > largest) largest = concentration;
-        rows.push_back({locale.floatToText(p.thickness), concentrationText});
+        rows.push_back({locale.singleToText(p.thickness), concentrationText});
         concentrations.push_back(concentration);
     }
 
@@ -123,7 +124,7 @@ void importStrainProfile(Application& app) {
     std::vector<ProfileRow> rows;
     rows.reserve(pairs.size());
     for (const ProfilePair& p : pairs)
-        rows.push_back({locale.floatToText(p.thickness), locale.floatToText(p.value)});
+        rows.push_back({locale.singleToText(p.thickness), locale.singleToText(p.value)});
 
     Tformdata& form = app.formdata();
     writeProfileTable(form.data, rows);

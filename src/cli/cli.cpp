@@ -137,8 +137,7 @@ int doRun(const RunArgs& args, std::ostream& out, std::ostream& err, bool errIsT
         runJob(job, args.quiet ? nullptr : &progress, args.threads, &InterruptAsStop::requested);
     if (!args.quiet) {
         if (!outcome.errorText.empty()) out << outcome.errorText << "\n";
-        if (!outcome.bestText.empty())
-            out << "best tau, ro, sigma1, sigma2: " << outcome.bestText << "\n";
+        if (!outcome.bestText.empty()) out << outcome.bestText << "\n";
         for (const auto& f : outcome.files)
             out << "wrote " << f.string() << "\n";
     }

@@ -49,7 +49,7 @@ public:
 struct JobOutcome {
     std::vector<std::filesystem::path> files;  ///< result files written, in order
     std::string errorText;                     ///< the calculation window's "Error=…" panel
-    std::string bestText;                      ///< best tau, ro, sigma1, sigma2 of a refinement
+    std::string bestText;  ///< best parameters of a refinement, named, as the window shows them
 };
 
 /// Runs `job` with the job file's folder as the working directory (restored afterwards), so

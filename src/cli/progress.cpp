@@ -86,8 +86,8 @@ void TerminalProgress::refinementDone(const std::string& errorText, const std::s
     if (lineOpen_) out_ << "\r\x1b[K";
     lineOpen_ = false;
     const double elapsed = std::chrono::duration<double>(now_() - started_).count();
-    out_ << "refinement done in " << duration(elapsed) << ": " << errorText
-         << "  best tau, ro, sigma1, sigma2: " << best << std::endl;
+    out_ << "refinement done in " << duration(elapsed) << ": " << errorText << "  " << best
+         << std::endl;
 }
 
 }  // namespace kelvarin::cli

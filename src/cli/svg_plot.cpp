@@ -102,16 +102,52 @@ std::string px(int v) {
     return std::to_string(v) + ".5";
 }
 
+/// A text at its anchor; a rotated one reads from bottom to top.
+std::string textElement(const DrawOp& op) {
+    const std::string x = std::to_string(op.x1);
+    const std::string y = std::to_string(op.y1);
+    std::string anchor = "middle";
+    std::string baseline = "hanging";
+    std::string extra;
+    switch (op.anchor) {
+        case TextAnchor::TopCentre:
+            break;
+        case TextAnchor::BottomCentre:
+            baseline = "auto";
+            break;
+        case TextAnchor::RightMiddle:
+            anchor = "end";
+            baseline = "middle";
+            break;
+        case TextAnchor::LeftMiddle:
+            anchor = "start";
+            baseline = "middle";
+            break;
+        case TextAnchor::CentreRotated:
+            baseline = "middle";
+            extra = " transform=\"rotate(-90 " + x + " " + y + ")\"";
+            break;
+    }
+    return "<text x=\"" + x + "\" y=\"" + y + "\" text-anchor=\"" + anchor +
+           "\" dominant-baseline=\"" + baseline + "\" fill=\"" + colourName(op.pen) + "\"" + extra +
+           ">" + escaped(op.text) + "</text>\n";
+}
+
 }  // namespace
 
 std::string canvasToSvg(const Canvas& canvas, const std::string& title) {
-    const std::string w = std::to_string(canvas.width());
-    const std::string h = std::to_string(canvas.height());
+    const std::string w = std::to_string(canvas.fullWidth());
+    const std::string h = std::to_string(canvas.fullHeight());
     std::string svg;
     svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + w + "\" height=\"" + h +
            "\" viewBox=\"0 0 " + w + " " + h + "\">\n";
     svg += "<title>" + escaped(title) + "</title>\n";
+    svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+    // Operations are in the coordinates of the plotting area, inside the margins.
+    svg += "<g transform=\"translate(" + std::to_string(canvas.margins().left) + " " +
+           std::to_string(canvas.margins().top) + ")\" font-family=\"sans-serif\" " +
+           "font-size=\"11\">\n";
 
     const auto& ops = canvas.ops();
     for (std::size_t i = 0; i < ops.size(); ++i) {
@@ -125,6 +161,13 @@ std::string canvasToSvg(const Canvas& canvas, const std::string& title) {
                        "\" stroke=\"" + colourName(op.pen) + "\"/>\n";
                 break;
             case DrawKind::MoveTo:
+                break;
+            case DrawKind::Segment:
+                svg += "<line x1=\"" + px(op.x1) + "\" y1=\"" + px(op.y1) + "\" x2=\"" + px(op.x2) +
+                       "\" y2=\"" + px(op.y2) + "\" stroke=\"" + colourName(op.pen) + "\"/>\n";
+                break;
+            case DrawKind::Text:
+                svg += textElement(op);
                 break;
             case DrawKind::LineTo: {
                 // Consecutive lines in one colour, each starting where the last ended.
@@ -160,7 +203,7 @@ std::string canvasToSvg(const Canvas& canvas, const std::string& title) {
             }
         }
     }
-    svg += "</svg>\n";
+    svg += "</g>\n</svg>\n";
     return svg;
 }
 

@@ -522,17 +522,19 @@ void Binder::timer(Timer& state, Handler onTimer) {
     });
 }
 
-void Binder::window(Window& state, QWidget* widget, bool modal) {
+void Binder::window(Window& state, QWidget* widget, bool modal, Handler beforeShow, bool activate) {
     QPointer<QWidget> p(widget);
-    add(&state, widget, {}, [p, &state, modal] {
+    if (!activate) widget->setAttribute(Qt::WA_ShowWithoutActivating);
+    add(&state, widget, {}, [p, &state, modal, beforeShow, activate] {
         if (!p) return;
         if (p->windowTitle() != qs(state.caption)) p->setWindowTitle(qs(state.caption));
         if (!state.visible && p->isVisible()) {
             p->hide();
         } else if (state.visible && !p->isVisible() && !modal) {
+            if (beforeShow) beforeShow();
             p->show();
             p->raise();
-            p->activateWindow();
+            if (activate) p->activateWindow();
         }
     });
 }

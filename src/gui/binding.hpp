@@ -101,8 +101,11 @@ public:
     /// interval is started; when it fires, `onTimer` runs (again while still enabled).
     void timer(Timer& state, Handler onTimer);
     /// A top-level widget follows the window's caption and visible flag. A modal window is only
-    /// hidden by push; showing it is the platform's modal loop.
-    void window(Window& state, QWidget* widget, bool modal = false);
+    /// hidden by push; showing it is the platform's modal loop. `beforeShow` runs each time the
+    /// widget is about to appear (to place it); a window that does not `activate` appears
+    /// without taking the keyboard from the window the user works in.
+    void window(Window& state, QWidget* widget, bool modal = false, Handler beforeShow = {},
+                bool activate = true);
 
     /// Extra step run at the end of every push (the plot painter uses it).
     void onPush(Handler step);

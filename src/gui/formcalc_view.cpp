@@ -17,10 +17,11 @@ QLineEdit* sizedEdit(Binder& b, Edit& state, QWidget* parent, int width) {
 }  // namespace
 
 QWidget* buildCalcView(Binder& b, Tformcalc& form) {
-    auto* window = new FormWidget(closableDialogFlags());
+    // A window the user may resize: the plot takes the room it gets.
+    auto* window = new FormWidget(closableDialogFlags() | Qt::WindowMinMaxButtonsHint);
     window->onClose = [&b, &form] { b.run([&form] { form.closeRequest(); }, true); };
     auto* column = new QVBoxLayout(window);
-    column->setSizeConstraint(QLayout::SetFixedSize);
+    column->setSizeConstraint(QLayout::SetMinimumSize);  // never smaller than its contents
     column->setSpacing(6);
 
     // Runs and progress.
@@ -48,7 +49,8 @@ QWidget* buildCalcView(Binder& b, Tformcalc& form) {
     auto* plot = new CanvasWidget(form.grafico, window);
     plot->setObjectName(QStringLiteral("grafico"));
     b.onPush([plot] { plot->refresh(); });
-    column->addWidget(plot, 0, Qt::AlignHCenter);
+    plot->onResize = [&b, &form](int w, int h) { b.run([&form, w, h] { form.resizePlot(w, h); }); };
+    column->addWidget(plot, 1);
 
     // Plot ranges (hidden until the first "Plot").
     QFrame* ranges = b.panel(form.Panel1, window);

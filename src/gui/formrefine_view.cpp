@@ -4,8 +4,16 @@
 #include "gui/views.hpp"
 #include "refine/formrefine.hpp"
 
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QScreen>
 #include <QScrollBar>
+#include <QTimer>
+#include <algorithm>
+#include <memory>
+
+#include "app/application.hpp"
+#include "results/formcalc.hpp"
 
 namespace kelvarin::gui {
 
@@ -15,6 +23,33 @@ QLineEdit* limitEdit(Binder& b, Edit& state, QWidget* parent) {
     QLineEdit* e = b.edit(state, parent);
     e->setFixedWidth(75);
     return e;
+}
+
+/// Top-left corner for a window of `size` next to `other` within the screen: to its right, to
+/// its left, below it; when none has room but the screen is wide enough for both side by side,
+/// `other` moves to the left edge to make room on its right; else the screen's bottom-right.
+QPoint besideWindow(QWidget& other, QSize size) {
+    constexpr int kGap = 8;
+    constexpr int kFrame = 32;  // room for the title bar and borders the window manager adds
+    QRect o = other.frameGeometry();
+    const QScreen* screen = other.screen() ? other.screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1600, 1000);
+    const int w = size.width() + kFrame / 2;
+    const int h = size.height() + kFrame;
+    auto top = [&] {
+        return std::clamp(o.top(), area.top(), std::max(area.top(), area.bottom() - h));
+    };
+    if (o.right() + kGap + w <= area.right()) return {o.right() + kGap, top()};
+    if (o.left() - kGap - w >= area.left()) return {o.left() - kGap - w, top()};
+    if (o.bottom() + kGap + h <= area.bottom())
+        return {std::clamp(o.left(), area.left(), std::max(area.left(), area.right() - w)),
+                o.bottom() + kGap};
+    if (o.width() + kGap + w <= area.width()) {
+        other.move(area.left(), o.top());
+        o.moveLeft(area.left());
+        return {o.right() + kGap, top()};
+    }
+    return {std::max(area.left(), area.right() - w), std::max(area.top(), area.bottom() - h)};
 }
 
 }  // namespace
@@ -71,7 +106,31 @@ QWidget* buildRefineView(Binder& b, Tformrefine& form) {
     lg->setColumnMinimumWidth(4, 60);
     column->addWidget(limits);
 
-    b.window(form, window);
+    // The window stays on top, so it must not sit on the calculation window's buttons, fields
+    // and plot: the first time it opens beside that window; afterwards where the user left it.
+    // It never takes the keyboard from the window the user types in.
+    QWidget* calc = b.widgetOf(&b.app().formcalc());
+    auto placed = std::make_shared<bool>(false);
+    b.window(
+        form, window, false,
+        [window, calc, placed] {
+            if (*placed) {
+                window->move(window->pos());  // an explicit position is kept by the window manager
+                return;
+            }
+            *placed = true;
+            // The calculation window appears in the same step and the window manager places it
+            // a moment later: this window waits in a corner and then moves beside it.
+            const QScreen* screen = QGuiApplication::primaryScreen();
+            if (screen) {
+                const QRect area = screen->availableGeometry();
+                window->move(area.right() - window->sizeHint().width(), area.top());
+            }
+            QTimer::singleShot(150, window, [window, calc] {
+                if (calc && calc->isVisible()) window->move(besideWindow(*calc, window->size()));
+            });
+        },
+        false);
     return window;
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/controls.hpp"
 #include "app/window.hpp"
+#include "engine/state.hpp"
 
 namespace kelvarin {
 
@@ -45,6 +46,7 @@ public:
     Edit maxmutsigma2{{}, "10", ""};
     Edit maxmutw{{}, "1", ""};
 
+    /// The "Best:" column: the best candidate of the last run beside each limit row.
     Label Label12{{}, "Best:", ""};
     Label Label14{{.colour = Colour::Blue}, "---", ""};
     Label Label15{{.colour = Colour::Blue}, "---", ""};
@@ -55,6 +57,12 @@ public:
     /// Header texts of StringGrid1, columns 0 to 5.
     static constexpr const char* kGridHeaders[6] = {"Scale Factor", "Tau",    "Ro",
                                                     "Sigma1",       "Sigma2", "Error(%)"};
+
+    /// Fills the "Best:" column with a candidate's genes (w, tau, ro, sigma1, sigma2 in the
+    /// order of a candidate row).
+    void showBest(const CandidateRow& genes);
+    /// A new job: no variance and no best candidate shown yet.
+    void clearResults();
 
     /// Leaving the (unused) field; does nothing.
     void SFISExit() {}

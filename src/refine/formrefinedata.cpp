@@ -38,7 +38,10 @@ std::vector<float> readMeasuredAngles(const std::string& path) {
 }  // namespace
 
 Tformrefinedata::Tformrefinedata(Application& app)
-    : Window(app, "Evolutionary refinement of experimental data") {}
+    : Window(app, "Evolutionary refinement of experimental data") {
+    // The design probability is shown with the decimal separator of every other field.
+    Edit2.text = app.locale().NormalizeDecimalSeparator(Edit2.text);
+}
 
 void Tformrefinedata::Button2Click() {
     if (app_.busy()) return;
@@ -82,14 +85,37 @@ void Tformrefinedata::Button1Click() {
 
     // Every limit the draw needs is read before anything changes, so a typing error leaves
     // the fields, the generator and the population as they were.
-    auto value = [&](const Edit& e, const char* name) {
+    auto value = [&](const Edit& e, const std::string& name) {
         return loc.textToFloat(loc.NormalizeDecimalSeparator(e.text), name);
     };
-    const Extended wLo = value(wmin, "wmin"), wHi = value(wmax, "wmax");
-    const Extended tauLo = value(taui, "taui"), tauHi = value(tauf, "tauf");
-    const Extended roLo = value(roi, "roi"), roHi = value(rof, "rof");
-    const Extended s1Lo = value(sigma1i, "sigma1i"), s1Hi = value(sigma1f, "sigma1f");
-    const Extended s2Lo = value(sigma2i, "sigma2i"), s2Hi = value(sigma2f, "sigma2f");
+    // Fields are named in messages by their row caption (which follows the model) and column.
+    auto lo = [&](const Edit& e, const Label& row) {
+        return value(e, row.fieldName() + " Minimum");
+    };
+    auto hi = [&](const Edit& e, const Label& row) {
+        return value(e, row.fieldName() + " Maximum");
+    };
+    const Extended wLo = value(wmin, "Gaussian width Min"), wHi = value(wmax, "Gaussian width Max");
+    const Extended tauLo = lo(taui, Label3), tauHi = hi(tauf, Label3);
+    const Extended roLo = lo(roi, Label4), roHi = hi(rof, Label4);
+    const Extended s1Lo = lo(sigma1i, Label2), s1Hi = hi(sigma1f, Label2);
+    const Extended s2Lo = lo(sigma2i, Label5), s2Hi = hi(sigma2f, Label5);
+    // A minimum above its maximum is a typing slip, not a search range.
+    const struct {
+        std::string name;
+        Extended low, high;
+        const Edit &lowField, &highField;
+    } ranges[] = {{Label3.fieldName(), tauLo, tauHi, taui, tauf},
+                  {Label4.fieldName(), roLo, roHi, roi, rof},
+                  {Label2.fieldName(), s1Lo, s1Hi, sigma1i, sigma1f},
+                  {Label5.fieldName(), s2Lo, s2Hi, sigma2i, sigma2f},
+                  {"Gaussian width", wLo, wHi, wmin, wmax}};
+    for (const auto& r : ranges)
+        if (r.low > r.high) {
+            app_.showError(r.name + ": the minimum (" + r.lowField.text +
+                           ") is larger than the maximum (" + r.highField.text + ").");
+            return;
+        }
 
     state.generator.seed(state.seedOverride ? *state.seedOverride
                                             : static_cast<std::uint32_t>(std::time(nullptr)));
@@ -123,11 +149,12 @@ void Tformrefinedata::Button1Click() {
         curves.measAngle[i] = angles[i];
 
     Tformdata& data = app_.formdata();
-    const Extended first = angles.front();
-    const Extended second = angles.size() > 1 ? static_cast<Extended>(angles[1]) : first;
-    data.thetai.text = loc.floatToText(first);
-    data.thetaf.text = loc.floatToText(static_cast<Extended>(angles.back()));
-    data.step.text = loc.floatToText(second - first);
+    // The angles are single-precision file numbers: shown with the digits they hold.
+    const float first = angles.front();
+    const float second = angles.size() > 1 ? angles[1] : first;
+    data.thetai.text = loc.singleToText(first);
+    data.thetaf.text = loc.singleToText(angles.back());
+    data.step.text = loc.singleToText(second - first);
     data.thetai.enabled = false;
     data.thetaf.enabled = false;
     data.step.enabled = false;

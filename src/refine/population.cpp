@@ -60,24 +60,25 @@ void newPopulation(Application& app, int keep) {
     const Tformrefine& f = app.formrefine();
     const Locale& loc = app.locale();
     auto field = [&](const Edit& edit, const char* name) {
-        return loc.textToFloat(loc.NormalizeDecimalSeparator(edit.text), name);
+        return loc.textToFloat(loc.NormalizeDecimalSeparator(edit.text),
+                               std::string(name) + " (Refinement window)");
     };
     RefineSettings& s = state.refineSettings;
-    s.wLo = field(f.wmin, "wmin");
-    s.wHi = field(f.wmax, "wmax");
-    s.tauLo = field(f.taui, "taui");
-    s.tauHi = field(f.tauf, "tauf");
-    s.roLo = field(f.roi, "roi");
-    s.roHi = field(f.rof, "rof");
-    s.sigma1Lo = field(f.sigma1i, "sigma1i");
-    s.sigma1Hi = field(f.sigma1f, "sigma1f");
-    s.sigma2Lo = field(f.sigma2i, "sigma2i");
-    s.sigma2Hi = field(f.sigma2f, "sigma2f");
-    s.maxMutW = field(f.maxmutw, "maxmutw");
-    s.maxMutTau = field(f.maxmuttau, "maxmuttau");
-    s.maxMutRo = field(f.maxmutro, "maxmutro");
-    s.maxMutSigma1 = field(f.maxmutsigma1, "maxmutsigma1");
-    s.maxMutSigma2 = field(f.maxmutsigma2, "maxmutsigma2");
+    s.wLo = field(f.wmin, "width min. value");
+    s.wHi = field(f.wmax, "width max. value");
+    s.tauLo = field(f.taui, "tau min. value");
+    s.tauHi = field(f.tauf, "tau max. value");
+    s.roLo = field(f.roi, "ro min. value");
+    s.roHi = field(f.rof, "ro max. value");
+    s.sigma1Lo = field(f.sigma1i, "sigma1 min. value");
+    s.sigma1Hi = field(f.sigma1f, "sigma1 max. value");
+    s.sigma2Lo = field(f.sigma2i, "sigma2 min. value");
+    s.sigma2Hi = field(f.sigma2f, "sigma2 max. value");
+    s.maxMutW = field(f.maxmutw, "width max mutation");
+    s.maxMutTau = field(f.maxmuttau, "tau max mutation");
+    s.maxMutRo = field(f.maxmutro, "ro max mutation");
+    s.maxMutSigma1 = field(f.maxmutsigma1, "sigma1 max mutation");
+    s.maxMutSigma2 = field(f.maxmutsigma2, "sigma2 max mutation");
 
     redrawInner(state);
 }
@@ -122,7 +123,7 @@ void mutate(RefineState& state, int k) {
 }
 
 std::string candidateText(const Application& app, float value) {
-    return app.locale().floatToText(static_cast<double>(value));
+    return app.locale().singleToText(value);
 }
 
 void showPopulation(Application& app) {

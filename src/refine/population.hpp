@@ -37,8 +37,8 @@ void mutate(RefineState& state, int k);
 /// (so row 0 covers the header).
 void showPopulation(Application& app);
 
-/// Text of one stored single-precision value for the grids: the general form, which keeps
-/// enough digits to give back the same float.
+/// Text of one stored single-precision value for the grids: the general form with the fewest
+/// digits that give back the same float.
 std::string candidateText(const Application& app, float value);
 
 }  // namespace kelvarin

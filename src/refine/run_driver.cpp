@@ -163,12 +163,12 @@ void Tformcalc::butGoClick() {
 
     Panel2.caption = "Error=" + loc.floatToText(result.finalError);
     Button1.enabled = true;
-    Label4.caption = loc.floatToText(result.bestGenes[kColTau]) + " " +
-                     loc.floatToText(result.bestGenes[kColRo]) + " " +
-                     loc.floatToText(result.bestGenes[kColSigma1]) + " " +
-                     loc.floatToText(result.bestGenes[kColSigma2]);
+    CandidateRow best{};
+    for (int g = 0; g < kGeneCount; ++g)
+        best[static_cast<std::size_t>(g)] = static_cast<float>(result.bestGenes[g]);
+    showBestParameters(best);
     progress.Label5.caption =
-        result.varianceValid ? loc.floatToText(static_cast<double>(result.variance)) : kNoVariance;
+        result.varianceValid ? loc.singleToText(static_cast<float>(result.variance)) : kNoVariance;
     progress.show();
     app_.platform().beep();
 }
@@ -206,7 +206,7 @@ void Tformcalc::Button6Click() {
         return g;
     };
     // All five fields are read before any is stored: a typing error changes nothing.
-    const Extended background = value(txbg, "txbg");
+    const Extended background = value(txbg, "background");
     const float genes[] = {gene(tau, "tau"), gene(ro, "ro"), gene(sigma1, "sigma1"),
                            gene(sigma2, "sigma2")};
     // A parameter set that cannot be evaluated is refused as a whole: row 1 and the background
@@ -219,7 +219,8 @@ void Tformcalc::Button6Click() {
     row[kColSigma1] = genes[2];
     row[kColSigma2] = genes[3];
     try {
-        Label4.caption = loc.floatToText(evaluateCandidate(app_, 1));
+        Label4.caption =
+            "Error of the typed parameters (%): " + loc.floatToText(evaluateCandidate(app_, 1));
     } catch (const EngineError& e) {
         row = rowBefore;
         engine.background = engineBackgroundBefore;

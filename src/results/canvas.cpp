@@ -1,11 +1,19 @@
 #include "results/canvas.hpp"
 
+#include <algorithm>
+
 namespace kelvarin {
 
 void Canvas::clear() {
     ops_.clear();
     penX_ = penY_ = 0;
     ++revision_;
+}
+
+void Canvas::resize(int width, int height) {
+    width_ = std::max(width, 1);
+    height_ = std::max(height, 1);
+    clear();
 }
 
 void Canvas::add(DrawKind kind, int x1, int y1, int x2, int y2) {
@@ -31,6 +39,16 @@ void Canvas::lineTo(int x, int y) {
 
 void Canvas::ellipse(int x1, int y1, int x2, int y2) {
     add(DrawKind::Ellipse, x1, y1, x2, y2);
+}
+
+void Canvas::segment(int x1, int y1, int x2, int y2) {
+    add(DrawKind::Segment, x1, y1, x2, y2);
+}
+
+void Canvas::text(int x, int y, std::string text, TextAnchor anchor) {
+    add(DrawKind::Text, x, y, x, y);
+    ops_.back().text = std::move(text);
+    ops_.back().anchor = anchor;
 }
 
 }  // namespace kelvarin

@@ -8,6 +8,7 @@
 
 #include "app/controls.hpp"
 #include "app/window.hpp"
+#include "engine/state.hpp"
 #include "results/canvas.hpp"
 #include "results/output_files.hpp"
 
@@ -15,16 +16,26 @@ namespace kelvarin {
 
 class Tformcalc : public Window {
 public:
-    /// Size of the drawing area `grafico`, pixels.
+    /// Size of the plotting area of `grafico` when the window opens, pixels; it follows the
+    /// window's size afterwards.
     static constexpr int kPlotWidth = 641;
     static constexpr int kPlotHeight = 353;
+    /// Room around the plotting area for the axis numbers and titles, pixels.
+    static constexpr CanvasMargins kPlotMargins{78, 10, 16, 44};
+    /// The design name of the result files.
+    static constexpr const char* kDefaultFileName = "morvel3";
+
+    /// What the curve in the engine's arrays belongs to: nothing yet in this job, the perfect
+    /// crystal of a calculation job, or a refinement job (its Start, a GO or a "bufo").
+    enum class ShownCurve { None, PerfectCrystal, Refinement };
 
     explicit Tformcalc(Application& app);
 
     ProgressBar ProgressBar1{{}, 0, 100, 0};
     Button Button2{{}, "Start"};
     Button Button1{{.enabled = false}, "Plot"};
-    Label Label4{{}, "Label4", {}};
+    /// Status line: the best parameters of a run, the error of a typed set, what was saved.
+    Label Label4{{}, "", {}};
     Label Label1{{}, "Generations:", {}};
     Edit ncycles{{}, "1", {}};
     Button butGo{{}, "GO"};
@@ -32,7 +43,7 @@ public:
     Button butStop{{.enabled = false}, "Stop"};
     Button butTeste{{}, "butTeste"};
     Button Button7{{}, "New population"};
-    Canvas grafico{kPlotWidth, kPlotHeight};
+    Canvas grafico{kPlotWidth, kPlotHeight, kPlotMargins};
     Panel Panel2{{.visible = false}, "Error="};
     Panel Panel1{{.visible = false}, ""};
     Label Label2{{}, "X range:", {}};
@@ -46,7 +57,7 @@ public:
     CheckBox ckLog{{}, "Log10", false};
     Button Button3{{}, "Replot"};
     Label Label5{{}, "File name (without file extension):", {}};
-    Edit nomearquivo{{}, "morvel3", {}};
+    Edit nomearquivo{{}, kDefaultFileName, {}};
     Button Button4{{.visible = false}, "Save output files"};
     Button Button5{{.visible = false}, "OK"};
     Edit tau{{}, "0.0041769", {}};
@@ -71,10 +82,19 @@ public:
     /// "Start": the rocking-curve run of the perfect crystal (results/start_run.cpp).
     void Button2Click() { startRun(); }
     void startRun();
+    /// The curve the engine's arrays hold for this job; set by a successful Start.
+    ShownCurve shownCurve() const { return shownCurve_; }
+    /// Declares what the engine's arrays hold when a caller filled them without "Start".
+    void setShownCurve(ShownCurve curve) { shownCurve_ = curve; }
+    /// The plotting area took a new size (pixels): the shown plot is drawn again to fit it.
+    void resizePlot(int width, int height);
+    /// The status line after a refinement: the best parameters under their names and units.
+    void showBestParameters(const CandidateRow& best);
     /// "Plot" and "Replot".
     void Button1Click();
     void Button3Click() { Button1Click(); }
-    /// "Save output files": <nomearquivo>.fit, .out, .ion (and .png with a display).
+    /// "Save output files": <nomearquivo>.fit, .out, .ion (and the plot as .png with a
+    /// display); the status line says what was written where.
     void Button4Click();
     /// "OK": closes the results and resets the set-up windows for the next job.
     void Button5Click();
@@ -94,9 +114,24 @@ public:
     static constexpr double kReflectivityDecades = 6.0;
 
 private:
-    /// True when the job is a rocking-curve calculation: the curve is the perfect crystal's
-    /// reflectivity and no measured curve belongs to it.
-    bool perfectCrystalJob() const;
+    /// The ranges of the plot on screen, kept so that a new window size redraws the same plot.
+    struct PlotRanges {
+        double x0 = 0;
+        double x1 = 0;
+        double yBottom = 0;  ///< log10 value when `logAxis`
+        double yTop = 0;
+        bool logAxis = false;
+    };
+    /// A new job in the window: no curve, no plot, no result of an earlier job shown, and
+    /// "Start" ready again.
+    void resetResults();
+    /// Reads and checks the four range fields; false after telling the user what is wrong.
+    bool readRanges(PlotRanges& ranges);
+    void drawPlot(const PlotRanges& ranges);
+
+    ShownCurve shownCurve_ = ShownCurve::None;
+    bool plotShown_ = false;
+    PlotRanges shownRanges_;
 };
 
 }  // namespace kelvarin

@@ -48,10 +48,14 @@ void Tformcalc::startRun() {
         // Model and refinement settings.
         const ProfileKind profileModel = settings.profileKind();
         const Scaling normMode = settings.scaling();
-        const Extended background = loc.textToFloat(settings.bg.text, "bg");
-        const int nelements = loc.textToInt(settings.Edit1.text, "# of elements");
-        const Extended wLo = loc.textToFloat(settings.wmin.text, "wmin");
-        const Extended wHi = loc.textToFloat(settings.wmax.text, "wmax");
+        const Extended background =
+            loc.textToFloat(settings.bg.text, "background (refinement settings)");
+        const int nelements =
+            loc.textToInt(settings.Edit1.text, "# of elements (refinement settings)");
+        const Extended wLo =
+            loc.textToFloat(settings.wmin.text, "Gaussian width Min (refinement settings)");
+        const Extended wHi =
+            loc.textToFloat(settings.wmax.text, "Gaussian width Max (refinement settings)");
 
         // Angle mode. A calculation job has no measured curve: its angles always come from the
         // Data Entry fields (the job's file is a depth profile, not a rocking curve).
@@ -196,6 +200,7 @@ void Tformcalc::startRun() {
         Button2.enabled = false;
         Button1.enabled = true;
         butGo.enabled = refinementJob;
+        shownCurve_ = refinementJob ? ShownCurve::Refinement : ShownCurve::PerfectCrystal;
     } catch (const SetupError& e) {
         app_.showError(e.what());
     } catch (const DataFileError& e) {

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "app/application.hpp"
 #include "app/formmain.hpp"
 #include "engine/catalogue.hpp"
+#include "engine/scattering.hpp"
 #include "refine/formrefine.hpp"
 #include "refine/formrefinedata.hpp"
+#include "refine/population.hpp"
 #include "refine/refine_state.hpp"
 #include "results/formcalc.hpp"
 
@@ -27,6 +30,9 @@ constexpr std::array<std::string_view, 3> kGroupVI = {"S", "Se", "Te"};
 Tformdata::Tformdata(Application& app) : Window(app, "Data Entry") {
     posat1.visible = false;
     posat2.visible = false;
+    // The design wavelength is shown with the decimal separator of every other field.
+    wl.text = app.locale().NormalizeDecimalSeparator(wl.text);
+    synchrotronWavelength_ = wl.text;
 }
 
 Button* Tformdata::elementButton(std::string_view symbol) {
@@ -80,10 +86,54 @@ void Tformdata::buttargetClick() {
         step.text = locale.NormalizeDecimalSeparator(step.text);
         thetai.text = locale.NormalizeDecimalSeparator(thetai.text);
         thetaf.text = locale.NormalizeDecimalSeparator(thetaf.text);
-        Button1.enabled = true;
-        tipo.enabled = true;
+        // Entries that "Start" could not use are refused here, while the window is open.
+        const std::string problem = entryProblem(false);
+        if (problem.empty()) {
+            Button1.enabled = true;
+            tipo.enabled = true;
+        } else {
+            app_.showError(problem);
+        }
     }
     Timer1.enabled = true;
+}
+
+std::string Tformdata::entryProblem(bool withWavelength) const {
+    auto whole = [](const Edit& field, const Label& caption) -> std::string {
+        int value = 0;
+        if (Locale::tryTextToInt(field.text, value)) return {};
+        return caption.fieldName() + ": '" + field.text + "' is not a whole number.";
+    };
+    for (auto [field, caption] : {std::pair{&h, &La1}, {&k, &Label13}, {&l, &Label14}})
+        if (auto problem = whole(*field, *caption); !problem.empty())
+            return problem + " Miller indices are whole numbers.";
+
+    // A calculation job, or a refinement on "Integer, equally spaced angle values", computes
+    // the scan from these fields in whole seconds of arc.
+    const Tformmain& main = app_.formmain();
+    const bool integerScan = main.RadioGroup1.itemIndex != 1 || main.chkInteiro.checked;
+    if (integerScan) {
+        for (auto [field, caption] : {std::pair{&thetai, &L8}, {&thetaf, &L9}, {&step, &L11}})
+            if (auto problem = whole(*field, *caption); !problem.empty())
+                return problem + " The scan is computed in whole seconds of arc.";
+        int first = 0, last = 0, stride = 0;
+        Locale::tryTextToInt(thetai.text, first);
+        Locale::tryTextToInt(thetaf.text, last);
+        Locale::tryTextToInt(step.text, stride);
+        if (stride <= 0) return "Step size: '" + step.text + "' must be at least 1 second of arc.";
+        if (last < first)
+            return "Final angle (" + thetaf.text + ") lies below the initial angle (" +
+                   thetai.text + ").";
+    }
+    if (withWavelength && radiacao.itemIndex == kSynchrotron) {
+        long double lambda = 0;
+        if (!app_.locale().tryTextToFloat(app_.locale().NormalizeDecimalSeparator(wl.text),
+                                          lambda) ||
+            !(lambda > 0))
+            return "Synchrotron wavelength: '" + wl.text +
+                   "' is not a wavelength in ångström greater than 0.";
+    }
+    return {};
 }
 
 void Tformdata::Timer1Timer() {
@@ -94,7 +144,14 @@ void Tformdata::Timer1Timer() {
 }
 
 void Tformdata::radiacaoChange() {
+    // The field shows the wavelength of the chosen tube line; the one typed for synchrotron
+    // radiation is kept for when that is chosen again.
+    if (wl.enabled) synchrotronWavelength_ = wl.text;
     wl.enabled = radiacao.itemIndex == kSynchrotron;
+    if (wl.enabled)
+        wl.text = synchrotronWavelength_;
+    else if (radiacao.itemIndex >= 0 && radiacao.itemIndex < kSynchrotron)
+        wl.text = app_.locale().floatToText(tubeWavelength(radiacao.itemIndex));
 }
 
 // ---- Crystal choice ----
@@ -312,6 +369,12 @@ void Tformdata::butOKClick() {
     thetai.text = locale.NormalizeDecimalSeparator(thetai.text);
     thetaf.text = locale.NormalizeDecimalSeparator(thetaf.text);
     step.text = locale.NormalizeDecimalSeparator(step.text);
+    // The entries may have changed since "Select target...": the window stays open for a
+    // correction rather than handing "Start" a set-up it refuses.
+    if (const std::string problem = entryProblem(true); !problem.empty()) {
+        app_.showError(problem);
+        return;
+    }
 
     Tformcalc& calc = app_.formcalc();
     calc.grafico.visible = false;
@@ -326,6 +389,7 @@ void Tformdata::butOKClick() {
 
     if (refinement) {
         Tformrefine& progress = app_.formrefine();
+        progress.clearResults();
         progress.show();
         StringGrid& grid = progress.StringGrid1;
         for (int col = 0; col < 6; ++col)
@@ -336,8 +400,9 @@ void Tformdata::butOKClick() {
             for (int col = 0; col < kCandidateColumns; ++col)
                 grid.setCell(
                     col, row + 1,
-                    locale.floatToText(static_cast<double>(
-                        population[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)])));
+                    candidateText(
+                        app_,
+                        population[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)]));
         calc.Label1.visible = true;
         calc.ncycles.visible = true;
     }

@@ -41,6 +41,7 @@ public:
     Label L10{{}, "Radiation:", {}};
     ComboBox radiacao{
         {}, {"Cra1", "Fea1", "Coa1", "Nia1", "Cua1", "Moa1", "Synchrotron"}, -1, "Element"};
+    /// Wavelength, Å: typed for "Synchrotron", the line's own for a tube line (not editable).
     Edit wl{{.enabled = false}, "1,43807", {}};
     static constexpr int kSynchrotron = 6;  ///< index of "Synchrotron" in `radiacao`
 
@@ -127,6 +128,10 @@ public:
 
 private:
     using Symbols = std::span<const std::string_view>;
+    /// What makes the entries unusable for "Start" ("" when nothing): Miller indices and, when
+    /// the scan is taken from the fields, whole-number angles in order and a positive step;
+    /// with `withWavelength`, a synchrotron wavelength greater than 0.
+    std::string entryProblem(bool withWavelength) const;
     void setEnabled(Symbols symbols, bool enabled);
     void setEnabled(std::initializer_list<std::string_view> symbols, bool enabled) {
         setEnabled(Symbols(symbols.begin(), symbols.size()), enabled);
@@ -135,6 +140,9 @@ private:
     void elementalClick(std::string_view symbol);
     void siliconCarbideClick();
     void compoundHalfClick(std::string_view symbol);
+
+    /// The wavelength last typed for synchrotron radiation, shown again when it is chosen.
+    std::string synchrotronWavelength_;
 };
 
 }  // namespace kelvarin

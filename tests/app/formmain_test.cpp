@@ -82,13 +82,18 @@ TEST_P(FormmainTest, FileExitWarnsOnlyWhenNoSuchFileExists) {
     m.fileExit();
     EXPECT_TRUE(platform.allMessages().empty());
 
-    for (const std::string& name : {missingFile(), folder(), std::string()}) {
+    for (const std::string& name : {missingFile(), folder()}) {
         platform.clearMessages();
         m.file.text = name;
         m.fileExit();
-        EXPECT_EQ(onlyMessage(), "File does not exists!") << "'" << name << "'";
+        EXPECT_EQ(onlyMessage(), "File does not exist: '" + name + "'.");
         EXPECT_EQ(m.file.text, name);
     }
+    // An empty field is not yet a file name: "OK" asks for one.
+    platform.clearMessages();
+    m.file.text = "";
+    m.fileExit();
+    EXPECT_TRUE(platform.allMessages().empty());
     // A device exists but reading it would block the window (a pipe) or never end.
     platform.clearMessages();
     m.file.text = "/dev/zero";
@@ -128,7 +133,7 @@ TEST_P(FormmainTest, OkWithoutFileTypeOnlyPreparesTheDataEntryWindow) {
     EXPECT_FALSE(app->form4cols().visible);
     EXPECT_FALSE(app->formrefinedata().visible);
     EXPECT_TRUE(m.visible);
-    EXPECT_TRUE(platform.allMessages().empty());
+    EXPECT_NE(onlyMessage().find("\"File Type\""), std::string::npos) << onlyMessage();
 
     m.mstrain.text = "0.5";
     m.butokClick();
@@ -152,12 +157,16 @@ TEST_P(FormmainTest, RefinementJobOpensTheSettingsOnlyWithLayersAndFile) {
     m.butokClick();
     EXPECT_EQ(dataForm().Lab1.caption, "Initial values for layer strains:");
     EXPECT_FALSE(app->formrefinedata().visible);
+    EXPECT_NE(onlyMessage().find("number of layers"), std::string::npos) << onlyMessage();
 
+    platform.clearMessages();
     m.nlayers.text = "16";
     m.file.text = "";
     m.butokClick();
     EXPECT_FALSE(app->formrefinedata().visible);
+    EXPECT_NE(onlyMessage().find("measured data file"), std::string::npos) << onlyMessage();
 
+    platform.clearMessages();
     m.file.text = missingFile();
     m.filetype.itemIndex = 0;  // ignored for a refinement job
     m.butokClick();

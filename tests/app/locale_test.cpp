@@ -71,4 +71,26 @@ TEST(Locale, RoundTripOfFifteenDigitTexts) {
     }
 }
 
+TEST(Locale, SingleValuesShowTheDigitsTheyHold) {
+    const struct {
+        float value;
+        const char* point;
+    } rows[] = {{0.15f, "0.15"},
+                {0.001f, "0.001"},
+                {348.1234f, "348.1234"},
+                {-0.125f, "-0.125"},
+                {1e-7f, "1E-7"},
+                {8.5f, "8.5"},
+                {0.0034659002f, "0.0034659002"},
+                {0.f, "0"},
+                {16777216.f, "16777216"}};
+    const Locale point('.');
+    const Locale comma(',');
+    for (const auto& row : rows) {
+        EXPECT_EQ(point.singleToText(row.value), row.point);
+        // The text reads back as the same float, in either locale.
+        EXPECT_EQ(static_cast<float>(comma.textToFloat(comma.singleToText(row.value))), row.value);
+    }
+}
+
 }  // namespace kelvarin

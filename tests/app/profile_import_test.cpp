@@ -57,8 +57,9 @@ TEST_P(ProfileImportTest, StrainValuesAreTakenAsTheyStand) {
     ASSERT_TRUE(importFile(1, "50 0.75\n50 -0.125 100 1e-3\n", ""));
     EXPECT_TRUE(platform.allMessages().empty());
     EXPECT_EQ(column(0), (Texts{"50", "50", "100"}));
-    // Single-precision file values widened: 0.75 and -0.125 are exact, 1e-3 is not.
-    EXPECT_EQ(column(1), (Texts{num("0.75"), num("-0.125"), num("0.00100000004749745")}));
+    // Single-precision file values with the digits they hold: 1e-3 is shown as 0.001, not as
+    // the widened 0.00100000004749745.
+    EXPECT_EQ(column(1), (Texts{num("0.75"), num("-0.125"), num("0.001")}));
     EXPECT_EQ(table().cell(0, 0), "Thickness(Å)");
     EXPECT_EQ(table().fixedRows, 0);  // a strain import leaves the heading as it was
     EXPECT_TRUE(dataForm().visible);

@@ -118,7 +118,9 @@ TEST_F(JobRunnerTest, PlotIsWrittenAsSvgFromTheWindowsDrawing) {
     runJob(job(text));
     const std::string svg = read(dir / "job/fit.svg");
     EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
-    EXPECT_NE(svg.find("width=\"641\" height=\"353\""), std::string::npos);
+    // The plotting area of the window and the margins that hold the axes.
+    EXPECT_NE(svg.find("width=\"735\" height=\"407\""), std::string::npos);
+    EXPECT_NE(svg.find(">Angle (seconds of arc)</text>"), std::string::npos);
     EXPECT_NE(svg.find("<polyline"), std::string::npos);
     EXPECT_NE(svg.find("<ellipse"), std::string::npos) << "the measured points";
     EXPECT_NE(svg.find("stroke=\"#ff0000\""), std::string::npos);

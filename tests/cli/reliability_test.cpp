@@ -328,9 +328,11 @@ TEST_F(Reliability, RefusalsOfValidInputAreGone) {
     // Pearson VII shape exponents: beyond the limit the old normalisation gave 0 or divided by 0.
     StrainProfile profile;
     for (double mu : {1.5, 1000.0})
-        EXPECT_NO_THROW(strainProfile({0, 300, 1, 100, static_cast<float>(mu), 0}, 1, 16, profile));
+        EXPECT_NO_THROW(strainProfile({0, 300, 1, 100, static_cast<float>(mu), 0}, kModelPearsonVII,
+                                      16, profile));
     for (double mu : {2000.0, 1e5, 1e30})
-        EXPECT_THROW(strainProfile({0, 300, 1, 100, static_cast<float>(mu), 0}, 1, 16, profile),
+        EXPECT_THROW(strainProfile({0, 300, 1, 100, static_cast<float>(mu), 0}, kModelPearsonVII,
+                                   16, profile),
                      CandidateRejected)
             << mu;
 }

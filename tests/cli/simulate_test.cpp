@@ -70,7 +70,7 @@ TEST_P(LayeredSimulateTest, ModelStackIsTheRefinementsLayeredCurve) {
     evaluateProfile(road.app.engine(), row, fast);
 
     SimulationRequest r = gaAs004(-700, 200, 2);
-    r.theory = theory;
+    r.theory = static_cast<Theory>(theory);
     r.structure = SimulationRequest::Structure::Model;
     r.layers = 16;
     r.params = {row[1], row[2], row[3], row[4]};

@@ -156,7 +156,7 @@ TEST(Normalise, EachModeRecoversScaleAndBackgroundOfASyntheticMeasurement) {
     EXPECT_NEAR(static_cast<double>(curve[3]), 1840, 1e-9);
 
     curve = base;
-    r = normalise(7, curve, meas, 1840, 40);  // unknown mode: unchanged
+    r = normalise(static_cast<Scaling>(7), curve, meas, 1840, 40);  // unknown mode: unchanged
     EXPECT_FALSE(r.applied);
     EXPECT_EQ(curve, base);
 }
@@ -178,7 +178,7 @@ TEST(Normalise, RefusesCurvesThatGiveNoScale) {
     for (const Case& c : cases) {
         std::vector<Extended> curve = c.curve;
         try {
-            normalise(c.mode, std::span<Extended>(curve),
+            normalise(static_cast<Scaling>(c.mode), std::span<Extended>(curve),
                       std::span<const Extended>(meas).first(curve.size()), 100, 0);
             ADD_FAILURE() << c.what << ": accepted";
         } catch (const EngineError& e) {

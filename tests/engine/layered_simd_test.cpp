@@ -74,7 +74,7 @@ TEST(FastLayeredCurve, AgreesWithTheReferenceOnEveryPoint) {
                                 {"GaAs", 5.65325L, 1, 1, 5},
                                 {"GaAs", 5.65325L, 0, 0, 4}};
     struct Profile {
-        int model;
+        ProfileKind model;
         CandidateRow row;
     };
     // 2Gauss: w, τ, ρ, σ1, σ2; Pearson VII: w, xc, A, w, μ. Tensile and compressive, thin and
@@ -112,9 +112,10 @@ TEST(FastLayeredCurve, AgreesWithTheReferenceOnEveryPoint) {
                         layeredCurveFast(*s, constants, *fast, level);
                         const std::string what =
                             std::string(c.name) + " " + std::to_string(c.h) + std::to_string(c.k) +
-                            std::to_string(c.l) + " model " + std::to_string(pr.model) + " " +
-                            std::to_string(layers) + " lamellae, theory " + std::to_string(theory) +
-                            ", " + simdLevelName(level);
+                            std::to_string(c.l) + " model " +
+                            std::to_string(static_cast<int>(pr.model)) + " " +
+                            std::to_string(layers) + " lamellae, theory " +
+                            std::to_string(static_cast<int>(theory)) + ", " + simdLevelName(level);
                         worst = std::max(worst, compare(*ref, *fast, what).worst);
                         ++curves;
                     }

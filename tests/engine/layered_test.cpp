@@ -55,7 +55,7 @@ TEST(LayeredCurve, UnstrainedLamellaeLeaveTheSubstrateCurveWhateverTheirThicknes
     EngineState s;
     setUpSilicon004(s, -60, 60, 1);
     // Any other theory value carries the substrate amplitude unchanged: the bare substrate.
-    const ComputedCurve bare = curveOf(s, uniform(0, 1000), 8, 2);
+    const ComputedCurve bare = curveOf(s, uniform(0, 1000), 8, static_cast<Theory>(2));
     // 3 mm of perfect crystal, far beyond where the textbook form of the step overflows.
     for (float ro : {0.0f, 1000.0f, 6.0e6f}) {
         const ComputedCurve c = curveOf(s, uniform(0, ro), ro > 1e6f ? 1 : 8, kTheoryDynamical);
@@ -72,7 +72,7 @@ TEST(LayeredCurve, UnstrainedLamellaeLeaveTheSubstrateCurveWhateverTheirThicknes
         for (int i = 0; i < z.calcComputed; ++i) {
             EXPECT_NEAR(static_cast<double>(z.calcRaw[i]), static_cast<double>(bare.calcRaw[i]),
                         1e-15)
-                << theory;
+                << static_cast<int>(theory);
         }
     }
 }
@@ -96,7 +96,8 @@ TEST(LayeredCurve, StrainedLayerPeakSitsWhereItsBraggConditionHolds) {
                 (std::cos(phi) * std::cos(phi) * std::tan(thetaB) + std::sin(phi) * std::cos(phi)) *
                 kArcsecPerRad;
             const double found = peakAngle(curve, expected - 150, expected + 150);
-            EXPECT_NEAR(found, expected, 2.0) << c.h << c.k << c.l << " theory " << theory;
+            EXPECT_NEAR(found, expected, 2.0)
+                << c.h << c.k << c.l << " theory " << static_cast<int>(theory);
         }
     }
 }

@@ -19,7 +19,7 @@ namespace kelvarin::fit {
 namespace {
 
 /// GaAs 0 0 4 with Cu Kα1 over −600..300″ in 2″ steps, scored against a smooth positive curve.
-std::shared_ptr<EngineState> gaasState(int model, int layers) {
+std::shared_ptr<EngineState> gaasState(ProfileKind model, int layers) {
     auto s = std::make_shared<EngineState>();
     storeSetup(buildSetup(Crystal::fromCatalogue("GaAs"), Reflection{0, 0, 4, Radiation{4, 0}}),
                *s);
@@ -51,7 +51,7 @@ FitProblem problemOn(std::shared_ptr<EngineState> state, ProfileKind kind, int l
 TEST(FitProblem, ScoresExactlyAsTheWindowsEvaluation) {
     struct Case {
         ProfileKind kind;
-        int model;
+        ProfileKind model;
         CandidateRow row;
     };
     const Case cases[] = {

@@ -122,7 +122,7 @@ TEST_P(WindowsTest, ErrorWindowShowsTheMessageModallyAndOkRestoresTheDefault) {
     gui.binder().run([&m] { m.fileExit(); });
     EXPECT_EQ(answerer.seen.count, 1);
     EXPECT_EQ(answerer.seen.title, "Error!");
-    EXPECT_EQ(answerer.seen.text, "File does not exists!");
+    EXPECT_EQ(answerer.seen.text, "File does not exist: '/nonexistent/kelvarin-no-such-file.dat'.");
     EXPECT_FALSE(gui.errorView()->isVisible());
     EXPECT_FALSE(app.formerro().visible);
     EXPECT_EQ(app.formerro().Label1.caption, Tformerro::kDefaultMessage);
@@ -143,7 +143,7 @@ TEST_P(WindowsTest, FocusLeavingTheFileFieldChecksTheFile) {
     widget<QLineEdit>(&m.mstrain)->setEnabled(true);
     widget<QPushButton>(&m.butok)->setFocus(Qt::TabFocusReason);
     QTRY_COMPARE_WITH_TIMEOUT(answerer.seen.count, 1, 2000);
-    EXPECT_EQ(answerer.seen.text, "File does not exists!");
+    EXPECT_EQ(answerer.seen.text, "File does not exist: 'missing-kelvarin-file.xyz'.");
 }
 
 TEST_P(WindowsTest, ClosingTheCalculationWindowAlsoHidesTheProgressWindow) {
@@ -207,6 +207,9 @@ TEST_P(WindowsTest, CalculationRoadPlotsTheCurveAndSavesItAsPng) {
     QWidget* plot = gui.calcView()->findChild<QWidget*>("grafico");
     ASSERT_NE(plot, nullptr);
     ASSERT_TRUE(plot->isVisible());
+    // The plot follows the room the window gives it.
+    QTRY_COMPARE_WITH_TIMEOUT(c.grafico.fullWidth(), plot->width(), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(c.grafico.fullHeight(), plot->height(), 2000);
     const QImage shown = plot->grab().toImage();
     int black = 0;
     for (int x = 5; x < shown.width() - 5; ++x)
@@ -219,8 +222,16 @@ TEST_P(WindowsTest, CalculationRoadPlotsTheCurveAndSavesItAsPng) {
     for (const char* ext : {".fit", ".out", ".ion", ".png"})
         EXPECT_TRUE(QFile::exists(dir.filePath(QString("run1") + ext))) << ext;
     const QImage saved(dir.filePath("run1.png"));
-    ASSERT_EQ(saved.size(), QSize(Tformcalc::kPlotWidth, Tformcalc::kPlotHeight));
+    // The picture is the drawing area as shown: the plot with its axes in the margins.
+    ASSERT_EQ(saved.size(), QSize(c.grafico.fullWidth(), c.grafico.fullHeight()));
+    ASSERT_EQ(saved.size(), shown.size());
     EXPECT_EQ(saved.pixel(320, 176), shown.pixel(320, 176));
+    int dark = 0;  // tick numbers and axis titles left of and below the frame
+    for (int x = 0; x < Tformcalc::kPlotMargins.left - 8; ++x)
+        for (int y = 0; y < saved.height(); ++y)
+            dark += QColor(saved.pixel(x, y)).lightness() < 80;
+    EXPECT_GT(dark, 100) << "no axis numbers beside the plot";
+    EXPECT_NE(c.Label4.caption.find("run1"), std::string::npos) << "no word on what was saved";
 }
 
 TEST_P(WindowsTest, ExitAndClosingTheMainWindowEndTheEventLoop) {

@@ -105,11 +105,31 @@ TEST_P(SettingsWindowTest, DoneDrawsRowByRowInGeneOrderFromTheSeed) {
 
 TEST_P(SettingsWindowTest, ReversedLimitsAndASinglePointFile) {
     Tformrefinedata& f = settings();
-    f.wmin.text = "10";
-    f.wmax.text = "7";
     f.Edit1.text = "200";
     writeFile("one.dat", "12.5 100\n");
     app->formmain().file.text = (dir / "one.dat").string();
+    // A minimum above its maximum is refused, naming the row, and nothing is drawn.
+    const struct {
+        Edit& lo;
+        Edit& hi;
+        const char* named;
+    } rows[] = {{f.wmin, f.wmax, "Gaussian width: the minimum (10)"},
+                {f.taui, f.tauf, "tau: the minimum (10)"},
+                {f.sigma2i, f.sigma2f, "sigma2: the minimum (10)"}};
+    const auto before = app->refine().population;
+    for (const auto& row : rows) {
+        const std::string lo = row.lo.text, hi = row.hi.text;
+        row.lo.text = "10";
+        row.hi.text = "7";
+        platform.clearMessages();
+        f.Button1Click();
+        ASSERT_EQ(platform.modalMessages.size(), 1u);
+        EXPECT_EQ(platform.modalMessages[0].rfind(row.named, 0), 0u) << platform.modalMessages[0];
+        EXPECT_EQ(app->refine().population, before);
+        EXPECT_TRUE(f.visible || !app->formdata().visible);
+        row.lo.text = lo;
+        row.hi.text = hi;
+    }
     f.Button1Click();
     const auto& pop = app->refine().population;
     for (int i = 0; i < 200; ++i) {

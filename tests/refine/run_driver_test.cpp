@@ -90,10 +90,15 @@ TEST_P(RunWindowTest, NoGenerationEvaluatesAndReportsWithoutAVariance) {
     ASSERT_EQ(err.rfind("Error=", 0), 0u) << err;
     EXPECT_EQ(static_cast<float>(app->locale().textToFloat(err.substr(6))), pop[best][kColError]);
     const Locale& loc = app->locale();
-    EXPECT_EQ(calc().Label4.caption, loc.floatToText(pop[best][kColTau]) + " " +
-                                         loc.floatToText(pop[best][kColRo]) + " " +
-                                         loc.floatToText(pop[best][kColSigma1]) + " " +
-                                         loc.floatToText(pop[best][kColSigma2]));
+    // The best parameters, named with their units, here and in the "Best:" column.
+    EXPECT_EQ(calc().Label4.caption,
+              "Best: tau = " + loc.singleToText(pop[best][kColTau]) +
+                  ", ro = " + loc.singleToText(pop[best][kColRo]) +
+                  " \u00c5, sigma1 = " + loc.singleToText(pop[best][kColSigma1]) +
+                  " \u00c5, sigma2 = " + loc.singleToText(pop[best][kColSigma2]) +
+                  " \u00c5, width = " + loc.singleToText(pop[best][kColW]) + "\u2033");
+    EXPECT_EQ(progress().Label14.caption, loc.singleToText(pop[best][kColTau]));
+    EXPECT_EQ(progress().Label18.caption, loc.singleToText(pop[best][kColW]));
     EXPECT_FALSE(app->busy());
 }
 
@@ -239,7 +244,9 @@ TEST_P(RunWindowTest, BufoEvaluatesTheTypedParametersWithRowOnesWidth) {
     EXPECT_EQ(r.population[1][kColSigma2], 646.39f);
     EXPECT_EQ(r.population[1][kColW], 8.5f);
     EXPECT_EQ(r.population[1][kColError], 77);  // not updated
-    const Extended e = app->locale().textToFloat(calc().Label4.caption);
+    const std::string shown = calc().Label4.caption;
+    ASSERT_EQ(shown.rfind("Error of the typed parameters (%): ", 0), 0u) << shown;
+    const Extended e = app->locale().textToFloat(shown.substr(shown.find(": ") + 2));
     EXPECT_GT(e, 0);
     EXPECT_EQ(app->engine().background, 30);
 

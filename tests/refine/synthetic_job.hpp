@@ -45,8 +45,8 @@ inline void makeMeasuredCurve(EngineState& e, const CandidateRow& truth, Extende
     CurveStore& cs = e.curveStore;
     const int points = cs.measLast + 1;
     std::fill_n(cs.measIntensity.begin(), points, 10.0L);  // any positive curve to score against
-    const int mode = e.normMode;
-    e.normMode = -1;  // no scaling: keep the broadened reflectivity
+    const Scaling mode = e.normMode;
+    e.normMode = static_cast<Scaling>(-1);  // no scaling: keep the broadened reflectivity
     auto ws = std::make_unique<Workspace>();
     evaluateProfile(e, truth, *ws);
     e.normMode = mode;

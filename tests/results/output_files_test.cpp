@@ -92,6 +92,7 @@ class SaveTest : public CalcTest {};
 TEST_P(SaveTest, SaveWritesTheThreeFilesAndSaysWhichOneFailed) {
     ScratchDir dir;
     main().RadioGroup1.itemIndex = 1;
+    calc().setShownCurve(Tformcalc::ShownCurve::Refinement);
     CurveStore& cs = store();
     cs.calcCount = 2;
     cs.measAngle[0] = 10;

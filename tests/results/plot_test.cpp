@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "results/formerro.hpp"
+#include "results/plot_axes.hpp"
 #include "results/results_fixture.hpp"
 
 namespace kelvarin::testing {
@@ -15,6 +17,7 @@ protected:
     /// A refinement's curves: measured and computed values at the angles 0..10, one per second.
     void refinementCurves() {
         main().RadioGroup1.itemIndex = 1;
+        calc().setShownCurve(Tformcalc::ShownCurve::Refinement);
         CurveStore& cs = store();
         cs.scanStart = 0;
         cs.scanEnd = 10;
@@ -85,7 +88,18 @@ TEST_P(PlotTest, PointsLandWhereTheRangesPutThem) {
     EXPECT_TRUE(calc().Panel1.visible && calc().grafico.visible);
     EXPECT_TRUE(calc().Button4.visible && calc().Button5.visible);
     EXPECT_FALSE(calc().Button1.enabled);
-    EXPECT_EQ(calc().Label4.caption, app->locale().floatToText(H - 3) + " 0");
+    // The axes: ticks with their numbers outside the frame, titles with units; no pixel rows in
+    // the status line.
+    EXPECT_EQ(calc().Label4.caption, "");
+    std::vector<std::string> texts;
+    for (const DrawOp& op : opsOf(DrawKind::Text))
+        texts.push_back(op.text);
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Angle (seconds of arc)"), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Intensity (counts)"), texts.end());
+    for (const char* tick : {"0", "2", "10", "1000"})
+        EXPECT_NE(std::find(texts.begin(), texts.end(), tick), texts.end()) << tick;
+    for (const DrawOp& tick : opsOf(DrawKind::Segment))
+        EXPECT_TRUE(tick.y1 >= H || tick.x1 < 0) << "a tick inside the frame";
 }
 
 TEST_P(PlotTest, PointsOutsideTheRangeAreLeftOutOfThePolyline) {
@@ -156,6 +170,7 @@ TEST_P(PlotTest, RangeOutsideTheScanShowsTheErrorAndKeepsTheDrawing) {
 
 TEST_P(PlotTest, CalculationJobDrawsTheComputedCurveAtItsOwnAngles) {
     main().RadioGroup1.itemIndex = 0;
+    calc().setShownCurve(Tformcalc::ShownCurve::PerfectCrystal);
     CurveStore& cs = store();
     cs.scanStart = -5;
     cs.scanEnd = 5;
@@ -185,6 +200,45 @@ TEST_P(PlotTest, CalculationJobDrawsTheComputedCurveAtItsOwnAngles) {
     EXPECT_EQ(opsOf(DrawKind::LineTo)[0].y1,
               Tformcalc::kPlotHeight -
                   static_cast<int>(std::floor((std::log10(0.1) - (std::log10(0.9) - 6)) / scale)));
+}
+
+TEST_P(PlotTest, ReversedRangesAreRefusedAndANewSizeRedrawsThePlot) {
+    refinementCurves();
+    for (auto [x0, x1, y0, y1, named] :
+         {std::tuple{"10", "0", "0", "1010", "X range: the first angle (10)"},
+          std::tuple{"0", "10", "1010", "0", "Y range: the bottom (1010)"}}) {
+        setRanges(x0, x1, y0, y1);
+        platform.clearMessages();
+        EXPECT_TRUE(plot());
+        ASSERT_EQ(platform.modalMessages.size(), 1u);
+        EXPECT_EQ(platform.modalMessages[0].find(num(named)), 0u) << platform.modalMessages[0];
+    }
+    // A plot made, the window grows: the same plot fills the new area.
+    setRanges("0", "10", "0", "1010");
+    ASSERT_TRUE(plot());
+    calc().resizePlot(1282, 706);
+    EXPECT_EQ(opsOf(DrawKind::Rectangle)[0].x2, 1282);
+    EXPECT_EQ(opsOf(DrawKind::Ellipse)[10].x1 + 2, 1282);
+    EXPECT_EQ(opsOf(DrawKind::Ellipse)[0].y1 + 2, 706 - 6);  // floor(10 / (1010/706))
+}
+
+TEST(PlotAxes, TicksAreRoundValuesInsideTheRange) {
+    const struct {
+        double low, high;
+        int target;
+        std::vector<double> ticks;
+    } rows[] = {{0, 10, 5, {0, 2, 4, 6, 8, 10}},
+                {-3000, 600, 6, {-3000, -2000, -1000, 0}},
+                {-3000, 600, 8, {-3000, -2500, -2000, -1500, -1000, -500, 0, 500}},
+                {0, 0.7535, 4, {0, 0.2, 0.4, 0.6}},
+                {1, 5, 2, {2, 4}},
+                {5, 5, 4, {}}};
+    for (const auto& row : rows) {
+        const std::vector<double> ticks = tickValues(row.low, row.high, row.target);
+        ASSERT_EQ(ticks.size(), row.ticks.size()) << row.low << ".." << row.high;
+        for (std::size_t i = 0; i < ticks.size(); ++i)
+            EXPECT_NEAR(ticks[i], row.ticks[i], 1e-9);
+    }
 }
 
 KELVARIN_BOTH_SEPARATORS(PlotTest);

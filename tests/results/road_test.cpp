@@ -141,7 +141,112 @@ TEST_P(RoadTest, RefinementOfARealSiliconCarbideScan) {
     EXPECT_EQ(lineCount(ScratchDir::read(dir.file("job.ion"))), 16);
 }
 
+/// A new job after an earlier one: what the calculation window shows and saves belongs to the
+/// new job alone, whichever way the earlier one was closed.
+class NextJobTest : public RoadTest {
+protected:
+    /// A calculation job over `from`..`to` step `step`, up to the opened calculation window.
+    void calculationUpToTheWindow(const ScratchDir& dir, const char* from, const char* to,
+                                  const char* step) {
+        main().RadioGroup1.itemIndex = 0;
+        click([&] { main().RadioGroup1Click(); });
+        main().filetype.itemIndex = 1;
+        click([&] { main().filetypeClick(); });
+        main().file.text = dir.write("profile.dat", "100 0.1\n200 0.25\n");
+        click([&] { main().butokClick(); });
+        Tformdata& d = data();
+        d.thetai.text = from;
+        d.thetaf.text = to;
+        d.step.text = step;
+        if (d.Label1.caption == "0") {
+            dataEntry(&Tformdata::GaClick, &Tformdata::AsClick, false);
+            return;
+        }
+        // The crystal of the earlier job is still chosen: "Select target..." and "OK".
+        click([&] { d.buttargetClick(); });
+        ASSERT_TRUE(d.butOK.enabled);
+        click([&] { d.butOKClick(); });
+        ASSERT_TRUE(calc().visible);
+    }
+};
+
+TEST_P(NextJobTest, ClosingTheWindowByItsTitleBarStartsTheNextJobAfresh) {
+    ScratchDir dir;
+    calculationUpToTheWindow(dir, "-300", "300", "2");
+    click([&] { calc().Button2Click(); });
+    click([&] { calc().Button1Click(); });
+    calc().nomearquivo.text = dir.file("first");
+    click([&] { calc().Button4Click(); });
+    calc().closeRequest();  // the title-bar X, not "OK"
+    EXPECT_FALSE(calc().visible);
+
+    calculationUpToTheWindow(dir, "-1000", "500", "1");
+    EXPECT_TRUE(calc().Button2.enabled);
+    EXPECT_FALSE(calc().Button1.enabled);
+    EXPECT_FALSE(calc().Button4.visible);
+    EXPECT_FALSE(calc().Panel1.visible);
+    EXPECT_EQ(calc().minX.text, "");
+    EXPECT_EQ(calc().nomearquivo.text, "morvel3");
+    // Saving before "Start" writes nothing: the curve of the first job is not this job's.
+    calc().nomearquivo.text = dir.file("second");
+    ASSERT_TRUE(app->dispatch([&] { calc().Button4Click(); }));
+    EXPECT_EQ(platform.allMessages().size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("second.fit")));
+
+    platform.clearMessages();
+    click([&] { calc().Button2Click(); });
+    EXPECT_EQ(calc().minX.text, "-1000");
+    EXPECT_EQ(calc().maxX.text, "500");
+    plotSaveAndClose(dir, 1501);
+}
+
+TEST_P(NextJobTest, ACalculationAfterARefinementSavesItsOwnResults) {
+    ScratchDir dir;
+    std::string measured;
+    for (int a = -300; a <= 300; a += 2)
+        measured += std::to_string(a) + " " + std::to_string(30 + 1000 / (1 + a * a / 400)) + "\n";
+    main().RadioGroup1.itemIndex = 1;
+    click([&] { main().RadioGroup1Click(); });
+    main().file.text = dir.write("measured.dat", measured);
+    main().nlayers.text = "8";
+    main().chkInteiro.checked = true;
+    click([&] { main().butokClick(); });
+    app->formrefinedata().Edit1.text = "4";
+    click([&] { app->formrefinedata().Button1Click(); });
+    dataEntry(&Tformdata::GaClick, &Tformdata::AsClick, false);
+    click([&] { calc().Button2Click(); });
+    click([&] { calc().butGoClick(); });
+    click([&] { calc().Button1Click(); });
+    calc().nomearquivo.text = dir.file("refined");
+    click([&] { calc().Button4Click(); });
+    EXPECT_NE(app->formrefine().Label14.caption, "---");  // the "Best:" column
+    calc().closeRequest();
+    EXPECT_FALSE(app->formrefine().visible);
+
+    calculationUpToTheWindow(dir, "-300", "300", "2");
+    EXPECT_FALSE(calc().Panel2.visible);
+    EXPECT_EQ(calc().Panel2.caption, "Error=");
+    EXPECT_EQ(calc().Label4.caption, "");
+    click([&] { calc().Button2Click(); });
+    click([&] { calc().Button1Click(); });
+    calc().nomearquivo.text = dir.file("calculated");
+    click([&] { calc().Button4Click(); });
+    // The perfect crystal: the run's instrument width (the mean of the width limits, 8.5″), no
+    // strain, no lamella and no error, whatever the refinement left.
+    EXPECT_EQ(ScratchDir::read(dir.file("calculated.out")),
+              "====================================\n"
+              "==   OUTPUT FILE FROM KELVARIN    ==\n"
+              "====================================\n"
+              "Parameters for the ion distribution curve:\n"
+              "FWHM: 8.500000\nTau: 0.000000\nRo: 0.000000\nSigma1: 0.000000\nSigma2: 0.000000\n"
+              "Logarithmic error: 0.000000\n");
+    EXPECT_EQ(ScratchDir::read(dir.file("calculated.ion")), "");
+    EXPECT_NE(ScratchDir::read(dir.file("refined.ion")), "");
+    EXPECT_NE(calc().Label4.caption.find(dir.file("calculated")), std::string::npos);
+}
+
 KELVARIN_BOTH_SEPARATORS(RoadTest);
+KELVARIN_BOTH_SEPARATORS(NextJobTest);
 
 }  // namespace
 }  // namespace kelvarin::testing

@@ -163,9 +163,9 @@ TEST_P(StartRunTest, RefinementJobWithIntegerAnglesLeavesEverythingTheSearchNeed
     EXPECT_EQ(engine.millerL, 4);
     EXPECT_EQ(engine.sitePositions[1][3][2], 0.25);
     EXPECT_EQ(engine.layerCount, 16);
-    EXPECT_EQ(engine.theoryChoice, 1);
-    EXPECT_EQ(engine.profileModel, 0);
-    EXPECT_EQ(engine.normMode, 1);
+    EXPECT_EQ(engine.theoryChoice, Theory::Dynamical);
+    EXPECT_EQ(engine.profileModel, ProfileKind::TwoGauss);
+    EXPECT_EQ(engine.normMode, Scaling::FixedBackground);
     EXPECT_EQ(engine.background, 25);
     EXPECT_GT(engine.scatteringCoefficients[1][1], 4.9L);
     EXPECT_EQ(app->refine().nelements, 50);

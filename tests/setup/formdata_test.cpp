@@ -146,14 +146,17 @@ TEST_P(DataEntryTest, MissingEntriesTurnBlueUntilTheTimerFires) {
 }
 
 TEST_P(DataEntryTest, ScanAndWavelengthTextsTakeTheLocaleSeparator) {
+    // A refinement on the measured file's own angles: fractional angles are fine.
+    app->formmain().RadioGroup1.itemIndex = 1;
     Tformdata& f = form();
+    EXPECT_EQ(f.wl.text, num("1.43807"));  // the design wavelength in the locale's form
     f.thetai.text = "-12.5";
     f.thetaf.text = "30,25";
     f.step.text = "12,5";
-    f.wl.text = "1.5";
     f.radiacao.select(Tformdata::kSynchrotron);
     run(&Tformdata::radiacaoChange);
     EXPECT_TRUE(f.wl.enabled);
+    f.wl.text = "1.5";
     run(&Tformdata::buttargetClick);
     EXPECT_EQ(f.thetai.text, num("-12.5"));
     EXPECT_EQ(f.thetaf.text, num("30.25"));
@@ -162,10 +165,17 @@ TEST_P(DataEntryTest, ScanAndWavelengthTextsTakeTheLocaleSeparator) {
     run(&Tformdata::Button1Click);
     EXPECT_EQ(f.wl.text, num("1.5"));
 
-    // Another line disables the wavelength again and "Choose" leaves its text alone.
+    // Another line disables the wavelength field, which shows that line's wavelength, and
+    // "Choose" leaves its text alone; synchrotron radiation brings the typed one back.
     f.radiacao.select(5);
     run(&Tformdata::radiacaoChange);
     EXPECT_FALSE(f.wl.enabled);
+    EXPECT_EQ(f.wl.text, num("0.7093"));
+    f.radiacao.select(Tformdata::kSynchrotron);
+    run(&Tformdata::radiacaoChange);
+    EXPECT_EQ(f.wl.text, num("1.5"));
+    f.radiacao.select(5);
+    run(&Tformdata::radiacaoChange);
     f.wl.text = "2,5";
     run(&Tformdata::butUndoClick);
     run(&Tformdata::Button1Click);
@@ -175,6 +185,49 @@ TEST_P(DataEntryTest, ScanAndWavelengthTextsTakeTheLocaleSeparator) {
     f.step.text = "0.5";
     run(&Tformdata::butOKClick);
     EXPECT_EQ(f.step.text, num("0.5"));
+}
+
+/// Entries "Start" could not use are refused while the window is open, naming the field; the
+/// crystal choice stays locked and "OK" keeps the window open.
+TEST_P(DataEntryTest, EntriesStartCannotUseAreRefusedHere) {
+    const struct {
+        Edit Tformdata::*field;
+        const char* text;
+        const char* named;
+    } rows[] = {
+        {&Tformdata::thetai, "-300x", "Initial angle (seconds of arc): '-300x'"},
+        {&Tformdata::thetaf, "12.5", "Final angle (seconds of arc): '"},
+        {&Tformdata::step, "0", "Step size: '0' must be at least 1"},
+        {&Tformdata::step, "-2", "Step size: '-2' must be at least 1"},
+        {&Tformdata::thetaf, "-500", "Final angle (-500) lies below the initial angle (-200)"},
+        {&Tformdata::h, "one", "h: 'one' is not a whole number"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        ready();
+        run(&Tformdata::butUndoClick);
+        const std::string good = (form().*row.field).text;
+        (form().*row.field).text = row.text;
+        form().Button1.enabled = form().tipo.enabled = false;
+        platform.clearMessages();
+        run(&Tformdata::buttargetClick);
+        ASSERT_EQ(platform.modalMessages.size(), 1u);
+        EXPECT_EQ(platform.modalMessages[0].find(row.named), 0u) << platform.modalMessages[0];
+        EXPECT_FALSE(form().Button1.enabled || form().tipo.enabled);
+
+        platform.clearMessages();
+        run(&Tformdata::butOKClick);
+        EXPECT_EQ(platform.modalMessages.size(), 1u);
+        EXPECT_TRUE(form().visible);
+        EXPECT_FALSE(app->formcalc().visible);
+        (form().*row.field).text = good;
+    }
+    // A refinement on the measured file's own angles takes fractional angles.
+    app->formmain().RadioGroup1.itemIndex = 1;
+    form().thetai.text = "-12.5";
+    platform.clearMessages();
+    run(&Tformdata::buttargetClick);
+    EXPECT_TRUE(platform.allMessages().empty());
 }
 
 TEST_P(DataEntryTest, OneAtomChoiceCompletesWithOneClick) {
@@ -378,6 +431,8 @@ TEST_P(DataEntryTest, OkOfARefinementJobShowsThePopulation) {
     Tformcalc& calc = app->formcalc();
     calc.Label1.visible = false;
     calc.ncycles.visible = false;
+    app->formrefine().Label14.caption = "0.004";  // a best candidate of an earlier job
+    app->formrefine().Label5.caption = "2.5";
     ready();
     choose(0);
     click("Si");
@@ -385,6 +440,8 @@ TEST_P(DataEntryTest, OkOfARefinementJobShowsThePopulation) {
 
     const StringGrid& grid = app->formrefine().StringGrid1;
     EXPECT_TRUE(app->formrefine().visible);
+    EXPECT_EQ(app->formrefine().Label14.caption, "---");
+    EXPECT_EQ(app->formrefine().Label5.caption, "-----");
     ASSERT_EQ(grid.rowCount(), 4);
     const std::vector<std::string> headers = {"Scale Factor", "Tau",    "Ro",
                                               "Sigma1",       "Sigma2", "Error(%)"};
@@ -394,8 +451,8 @@ TEST_P(DataEntryTest, OkOfARefinementJobShowsThePopulation) {
     EXPECT_EQ(grid.cell(4, 1), "200");
     EXPECT_EQ(grid.cell(5, 1), num("1.25"));
     EXPECT_EQ(grid.cell(2, 3), num("799.5"));
-    // Single-precision values are shown as their double value, as the run driver does.
-    EXPECT_EQ(grid.cell(1, 2), app->locale().floatToText(static_cast<double>(0.0035f)));
+    // Single-precision values are shown with the digits they hold, as the run driver does.
+    EXPECT_EQ(grid.cell(1, 2), num("0.0035"));
     EXPECT_TRUE(calc.visible);
     EXPECT_TRUE(calc.Label1.visible);
     EXPECT_TRUE(calc.ncycles.visible);
