@@ -22,7 +22,8 @@ public:
     /// Reads the whole file; throws DataFileError naming it when it cannot be opened or is
     /// larger than `maxBytes`.
     static NumberReader fromFile(const std::string& path, std::size_t maxBytes = 64u << 20);
-    /// Reads numbers from a text held in memory; `name` is used in messages.
+    /// Reads numbers from a text held in memory (after a UTF-8 byte-order mark, if there is
+    /// one); `name` is used in messages.
     NumberReader(std::string text, std::string name);
 
     /// Next number as a single-precision value. Status::NotANumber leaves the offending token
