@@ -115,6 +115,7 @@ int doRun(const RunArgs& args, std::ostream& out, std::ostream& err, bool errIsT
     TerminalProgress progress(err, errIsTerminal);
     const JobOutcome outcome = runJob(job, args.quiet ? nullptr : &progress, args.threads);
     if (!args.quiet) {
+        if (!outcome.measuredText.empty()) out << outcome.measuredText << "\n";
         if (!outcome.errorText.empty()) out << outcome.errorText << "\n";
         if (!outcome.bestText.empty())
             out << "best tau, ro, sigma1, sigma2: " << outcome.bestText << "\n";

@@ -41,23 +41,6 @@ std::optional<ScanAxis> axisFromName(const std::string& name) {
 
 namespace {
 
-enum class Format { Xrdml, X00, Ras, Uxd, Text };
-
-/// The format by content: the first thing in the file that is not white space.
-Format detect(std::string_view text) {
-    const std::string_view start = scanio::trim(text.substr(0, 4096));
-    if (!start.empty() && start.front() == '<') return Format::Xrdml;
-    if (start.substr(0, 10) == "HR-XRDScan") return Format::X00;
-    if (start.substr(0, 5) == "*RAS_") return Format::Ras;
-    // A Bruker export opens with "_KEY=value" lines, possibly after ";" comments.
-    for (const scanio::Line& line : scanio::splitLines(start)) {
-        const std::string_view t = scanio::trim(line.text);
-        if (t.empty() || t.front() == ';') continue;
-        return t.front() == '_' ? Format::Uxd : Format::Text;
-    }
-    return Format::Text;
-}
-
 /// What every format shares: enough points, finite angles that run one way (a scan recorded
 /// downward is turned round).
 void checkPoints(Scan& scan) {
@@ -93,24 +76,38 @@ void checkPoints(Scan& scan) {
 
 }  // namespace
 
+ScanFormat scanFormatOf(std::string_view text) {
+    const std::string_view start = scanio::trim(scanio::withoutBom(text).substr(0, 4096));
+    if (!start.empty() && start.front() == '<') return ScanFormat::Xrdml;
+    if (start.substr(0, 10) == "HR-XRDScan") return ScanFormat::X00;
+    if (start.substr(0, 5) == "*RAS_") return ScanFormat::Ras;
+    // A Bruker export opens with "_KEY=value" lines, possibly after ";" comments.
+    for (const scanio::Line& line : scanio::splitLines(start)) {
+        const std::string_view t = scanio::trim(line.text);
+        if (t.empty() || t.front() == ';') continue;
+        return t.front() == '_' ? ScanFormat::Uxd : ScanFormat::PlainText;
+    }
+    return ScanFormat::PlainText;
+}
+
 Scan parseScan(const std::string& text, const std::string& name, const ScanReadOptions& options) {
     const std::string body(scanio::withoutBom(text));
     if (scanio::trim(body).empty()) scanio::fail(name, 0, "the file is empty");
     Scan scan;
-    switch (detect(body)) {
-        case Format::Xrdml:
+    switch (scanFormatOf(body)) {
+        case ScanFormat::Xrdml:
             scan = scanio::readXrdml(body, name, options.scanNumber);
             break;
-        case Format::X00:
+        case ScanFormat::X00:
             scan = scanio::readX00(body, name);
             break;
-        case Format::Ras:
+        case ScanFormat::Ras:
             scan = scanio::readRas(body, name, options.scanNumber);
             break;
-        case Format::Uxd:
+        case ScanFormat::Uxd:
             scan = scanio::readUxd(body, name, options.scanNumber);
             break;
-        case Format::Text:
+        case ScanFormat::PlainText:
             scan = scanio::readTextScan(body, name, options);
             break;
     }

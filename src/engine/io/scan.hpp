@@ -6,6 +6,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/numio.hpp"
@@ -71,6 +72,13 @@ struct ScanReadOptions {
     /// Å; replaces the wavelength the file states (or supplies one it lacks).
     std::optional<double> wavelength;
 };
+
+enum class ScanFormat { Xrdml, X00, Ras, Uxd, PlainText };
+
+/// The format of a scan file by its content: the first thing in it that is not white space (a
+/// byte-order mark skipped): "<" for XRDML, "HR-XRDScan" for .x00, "*RAS_" for RAS, a "_KEY"
+/// line (after ";" comments) for UXD, else plain text.
+ScanFormat scanFormatOf(std::string_view text);
 
 /// Reads the scan in the file `path`, choosing the reader by the content (XML root element,
 /// the .x00 "HR-XRDScan" line, "*RAS_" lines, "_KEY=" lines, else plain text). Throws
