@@ -4,4 +4,5 @@ set(CLI_TEST_SOURCES
   cli/simulate_test.cpp
   cli/job_runner_test.cpp
   cli/cli_test.cpp
+  cli/scan_command_test.cpp
 )

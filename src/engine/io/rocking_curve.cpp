@@ -82,6 +82,15 @@ std::vector<std::size_t> findPeaks(const std::vector<double>& counts) {
         if (s[i] - base >= kProminence * range && range > 0) peaks.push_back(i);
     }
     if (peaks.empty()) peaks.push_back(candidates.front());
+    // Each peak at the highest measured point under the smoothing window.
+    for (std::size_t& p : peaks) {
+        const std::size_t lo = p >= 2 ? p - 2 : 0;
+        const std::size_t hi = std::min(n - 1, p + 2);
+        p = static_cast<std::size_t>(
+            std::max_element(counts.begin() + static_cast<std::ptrdiff_t>(lo),
+                             counts.begin() + static_cast<std::ptrdiff_t>(hi) + 1) -
+            counts.begin());
+    }
     return peaks;
 }
 

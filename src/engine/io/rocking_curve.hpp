@@ -44,7 +44,8 @@ struct RockingCurve {
 double braggOnAxis(const Scan& scan, const SubstrateBragg& bragg);
 
 /// Peaks of a curve (indices), strongest first: local maxima of the curve smoothed over five
-/// points that stand out from their surroundings by at least 5 % of the curve's range.
+/// points that stand out from their surroundings by at least 5 % of the curve's range, each
+/// placed on the highest measured point of the five.
 std::vector<std::size_t> findPeaks(const std::vector<double>& counts);
 
 /// Converts `scan` with the zero chosen by `zero`. `bragg` is needed for Kind::Bragg and makes
