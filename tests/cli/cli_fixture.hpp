@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.hpp"
+
 namespace kelvarin::cli::testing {
 
 /// A folder of its own for each test, removed afterwards.
@@ -51,5 +53,23 @@ protected:
 
     std::filesystem::path dir;
 };
+
+/// What one command line gave: the exit code and the two streams.
+struct CliResult {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+/// Runs `kelvarin-cli` with `args` (without the program name), stderr not a terminal.
+inline CliResult cli(std::vector<std::string> args) {
+    args.insert(args.begin(), "kelvarin-cli");
+    std::vector<const char*> argv;
+    for (const auto& a : args)
+        argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    const int code = runCli(static_cast<int>(argv.size()), argv.data(), out, err, false);
+    return {code, out.str(), err.str()};
+}
 
 }  // namespace kelvarin::cli::testing

@@ -13,21 +13,7 @@
 namespace kelvarin::cli::testing {
 namespace {
 
-struct Result {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-Result cli(std::vector<std::string> args) {
-    args.insert(args.begin(), "kelvarin-cli");
-    std::vector<const char*> argv;
-    for (const auto& a : args)
-        argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int code = runCli(static_cast<int>(argv.size()), argv.data(), out, err, false);
-    return {code, out.str(), err.str()};
-}
+using Result = CliResult;
 
 std::vector<std::vector<std::string>> rows(const std::string& text) {
     std::vector<std::vector<std::string>> out;

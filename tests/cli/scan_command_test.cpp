@@ -11,20 +11,11 @@
 namespace kelvarin::cli::testing {
 namespace {
 
-struct Result {
-    int code;
-    std::string out;
-    std::string err;
-};
+using Result = CliResult;
 
 Result scan(std::vector<std::string> args) {
-    args.insert(args.begin(), {"kelvarin-cli", "scan"});
-    std::vector<const char*> argv;
-    for (const auto& a : args)
-        argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int code = runCli(static_cast<int>(argv.size()), argv.data(), out, err, false);
-    return {code, out.str(), err.str()};
+    args.insert(args.begin(), "scan");
+    return cli(std::move(args));
 }
 
 struct Points {

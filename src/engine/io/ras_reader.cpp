@@ -4,7 +4,6 @@
 // values may be in Shift-JIS; only the keys this reader uses are interpreted, and text shown
 // from others is reduced to printable ASCII.
 #include <cmath>
-#include <map>
 #include <sstream>
 
 #include "engine/io/scan_readers.hpp"
@@ -15,8 +14,7 @@ namespace kelvarin::scanio {
 namespace {
 
 struct Block {
-    std::map<std::string, std::string> header;
-    std::map<std::string, int> headerLine;
+    HeaderKeys header;
     std::vector<double> angle;
     std::vector<double> counts;
     std::vector<double> attenuation;
@@ -27,28 +25,10 @@ struct Block {
 void headerEntry(Block& block, const Line& line) {
     std::string_view t = trim(line.text);
     const std::size_t space = t.find_first_of(" \t");
-    const std::string key(t.substr(0, space));
     std::string_view value = space == std::string_view::npos ? "" : trim(t.substr(space));
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
         value = value.substr(1, value.size() - 2);
-    block.header[key] = std::string(value);
-    block.headerLine[key] = line.number;
-}
-
-std::optional<double> headerNumber(const std::string& name, const Block& b,
-                                   const std::string& key) {
-    const auto it = b.header.find(key);
-    if (it == b.header.end() || trim(it->second).empty()) return std::nullopt;
-    const std::optional<double> v = number(it->second);
-    if (!v)
-        fail(name, b.headerLine.at(key),
-             key + " is '" + printable(it->second) + "', which is not a number");
-    return v;
-}
-
-std::string headerText(const Block& b, const std::string& key) {
-    const auto it = b.header.find(key);
-    return it == b.header.end() ? "" : std::string(trim(it->second));
+    block.header.set(std::string(t.substr(0, space)), std::string(value), line.number);
 }
 
 std::vector<Block> readBlocks(const std::string& text, const std::string& name) {
@@ -105,15 +85,15 @@ std::vector<Block> readBlocks(const std::string& text, const std::string& name) 
 }
 
 ScanAxis axisOf(const std::string& name, const Block& b) {
-    std::string axis = headerText(b, "*MEAS_SCAN_AXIS_X");
-    if (axis.empty()) axis = headerText(b, "*MEAS_SCAN_AXIS_X_INTERNAL");
+    std::string axis = b.header.text("*MEAS_SCAN_AXIS_X");
+    if (axis.empty()) axis = b.header.text("*MEAS_SCAN_AXIS_X_INTERNAL");
     if (axis == "2-Theta/Omega" || axis == "TwoThetaOmega" || axis == "Theta/2-Theta" ||
         axis == "2Theta/Omega" || axis == "ThetaTwoTheta")
         return ScanAxis::TwoThetaOmega;
     if (axis == "Omega") return ScanAxis::Omega;
     if (axis == "2-Theta" || axis == "TwoTheta" || axis == "2Theta") return ScanAxis::TwoTheta;
-    const auto line = b.headerLine.find("*MEAS_SCAN_AXIS_X");
-    fail(name, line == b.headerLine.end() ? b.firstLine : line->second,
+    const int line = b.header.line("*MEAS_SCAN_AXIS_X");
+    fail(name, line > 0 ? line : b.firstLine,
          "the scan axis '" + printable(axis) +
              "' is not one this program reads (2-Theta/Omega, Omega, 2-Theta)");
 }
@@ -125,51 +105,47 @@ Scan readRas(const std::string& text, const std::string& name, int scanNumber) {
     const std::size_t index = chooseScan(name, blocks.size(), scanNumber);
     Block& b = blocks[index];
 
-    Scan scan;
-    scan.format = "Rigaku RAS";
-    scan.source = name;
-    scan.scanNumber = static_cast<int>(index) + 1;
-    scan.scanCount = static_cast<int>(blocks.size());
+    Scan scan = emptyScan("Rigaku RAS", name, index, blocks.size());
     scan.axis = axisOf(name, b);
-    const std::string unitX = headerText(b, "*MEAS_SCAN_UNIT_X");
+    const std::string unitX = b.header.text("*MEAS_SCAN_UNIT_X");
     if (!unitX.empty() && unitX != "deg")
-        fail(name, b.headerLine["*MEAS_SCAN_UNIT_X"],
+        fail(name, b.header.line("*MEAS_SCAN_UNIT_X"),
              "the angle unit '" + printable(unitX) + "' is not degrees");
     scan.unit = AngleUnit::Degrees;
 
-    if (const std::optional<double> declared = headerNumber(name, b, "*MEAS_DATA_COUNT");
+    if (const std::optional<double> declared = b.header.number(name, "*MEAS_DATA_COUNT");
         declared && *declared != static_cast<double>(b.counts.size())) {
         std::ostringstream msg;
         msg << "*MEAS_DATA_COUNT says " << *declared << " points but scan " << index + 1
             << " holds " << b.counts.size();
-        fail(name, b.headerLine["*MEAS_DATA_COUNT"], msg.str());
+        fail(name, b.header.line("*MEAS_DATA_COUNT"), msg.str());
     }
 
     // Counting time per point: a continuous scan moves at a speed in degrees per minute, a step
     // scan dwells a time per step.
-    const std::string speedUnit = headerText(b, "*MEAS_SCAN_SPEED_UNIT");
-    const std::optional<double> speed = headerNumber(name, b, "*MEAS_SCAN_SPEED");
-    const std::optional<double> step = headerNumber(name, b, "*MEAS_SCAN_STEP");
+    const std::string speedUnit = b.header.text("*MEAS_SCAN_SPEED_UNIT");
+    const std::optional<double> speed = b.header.number(name, "*MEAS_SCAN_SPEED");
+    const std::optional<double> step = b.header.number(name, "*MEAS_SCAN_STEP");
     if (speed && speedUnit == "deg/min" && step && *speed > 0)
         scan.countingTime = std::fabs(*step) / *speed * 60.0;
     else if (speed && (speedUnit == "s" || speedUnit == "sec"))
         scan.countingTime = *speed;
-    const std::string unitY = headerText(b, "*MEAS_SCAN_UNIT_Y");
+    const std::string unitY = b.header.text("*MEAS_SCAN_UNIT_Y");
     if (unitY == "cps")
         scan.countsPerSecond = true;
     else if (!unitY.empty() && unitY != "counts")
-        fail(name, b.headerLine["*MEAS_SCAN_UNIT_Y"],
+        fail(name, b.header.line("*MEAS_SCAN_UNIT_Y"),
              "the intensity unit '" + printable(unitY) + "' is neither counts nor cps");
 
     scan.angle = std::move(b.angle);
     scan.counts = std::move(b.counts);
     finishCounts(scan, "scan " + std::to_string(index + 1), b.attenuation);
 
-    if (const std::optional<double> l = headerNumber(name, b, "*HW_XG_WAVE_LENGTH_ALPHA1"))
+    if (const std::optional<double> l = b.header.number(name, "*HW_XG_WAVE_LENGTH_ALPHA1"))
         scan.wavelength = *l;
-    scan.sample = printable(headerText(b, "*FILE_SAMPLE"));
-    scan.date = printable(headerText(b, "*MEAS_SCAN_START_TIME"));
-    scan.instrument = printable(headerText(b, "*HW_GONIOMETER_NAME"));
+    scan.sample = printable(b.header.text("*FILE_SAMPLE"));
+    scan.date = printable(b.header.text("*MEAS_SCAN_START_TIME"));
+    scan.instrument = printable(b.header.text("*HW_GONIOMETER_NAME"));
     return scan;
 }
 

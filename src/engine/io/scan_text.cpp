@@ -82,6 +82,40 @@ std::string printable(std::string_view s) {
     return out;
 }
 
+void HeaderKeys::set(std::string key, std::string value, int line) {
+    values_[std::move(key)] = {std::string(trim(value)), line};
+}
+
+std::string HeaderKeys::text(const std::string& key) const {
+    const auto it = values_.find(key);
+    return it == values_.end() ? "" : it->second.first;
+}
+
+int HeaderKeys::line(const std::string& key) const {
+    const auto it = values_.find(key);
+    return it == values_.end() ? 0 : it->second.second;
+}
+
+std::optional<double> HeaderKeys::number(const std::string& name, const std::string& key) const {
+    const auto it = values_.find(key);
+    if (it == values_.end() || it->second.first.empty()) return std::nullopt;
+    const std::optional<double> v = scanio::number(it->second.first);
+    if (!v)
+        fail(name, it->second.second,
+             key + " is '" + printable(it->second.first) + "', which is not a number");
+    return v;
+}
+
+Scan emptyScan(const std::string& format, const std::string& name, std::size_t index,
+               std::size_t count) {
+    Scan scan;
+    scan.format = format;
+    scan.source = name;
+    scan.scanNumber = static_cast<int>(index) + 1;
+    scan.scanCount = static_cast<int>(count);
+    return scan;
+}
+
 std::string where(const std::string& name, int line) {
     std::string text = "Scan file '" + name + "'";
     if (line > 0) text += ", line " + std::to_string(line);

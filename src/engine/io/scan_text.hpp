@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,27 @@ std::vector<std::string_view> fields(std::string_view line, bool commas = false)
 std::optional<double> number(std::string_view field);
 /// The text with bytes outside printable ASCII shown as '?', at most 80 characters.
 std::string printable(std::string_view s);
+
+/// The "key value" lines of a file's header, each with its line for messages.
+class HeaderKeys {
+public:
+    void set(std::string key, std::string value, int line);
+    bool has(const std::string& key) const { return values_.count(key) != 0; }
+    /// The value trimmed, or "" when the key is absent.
+    std::string text(const std::string& key) const;
+    /// The line of the key, 0 when absent.
+    int line(const std::string& key) const;
+    /// The value as a number; nullopt when the key is absent or empty. Throws DataFileError
+    /// naming the file `name` and the line when it is something else.
+    std::optional<double> number(const std::string& name, const std::string& key) const;
+
+private:
+    std::map<std::string, std::pair<std::string, int>> values_;
+};
+
+/// An empty scan of `format` read from the file `name`: scan `index` (0-based) of `count`.
+Scan emptyScan(const std::string& format, const std::string& name, std::size_t index = 0,
+               std::size_t count = 1);
 
 /// "Scan file 'name'" and, for a line, "Scan file 'name', line 3".
 std::string where(const std::string& name, int line = 0);

@@ -21,9 +21,7 @@ double wholeSecondsIn(double first, double last) {
 
 Scan readTextScan(const std::string& body, const std::string& name,
                   const ScanReadOptions& options) {
-    Scan scan;
-    scan.format = "plain text";
-    scan.source = name;
+    Scan scan = emptyScan("plain text", name);
     bool errors = false;
     for (const Line& line : splitLines(body)) {
         const std::string_view t = trim(line.text);

@@ -2,7 +2,6 @@
 // "_COUNTS" or "_CPS" opens its intensities, several to a line, at _START (or _2THETA, _THETA,
 // _OMEGA) plus multiples of _STEPSIZE; "_2THETACOUNTS" and "_2THETACPS" open "angle intensity"
 // pairs instead. Each data block is one scan; keys set before it carry over to later ranges.
-#include <map>
 #include <sstream>
 
 #include "engine/io/scan_readers.hpp"
@@ -13,8 +12,7 @@ namespace kelvarin::scanio {
 namespace {
 
 struct Block {
-    std::map<std::string, std::string> keys;
-    std::map<std::string, int> keyLine;
+    HeaderKeys keys;
     bool perSecond = false;
     bool pairs = false;
     int line = 0;
@@ -27,21 +25,6 @@ std::string unquoted(std::string_view v) {
     if (v.size() >= 2 && (v.front() == '\'' || v.front() == '"') && v.back() == v.front())
         v = v.substr(1, v.size() - 2);
     return std::string(trim(v));
-}
-
-std::optional<double> key(const std::string& name, const Block& b, const std::string& k) {
-    const auto it = b.keys.find(k);
-    if (it == b.keys.end() || it->second.empty()) return std::nullopt;
-    const std::optional<double> v = number(it->second);
-    if (!v)
-        fail(name, b.keyLine.at(k),
-             k + " is '" + printable(it->second) + "', which is not a number");
-    return v;
-}
-
-std::string text(const Block& b, const std::string& k) {
-    const auto it = b.keys.find(k);
-    return it == b.keys.end() ? "" : it->second;
 }
 
 }  // namespace
@@ -69,8 +52,7 @@ Scan readUxd(const std::string& body, const std::string& name, int scanNumber) {
                 fail(name, line.number,
                      "'" + printable(t) + "' is neither _KEY=value nor a data key");
             }
-            setUp.keys[k] = unquoted(t.substr(eq + 1));
-            setUp.keyLine[k] = line.number;
+            setUp.keys.set(k, unquoted(t.substr(eq + 1)), line.number);
             continue;
         }
         if (data == nullptr)
@@ -95,13 +77,9 @@ Scan readUxd(const std::string& body, const std::string& name, int scanNumber) {
     const std::size_t index = chooseScan(name, blocks.size(), scanNumber);
     Block& b = blocks[index];
 
-    Scan scan;
-    scan.format = "Bruker UXD";
-    scan.source = name;
-    scan.scanNumber = static_cast<int>(index) + 1;
-    scan.scanCount = static_cast<int>(blocks.size());
+    Scan scan = emptyScan("Bruker UXD", name, index, blocks.size());
     scan.unit = AngleUnit::Degrees;
-    const std::string drive = text(b, "_DRIVE");
+    const std::string drive = b.keys.text("_DRIVE");
     std::string startKey = "_2THETA";
     if (drive.empty() || drive == "COUPLED" || drive == "THETA/2THETA" || drive == "2THETA/THETA") {
         scan.axis = ScanAxis::TwoThetaOmega;
@@ -113,7 +91,7 @@ Scan readUxd(const std::string& body, const std::string& name, int scanNumber) {
         scan.axis = ScanAxis::Omega;
         startKey = drive == "THETA" ? "_THETA" : "_OMEGA";
     } else {
-        fail(name, b.keyLine["_DRIVE"],
+        fail(name, b.keys.line("_DRIVE"),
              "the drive '" + printable(drive) +
                  "' is not one this program reads (COUPLED, DETECTOR, THETA, OMEGA)");
     }
@@ -121,12 +99,12 @@ Scan readUxd(const std::string& body, const std::string& name, int scanNumber) {
     if (b.pairs) {
         scan.angle = std::move(b.angle);
     } else {
-        std::optional<double> start = key(name, b, "_START");
-        if (!start) start = key(name, b, startKey);
-        const std::optional<double> step = key(name, b, "_STEPSIZE");
+        std::optional<double> start = b.keys.number(name, "_START");
+        if (!start) start = b.keys.number(name, startKey);
+        const std::optional<double> step = b.keys.number(name, "_STEPSIZE");
         if (!start) fail(name, b.line, "the range gives neither _START nor " + startKey);
         if (!step || *step == 0) fail(name, b.line, "the range gives no _STEPSIZE above 0");
-        if (const std::optional<double> declared = key(name, b, "_STEPCOUNT");
+        if (const std::optional<double> declared = b.keys.number(name, "_STEPCOUNT");
             declared && *declared != static_cast<double>(scan.counts.size())) {
             std::ostringstream msg;
             msg << "_STEPCOUNT says " << *declared << " points but the range holds "
@@ -137,12 +115,12 @@ Scan readUxd(const std::string& body, const std::string& name, int scanNumber) {
             scan.angle.push_back(*start + *step * static_cast<double>(k));
     }
     scan.countsPerSecond = b.perSecond;
-    scan.countingTime = key(name, b, "_STEPTIME");
+    scan.countingTime = b.keys.number(name, "_STEPTIME");
     finishCounts(scan, "the data block on line " + std::to_string(b.line), {});
-    scan.wavelength = key(name, b, "_WL1");
-    scan.sample = printable(text(b, "_SAMPLE"));
-    scan.date = printable(text(b, "_DATEMEASURED"));
-    scan.instrument = printable(text(b, "_SITE"));
+    scan.wavelength = b.keys.number(name, "_WL1");
+    scan.sample = printable(b.keys.text("_SAMPLE"));
+    scan.date = printable(b.keys.text("_DATEMEASURED"));
+    scan.instrument = printable(b.keys.text("_SITE"));
     return scan;
 }
 

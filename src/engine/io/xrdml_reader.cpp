@@ -138,11 +138,7 @@ Scan readXrdml(const std::string& text, const std::string& name, int scanNumber)
     const pugi::xml_node measurement = scans[index].measurement;
     const pugi::xml_node scanNode = scans[index].scan;
 
-    Scan scan;
-    scan.format = "XRDML";
-    scan.source = name;
-    scan.scanNumber = static_cast<int>(index) + 1;
-    scan.scanCount = static_cast<int>(scans.size());
+    Scan scan = emptyScan("XRDML", name, index, scans.size());
     scan.sample = printable(child(child(root, "sample"), "name").text().get());
     const pugi::xml_node header = child(scanNode, "header");
     scan.date = printable(child(header, "startTimeStamp").text().get());
