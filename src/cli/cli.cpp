@@ -245,7 +245,7 @@ int doScan(const ScanArgs& a, std::ostream& out) {
 
 int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
            bool errIsTerminal) {
-    CLI::App app{"Kelvarin without a display: batch jobs and rocking-curve simulation.",
+    CLI::App app{"Kelvarin without a display: batch jobs, rocking-curve simulation and measured scan files.",
                  "kelvarin-cli"};
     app.require_subcommand(1);
 

@@ -221,6 +221,7 @@ TEST(ReadScan, UnusableFilesAreRefusedWithTheirReason) {
          "look like degrees"},
         {"comma decimals", "1,5 3\n", "'1,5' is not a number (use '.' as decimal point)"},
         {"header word", "angle counts\n1 2\n", "line 1: 'angle' is not a number"},
+        {"angle beyond any goniometer", text(12).replace(0, 4, "-1e9"), "lies beyond"},
         {"angles back and forth", "0 1\n2 1\n1 1\n3 1\n4 1\n5 1\n6 1\n7 1\n8 1\n9 1\n",
          "do not run one way"},
     };

@@ -141,10 +141,19 @@ RockingCurve toRockingCurve(const Scan& scan, const ZeroChoice& zero,
             break;
         }
     }
+    if (!(std::fabs(curve.zero) <= kMaxScanAngle))
+        scanio::fail(scan.source, 0,
+                     "the zero " + degrees(curve.zero) + unit + " lies beyond any angle of a scan");
     const double scale = arcsecPerUnit(scan);
     curve.offset.reserve(scan.angle.size());
-    for (double a : scan.angle)
-        curve.offset.push_back((a - curve.zero) * scale);
+    for (std::size_t i = 0; i < scan.angle.size(); ++i) {
+        curve.offset.push_back((scan.angle[i] - curve.zero) * scale);
+        if (i > 0 && !(curve.offset[i] > curve.offset[i - 1]))
+            scanio::fail(scan.source, 0,
+                         "the angles " + degrees(scan.angle[i - 1]) + " and " +
+                             degrees(scan.angle[i]) +
+                             " are too close to tell apart as offsets from the zero");
+    }
     curve.counts = scan.counts;
     return curve;
 }

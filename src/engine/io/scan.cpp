@@ -62,8 +62,11 @@ void checkPoints(Scan& scan) {
         std::reverse(scan.counts.begin(), scan.counts.end());
     }
     for (std::size_t i = 0; i < scan.angle.size(); ++i) {
-        if (!std::isfinite(scan.angle[i]))
-            scanio::fail(name, 0, "angle " + std::to_string(i + 1) + " is not a number");
+        if (!(std::fabs(scan.angle[i]) <= kMaxScanAngle)) {
+            std::ostringstream msg;
+            msg << "angle " << i + 1 << " (" << scan.angle[i] << ") lies beyond " << kMaxScanAngle;
+            scanio::fail(name, 0, msg.str());
+        }
         if (i > 0 && !(scan.angle[i] > scan.angle[i - 1])) {
             std::ostringstream msg;
             const std::size_t at = down ? scan.angle.size() - i : i + 1;

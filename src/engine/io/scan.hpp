@@ -33,6 +33,9 @@ std::optional<ScanAxis> axisFromName(const std::string& name);
 
 /// Fewest points a scan may hold.
 inline constexpr std::size_t kMinScanPoints = 10;
+/// Largest |angle| a scan may hold, in its own unit: far beyond any goniometer, small enough
+/// that offsets from any zero stay finite.
+inline constexpr double kMaxScanAngle = 1.0e8;
 /// Most points a scan may hold.
 inline constexpr std::size_t kMaxScanPoints = 1000000;
 
