@@ -148,5 +148,26 @@ TEST_F(ScanCommandTest, UsageAndInputErrors) {
     }
 }
 
+TEST_F(ScanCommandTest, ARefinementFromAScanItCannotUseWritesNothing) {
+    write("bad.xrdml", "<?xml version=\"1.0\"?><svg/>");
+    write("two.dat", "0 1\n1 2\n2 3\n");
+    const std::string job =
+        "[main]\njob = \"refinement\"\nfile = \"FILE\"\n"
+        "[data_entry]\nradiation = \"Cua1\"\ncrystal = \"GaAs\"\n";
+    const std::pair<std::string, const char*> cases[] = {
+        {"file = \"bad.xrdml\"", "root element is <svg>"},
+        {"file = \"two.dat\"\nscan_number = 2", "two-column curve, not an instrument scan"},
+    };
+    for (const auto& [file, message] : cases) {
+        std::string text = job;
+        text.replace(text.find("file = \"FILE\""), 13, file);
+        const auto path = write("job.toml", text);
+        const Result r = cli({"run", "--quiet", path.string()});
+        EXPECT_EQ(r.code, kExitBadInput) << file;
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+        EXPECT_EQ(listing(dir), (std::vector<std::string>{"bad.xrdml", "job.toml", "two.dat"}));
+    }
+}
+
 }  // namespace
 }  // namespace kelvarin::cli::testing
