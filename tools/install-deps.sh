@@ -5,7 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev libtomlplusplus-dev libxsimd-dev
+  libcli11-dev libtomlplusplus-dev libxsimd-dev libpugixml-dev
   xvfb xauth
 )
 # `tools/install-deps.sh --fuzz`: also the clang toolchain of the libFuzzer build (tests/fuzz).

@@ -16,7 +16,9 @@
 #include "cli/job_file.hpp"
 #include "cli/job_runner.hpp"
 #include "cli/progress.hpp"
+#include "cli/scan_command.hpp"
 #include "cli/simulate.hpp"
+#include "engine/scattering.hpp"
 #include "engine/state.hpp"
 #include "fit/project_curves.hpp"
 #include "fit/project_file.hpp"
@@ -57,6 +59,38 @@ int integer(const std::string& text, const std::string& option) {
     if (!Locale::tryTextToInt(text, value))
         throw UsageError("option " + option + ": '" + text + "' is not a whole number");
     return value;
+}
+
+struct Radiation {
+    int index = 0;                       ///< radiation list item
+    Extended synchrotronWavelength = 0;  ///< Å, for the synchrotron item
+};
+
+/// --radiation: a tube line by name or a synchrotron wavelength in Å.
+Radiation parseRadiation(const std::string& text) {
+    Radiation r;
+    r.index = radiationIndex(text);
+    const int synchrotron = static_cast<int>(kRadiationNames.size()) - 1;
+    if (r.index < 0) {
+        long double lambda = 0;
+        if (!Locale('.').tryTextToFloat(text, lambda) || !(lambda > 0))
+            throw UsageError("option --radiation: '" + text +
+                             "' is neither a line (Cra1, Fea1, Coa1, Nia1, Cua1, Moa1) nor a "
+                             "synchrotron wavelength in Å");
+        r.index = synchrotron;
+        r.synchrotronWavelength = lambda;
+    } else if (r.index == synchrotron) {
+        throw UsageError("option --radiation: give the synchrotron wavelength in Å as the value");
+    }
+    return r;
+}
+
+std::array<int, 3> parseHkl(const std::vector<std::string>& hkl) {
+    std::array<int, 3> r{};
+    for (std::size_t i = 0; i < 3; ++i)
+        r[i] = integer(hkl[i], "--hkl");
+    if (r == std::array<int, 3>{0, 0, 0}) throw UsageError("option --hkl: 0 0 0 is no reflection");
+    return r;
 }
 
 struct RunArgs {
@@ -125,6 +159,19 @@ private:
     bool installed_ = false;
 };
 
+struct ScanArgs {
+    std::string file;
+    int scanNumber = 0;
+    std::string crystal;
+    std::vector<std::string> hkl;
+    std::string radiation;
+    std::string zero = "substrate-peak";
+    std::string axis;
+    std::string unit;
+    std::string wavelength;
+    std::string out;
+};
+
 int doRun(const RunArgs& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     const JobSpec job = readJobFile(args.job);
     if (args.threads > fit::WorkerPool::maxWorkers())
@@ -136,6 +183,7 @@ int doRun(const RunArgs& args, std::ostream& out, std::ostream& err, bool errIsT
     const JobOutcome outcome =
         runJob(job, args.quiet ? nullptr : &progress, args.threads, &InterruptAsStop::requested);
     if (!args.quiet) {
+        if (!outcome.measuredText.empty()) out << outcome.measuredText << "\n";
         if (!outcome.errorText.empty()) out << outcome.errorText << "\n";
         if (!outcome.bestText.empty()) out << outcome.bestText << "\n";
         for (const auto& f : outcome.files)
@@ -147,22 +195,10 @@ int doRun(const RunArgs& args, std::ostream& out, std::ostream& err, bool errIsT
 SimulationRequest simulationRequest(const SimulateArgs& a) {
     SimulationRequest r;
     r.crystal = a.crystal;
-    for (std::size_t i = 0; i < 3; ++i)
-        r.hkl[i] = integer(a.hkl[i], "--hkl");
-    if (r.hkl == std::array<int, 3>{0, 0, 0})
-        throw UsageError("option --hkl: 0 0 0 is no reflection");
-    r.radiation = radiationIndex(a.radiation);
-    if (r.radiation < 0) {
-        long double lambda = 0;
-        if (!Locale('.').tryTextToFloat(a.radiation, lambda) || !(lambda > 0))
-            throw UsageError("option --radiation: '" + a.radiation +
-                             "' is neither a line (Cra1, Fea1, Coa1, Nia1, Cua1, Moa1) nor a "
-                             "synchrotron wavelength in Å");
-        r.radiation = static_cast<int>(kRadiationNames.size()) - 1;
-        r.synchrotronWavelength = lambda;
-    } else if (r.radiation == static_cast<int>(kRadiationNames.size()) - 1) {
-        throw UsageError("option --radiation: give the synchrotron wavelength in Å as the value");
-    }
+    r.hkl = parseHkl(a.hkl);
+    const Radiation radiation = parseRadiation(a.radiation);
+    r.radiation = radiation.index;
+    r.synchrotronWavelength = radiation.synchrotronWavelength;
     r.scanStart = finiteNumber(a.scan[0], "--scan");
     r.scanEnd = finiteNumber(a.scan[1], "--scan");
     r.scanStep = finiteNumber(a.scan[2], "--scan");
@@ -260,12 +296,59 @@ int doSimulate(const SimulateArgs& a, std::ostream& out) {
     return kExitOk;
 }
 
+int doScan(const ScanArgs& a, std::ostream& out) {
+    ScanRequest r;
+    r.file = a.file;
+    r.read.scanNumber = a.scanNumber;
+    if (!a.axis.empty()) {
+        r.read.axis = axisFromName(a.axis);
+        if (!r.read.axis)
+            throw UsageError("option --axis: '" + a.axis +
+                             "' is none of omega, omega/2theta, 2theta/omega, 2theta, "
+                             "omega-offset");
+    }
+    if (a.unit == "deg")
+        r.read.unit = AngleUnit::Degrees;
+    else if (a.unit == "arcsec")
+        r.read.unit = AngleUnit::ArcSeconds;
+    if (!a.wavelength.empty()) {
+        const long double lambda = number(a.wavelength, "--wavelength");
+        if (!(lambda > 0)) throw UsageError("option --wavelength: must be above 0 (Å)");
+        r.read.wavelength = static_cast<double>(lambda);
+    }
+    if (a.zero == "bragg") {
+        r.zero.kind = ZeroChoice::Kind::Bragg;
+    } else if (a.zero != "substrate-peak") {
+        r.zero.kind = ZeroChoice::Kind::Angle;
+        r.zero.angle = static_cast<double>(number(a.zero, "--zero"));
+    }
+    r.crystal = a.crystal;
+    if (!a.hkl.empty()) r.hkl = parseHkl(a.hkl);
+    if (!a.radiation.empty()) {
+        const Radiation radiation = parseRadiation(a.radiation);
+        r.wavelength = radiation.index < static_cast<int>(kRadiationNames.size()) - 1
+                           ? tubeWavelength(radiation.index)
+                           : radiation.synchrotronWavelength;
+    }
+    if (r.zero.kind == ZeroChoice::Kind::Bragg && r.crystal.empty())
+        throw UsageError(
+            "option --zero bragg: give the substrate with --crystal (and --hkl, "
+            "--radiation where the file does not state them)");
+    const std::string text = scanText(r);
+    if (a.out.empty() || a.out == "-")
+        out << text << std::flush;
+    else
+        writeResultFile(a.out, text);
+    return kExitOk;
+}
+
 }  // namespace
 
 int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
            bool errIsTerminal) {
-    CLI::App app{"Kelvarin without a display: batch jobs and rocking-curve simulation.",
-                 "kelvarin-cli"};
+    CLI::App app{
+        "Kelvarin without a display: batch jobs, rocking-curve simulation and measured scan files.",
+        "kelvarin-cli"};
     app.require_subcommand(1);
 
     RunArgs run;
@@ -347,6 +430,51 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         simCmd
             ->add_option("--noise", sim.noise, "seed of the Poisson counting noise (with --counts)")
             ->type_name("SEED");
+    ScanArgs scanArgs;
+    CLI::App* scanCmd = app.add_subcommand(
+        "scan",
+        "Reads a measured scan (XRDML, .x00, RAS, UXD or plain text) and prints what the "
+        "program will use: '#' lines on what was read, then one line per point, the offset "
+        "from the substrate peak (seconds of arc) and the counts.");
+    scanCmd->add_option("FILE", scanArgs.file, "the scan file")->required();
+    scanCmd->add_option("--scan-number", scanArgs.scanNumber, "which scan of a file with several")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1000000));
+    CLI::Option* scanCrystal =
+        scanCmd->add_option("--crystal", scanArgs.crystal, "the substrate: a catalogue crystal")
+            ->type_name("NAME");
+    CLI::Option* scanHkl =
+        scanCmd->add_option("--hkl", scanArgs.hkl, "the reflection (default: the file's)")
+            ->type_name("INT")
+            ->expected(3)
+            ->allow_extra_args(false);
+    CLI::Option* scanRadiation =
+        scanCmd
+            ->add_option("--radiation", scanArgs.radiation,
+                         "tube line or wavelength (Å) for the Bragg angle (default: the file's)")
+            ->type_name("LINE|WAVELENGTH");
+    scanCmd
+        ->add_option("--zero", scanArgs.zero,
+                     "where the offset is 0: substrate-peak (default; the peak nearest the "
+                     "substrate's Bragg angle when --crystal is given, else the strongest), "
+                     "bragg, or an angle on the file's axis")
+        ->type_name("substrate-peak|bragg|ANGLE");
+    scanCmd
+        ->add_option("--axis", scanArgs.axis,
+                     "plain text: what the angles are (omega, omega/2theta, 2theta/omega, "
+                     "2theta, omega-offset; default omega-offset)")
+        ->type_name("AXIS");
+    scanCmd
+        ->add_option("--unit", scanArgs.unit,
+                     "plain text: the angles' unit (default arcsec for offsets, else deg)")
+        ->check(CLI::IsMember({"deg", "arcsec"}));
+    scanCmd->add_option("--wavelength", scanArgs.wavelength, "wavelength in Å the file lacks")
+        ->type_name("NUMBER");
+    scanCmd->add_option("--out", scanArgs.out, "output file (default: standard output)")
+        ->type_name("FILE");
+    scanHkl->needs(scanCrystal);
+    scanRadiation->needs(scanCrystal);
+
     profile->excludes(model)->excludes(params)->excludes(layers);
     model->needs(params);
     layers->needs(params);
@@ -375,6 +503,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     try {
         if (runCmd->parsed()) return doRun(run, out, err, errIsTerminal);
         if (fitCmd->parsed()) return doFit(fitArgs, out, err);
+        if (scanCmd->parsed()) return doScan(scanArgs, out);
         return doSimulate(sim, out);
     } catch (const UsageError& e) {
         err << "kelvarin-cli: " << e.what() << "\n";

@@ -240,7 +240,9 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
     Reader r(root, jobName);
 
     r.rejectUnknown({
-        {"main", {"job", "theory", "file", "integer_angles", "file_type", "max_strain", "layers"}},
+        {"main",
+         {"job", "theory", "file", "integer_angles", "file_type", "max_strain", "layers",
+          "scan_number"}},
         {"ion_positions", {"max_depth", "layers"}},
         {"data_entry", {"hkl", "scan", "radiation", "wavelength", "crystal"}},
         {"refinement",
@@ -321,6 +323,13 @@ JobSpec parseJob(const std::string& text, const std::filesystem::path& path) {
             r.fail("main.layers", n,
                    "applies only to refinement jobs (the number of layers used in fitting)");
         job.layers = static_cast<int>(r.integer(*n, "main.layers", 1, kMaxLayers));
+    }
+
+    if ((n = r.find(main, "scan_number"))) {
+        if (!refinement)
+            r.fail("main.scan_number", n,
+                   "applies only to refinement jobs (which scan of a measured file)");
+        job.scanNumber = static_cast<int>(r.integer(*n, "main.scan_number", 1, 1000000));
     }
 
     // [ion_positions]

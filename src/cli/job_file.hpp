@@ -42,6 +42,8 @@ struct JobSpec {
     ProfileFileType fileType = ProfileFileType::None;
     std::optional<double> maxStrainPercent;
     std::optional<int> layers;  ///< refinement: lamellae of the fitted profile
+    /// Refinement: which scan of a measured file in an instrument format (0: its only one).
+    int scanNumber = 0;
 
     // [ion_positions]
     std::optional<double> ionMaxDepth;  ///< Å

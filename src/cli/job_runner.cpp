@@ -1,15 +1,25 @@
 #include "cli/job_runner.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <string_view>
 
 #include "app/application.hpp"
 #include "app/form4cols.hpp"
 #include "app/formmain.hpp"
+#include "cli/scan_command.hpp"
+#include "cli/simulate.hpp"
 #include "cli/svg_plot.hpp"
 #include "engine/catalogue.hpp"
+#include "engine/io/rocking_curve.hpp"
+#include "engine/io/scan.hpp"
+#include "engine/numio.hpp"
+#include "engine/scattering.hpp"
 #include "engine/state.hpp"
 #include "refine/formrefine.hpp"
 #include "refine/formrefinedata.hpp"
@@ -281,6 +291,74 @@ void calculationWindow(Driver& d, Application& app, JobPlatform& platform, const
         outcome.files.push_back(std::filesystem::absolute(name));
 }
 
+/// The two-column curve made from an instrument scan, removed when the job ends.
+class ConvertedScan {
+public:
+    ConvertedScan() = default;
+    ConvertedScan(const ConvertedScan&) = delete;
+    ConvertedScan& operator=(const ConvertedScan&) = delete;
+    ~ConvertedScan() {
+        if (path_.empty()) return;
+        std::error_code ec;
+        std::filesystem::remove(path_, ec);
+    }
+    /// Reads the measured file of a refinement; an instrument scan is converted and written to a
+    /// temporary file (returned), a two-column file is left to the windows (empty path).
+    std::filesystem::path convert(const JobSpec& job, JobOutcome& outcome) {
+        if (job.job != JobKind::Refinement) return {};
+        std::string head(4096, '\0');
+        {
+            std::ifstream in(job.file, std::ios::binary);
+            in.read(head.data(), static_cast<std::streamsize>(head.size()));
+            head.resize(static_cast<std::size_t>(in.gcount()));
+        }
+        if (scanFormatOf(head) == ScanFormat::PlainText) {
+            if (job.scanNumber != 0)
+                throw JobRunError(job.jobFile.string() +
+                                  ": key 'main.scan_number': the measured "
+                                  "file '" +
+                                  job.file + "' is a two-column curve, not an instrument scan");
+            return {};
+        }
+        ScanReadOptions options;
+        options.scanNumber = job.scanNumber;
+        const int synchrotron = static_cast<int>(kRadiationNames.size()) - 1;
+        const Extended lambda = job.radiation >= 0 && job.radiation < synchrotron
+                                    ? tubeWavelength(job.radiation)
+                                    : static_cast<Extended>(job.wavelength.value_or(0));
+        RockingCurve curve;
+        std::string format;
+        try {
+            const Scan scan = readScan(job.file, options);
+            format = scan.format + ", scan " + std::to_string(scan.scanNumber) + " of " +
+                     std::to_string(scan.scanCount) + ", " + std::to_string(scan.angle.size()) +
+                     " points";
+            curve =
+                toRockingCurve(scan, ZeroChoice{}, substrateBragg(job.crystal, job.hkl, lambda));
+        } catch (const SimulationError& e) {
+            throw JobRunError(std::string("measured file: ") + e.what());
+        }
+        std::string text;
+        char line[64];
+        for (std::size_t i = 0; i < curve.offset.size(); ++i) {
+            std::snprintf(line, sizeof line, "%.10g %.10g\n", curve.offset[i], curve.counts[i]);
+            text += line;
+        }
+        path_ = std::filesystem::temp_directory_path() /
+                ("kelvarin-measured-" + std::to_string(static_cast<long>(::getpid())) + ".dat");
+        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.close();
+        if (!out) throw JobRunError("cannot write the converted measured curve " + path_.string());
+        outcome.measuredText =
+            "measured file " + job.file + ": " + format + "; zero at " + curve.zeroReason;
+        return path_;
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
 }  // namespace
 
 JobOutcome runJob(const JobSpec& job, RunObserver* observer, int threads,
@@ -298,8 +376,12 @@ JobOutcome runJob(const JobSpec& job, RunObserver* observer, int threads,
     app.refine().evaluationThreads = threads;
     Driver d(app, platform, observer);
     JobOutcome outcome;
+    ConvertedScan converted;
+    JobSpec windowsJob = job;
+    if (const std::filesystem::path curve = converted.convert(job, outcome); !curve.empty())
+        windowsJob.file = curve.string();
 
-    mainWindow(d, app, job);
+    mainWindow(d, app, windowsJob);
     if (job.fileType == ProfileFileType::IonPositions) ionPositionsWindow(d, app, job);
     settingsWindow(d, app, job);
     dataEntryWindow(d, app, job);

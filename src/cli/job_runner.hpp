@@ -50,10 +50,16 @@ struct JobOutcome {
     std::vector<std::filesystem::path> files;  ///< result files written, in order
     std::string errorText;                     ///< the calculation window's "Error=…" panel
     std::string bestText;  ///< best parameters of a refinement, named, as the window shows them
+    /// How a measured file in an instrument format was read and where its zero was put
+    /// (empty for a two-column file).
+    std::string measuredText;
 };
 
 /// Runs `job` with the job file's folder as the working directory (restored afterwards), so
 /// that its relative file names and its result files resolve there exactly as in the windows.
+/// The measured file of a refinement may be an instrument scan (XRDML, .x00, RAS, UXD): it is
+/// read once and handed to the windows as the two-column curve of offsets from the substrate
+/// peak nearest the crystal's Bragg angle (seconds of arc) and counts, from a temporary file.
 /// Throws JobRunError when a window refuses a step. A refinement evaluates its candidates on
 /// `threads` threads (0: one per core); the results do not depend on the number. While it
 /// runs, `stopRequested` returning true acts as the calculation window's "Stop": the run ends

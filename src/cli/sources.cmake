@@ -4,6 +4,7 @@ set(CLI_LIB_SOURCES
   job_runner.cpp
   svg_plot.cpp
   simulate.cpp
+  scan_command.cpp
   progress.cpp
   cli.cpp
   fit_command.cpp

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <sstream>
 
 namespace kelvarin {
@@ -60,13 +61,34 @@ std::vector<Pair> readPairs(NumberReader& reader, std::size_t maxPairs) {
     return pairs;
 }
 
+/// The curve is compared point by point with a scan of equal steps from its first angle: every
+/// step must be the first one.
+void requireEqualSteps(const NumberReader& reader, const std::vector<Pair>& pairs) {
+    const double first = static_cast<double>(pairs[1].angle) - pairs[0].angle;
+    for (std::size_t i = 2; i < pairs.size(); ++i) {
+        const double step = static_cast<double>(pairs[i].angle) - pairs[i - 1].angle;
+        const double widest = std::max(std::fabs(pairs[i].angle), std::fabs(pairs[i - 1].angle));
+        const double tolerance =
+            std::max(1e-3 * first, 4.0 * std::numeric_limits<float>::epsilon() * widest);
+        if (std::fabs(step - first) > tolerance) {
+            std::ostringstream msg;
+            msg << fileText(reader) << ", line " << pairs[i].line << ": the step from "
+                << pairs[i - 1].angle << " to " << pairs[i].angle << " is " << step
+                << ", not the first step " << first
+                << "; with \"Integer, equally spaced angle values\" every step must be the same "
+                   "(a gap or an uneven step would pair the points with the wrong angles)";
+            throw DataFileError(msg.str());
+        }
+    }
+}
+
 MeasuredCurve rawCurve(const std::vector<Pair>& pairs) {
     MeasuredCurve curve;
     curve.angle.reserve(pairs.size() + 1);
     curve.intensity.reserve(pairs.size() + 1);
     for (const Pair& p : pairs) {
         curve.angle.push_back(static_cast<Extended>(p.angle));
-        const Extended counts = std::trunc(static_cast<Extended>(p.intensity));
+        const Extended counts = p.intensity;
         curve.intensity.push_back(counts);
         if (counts > curve.max) curve.max = counts;
     }
@@ -154,6 +176,7 @@ MeasuredCurve parseMeasuredCurve(NumberReader& reader, MeasuredMode mode, int ca
         // The repeated last point needs one slot of its own.
         const std::vector<Pair> pairs =
             readPairs(reader, static_cast<std::size_t>(capacity > 1 ? capacity - 1 : 0));
+        requireEqualSteps(reader, pairs);
         return rawCurve(pairs);
     }
     const std::vector<Pair> pairs = readPairs(reader, std::size_t{1} << 24);

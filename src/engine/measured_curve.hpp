@@ -11,7 +11,7 @@
 namespace kelvarin {
 
 enum class MeasuredMode {
-    /// The points as they stand; intensities truncated toward zero to whole counts.
+    /// The points as they stand, intensities as read; the angles must be equally spaced.
     Raw,
     /// Linear interpolation onto whole seconds of arc; the scan follows the file.
     Resampled,
@@ -41,7 +41,8 @@ inline constexpr double kMaxMeasuredAngle = 1.0e8;
 /// the angle one step beyond the one it was interpolated at. Throws DataFileError naming the
 /// file when it is empty, holds text, ends within a pair, has fewer than two pairs, has angles
 /// that do not increase or lie beyond kMaxMeasuredAngle, yields no resampled point, or does not
-/// fit `capacity` points (the computed scan included).
+/// fit `capacity` points (the computed scan included), and in raw mode when a step between
+/// angles differs from the first one (the message names the line of the first such step).
 MeasuredCurve parseMeasuredCurve(NumberReader& reader, MeasuredMode mode,
                                  int capacity = kCurveCapacity);
 

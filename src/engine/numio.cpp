@@ -75,7 +75,10 @@ NumberReader NumberReader::fromFile(const std::string& path, std::size_t maxByte
 }
 
 NumberReader::NumberReader(std::string text, std::string name)
-    : text_(std::move(text)), name_(std::move(name)) {}
+    : text_(std::move(text)), name_(std::move(name)) {
+    // A UTF-8 byte-order mark, as some editors write it, is not part of the first number.
+    if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos_ = 3;
+}
 
 void NumberReader::skipSpace() {
     while (pos_ < text_.size() && isSpace(text_[pos_])) {

@@ -23,7 +23,8 @@ public:
     /// regular file (a pipe, a device or a folder is refused before anything is read, so it
     /// never blocks) or is larger than `maxBytes`.
     static NumberReader fromFile(const std::string& path, std::size_t maxBytes = 64u << 20);
-    /// Reads numbers from a text held in memory; `name` is used in messages.
+    /// Reads numbers from a text held in memory (after a UTF-8 byte-order mark, if there is
+    /// one); `name` is used in messages.
     NumberReader(std::string text, std::string name);
 
     /// Next number as a single-precision value. Status::NotANumber leaves the offending token

@@ -14,6 +14,14 @@ set(ENGINE_SOURCES
   engine/measured_curve.cpp
   engine/catalogue.cpp
   engine/sample.cpp
+  engine/io/scan.cpp
+  engine/io/scan_text.cpp
+  engine/io/xrdml_reader.cpp
+  engine/io/x00_reader.cpp
+  engine/io/ras_reader.cpp
+  engine/io/uxd_reader.cpp
+  engine/io/text_scan_reader.cpp
+  engine/io/rocking_curve.cpp
   engine/simd/layered_kernel_sse2.cpp
   engine/simd/layered_kernel_avx2.cpp
   engine/simd/layered_kernel_avx512.cpp

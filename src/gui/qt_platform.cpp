@@ -43,10 +43,24 @@ void QtPlatform::showException(const std::exception& error) {
     box.exec();
 }
 
+namespace {
+
+/// The kinds of file the windows and the command line read; "All files" first, so that the
+/// dialog shows everything unless the user narrows it.
+constexpr const char* kFileFilters =
+    "All files (*);;"
+    "Two-column text (*.dat *.txt *.csv);;"
+    "PANalytical XRDML (*.xrdml *.XRDML);;"
+    "PANalytical text scans (*.x00 *.X00);;"
+    "Rigaku RAS (*.ras *.RAS);;"
+    "Bruker UXD (*.uxd *.UXD)";
+
+}  // namespace
+
 std::optional<std::string> QtPlatform::chooseFile() {
     const QString name =
         QFileDialog::getOpenFileName(QApplication::activeWindow(), QStringLiteral("Open"),
-                                     QString(), QStringLiteral("All files (*)"));
+                                     QString(), QString::fromUtf8(kFileFilters));
     if (name.isEmpty()) return std::nullopt;
     return name.toStdString();
 }

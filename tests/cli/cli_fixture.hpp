@@ -72,4 +72,7 @@ protected:
     std::filesystem::path dir;
 };
 
+/// The same result under the name the scan tests use.
+using CliResult = Result;
+
 }  // namespace kelvarin::cli::testing

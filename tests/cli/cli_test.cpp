@@ -148,17 +148,24 @@ TEST_F(CliTest, ExamplesRunAsTheyStand) {
          {"calculation.fit", "calculation.out", "calculation.ion", "calculation.svg"})
         EXPECT_TRUE(std::filesystem::exists(dir / f)) << f;
 
-    std::string job = read(dir / "refinement.toml");
-    const std::size_t at = job.find("generations = ");
-    ASSERT_NE(at, std::string::npos);
-    job.replace(at, job.find('\n', at) - at, "generations = 2");
-    write("refinement.toml", job);
-    r = cli({"run", (dir / "refinement.toml").string()});
-    ASSERT_EQ(r.code, kExitOk) << r.err;
-    EXPECT_NE(r.out.find("Error="), std::string::npos);
-    EXPECT_NE(r.err.find("generation 2/2"), std::string::npos) << r.err;
-    for (const char* f : {"refinement.fit", "refinement.out", "refinement.ion", "refinement.svg"})
-        EXPECT_TRUE(std::filesystem::exists(dir / f)) << f;
+    // The refinements: from the two-column curve and from the same curve as an .x00 scan.
+    for (const std::string name : {"refinement", "scan-refinement"}) {
+        SCOPED_TRACE(name);
+        std::string job = read(dir / (name + ".toml"));
+        const std::size_t at = job.find("generations = ");
+        ASSERT_NE(at, std::string::npos);
+        job.replace(at, job.find('\n', at) - at, "generations = 2");
+        write(name + ".toml", job);
+        r = cli({"run", (dir / (name + ".toml")).string()});
+        ASSERT_EQ(r.code, kExitOk) << r.err;
+        EXPECT_NE(r.out.find("Error="), std::string::npos);
+        EXPECT_NE(r.err.find("generation 2/2"), std::string::npos) << r.err;
+        for (const char* ext : {".fit", ".out", ".ion", ".svg"})
+            EXPECT_TRUE(std::filesystem::exists(dir / (name + ext))) << ext;
+    }
+    EXPECT_NE(r.out.find("measured file measured.x00: PANalytical .x00, scan 1 of 1, 1001 points"),
+              std::string::npos)
+        << r.out;
 }
 
 TEST(SvgPlot, DrawsTheRecordedOperations) {

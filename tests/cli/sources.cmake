@@ -6,4 +6,5 @@ set(CLI_TEST_SOURCES
   cli/cli_test.cpp
   cli/reliability_test.cpp
   cli/fit_command_test.cpp
+  cli/scan_command_test.cpp
 )

@@ -20,6 +20,12 @@ TEST(NumberReader, ReadsAnyWhiteSpaceLayoutTheSame) {
     EXPECT_EQ(readAll(a), readAll(b));
     NumberReader c("-1.5e2 +3 .25 7.", "c");
     EXPECT_EQ(readAll(c), (std::vector<float>{-150.f, 3.f, 0.25f, 7.f}));
+    // A UTF-8 byte-order mark before the first number is skipped.
+    NumberReader bom(
+        "\xEF\xBB\xBF"
+        "0 1\n100 2\n200 4\n",
+        "bom");
+    EXPECT_EQ(readAll(bom), (std::vector<float>{0, 1, 100, 2, 200, 4}));
 }
 
 TEST(NumberReader, TextNamesFileLineAndToken) {

@@ -2,6 +2,7 @@
 set(ENGINE_TEST_SOURCES
   engine/state_test.cpp
   engine/numio_test.cpp
+  engine/scan_test.cpp
   engine/geometry_test.cpp
   engine/strain_test.cpp
   engine/layered_test.cpp

@@ -18,28 +18,13 @@
 #include "engine/measured_curve.hpp"
 #include "engine/numio.hpp"
 #include "engine/scattering.hpp"
+#include "fuzz/fuzz_check.hpp"
+#include "fuzz/scan_fuzz_entry.hpp"
 #include "setup/formdata.hpp"
 
 namespace kelvarin::fuzz {
 
 namespace {
-
-[[noreturn]] void fault(std::string_view target, std::string_view what) {
-    std::fprintf(stderr, "fuzz target %.*s: %.*s\n", static_cast<int>(target.size()), target.data(),
-                 static_cast<int>(what.size()), what.data());
-    std::abort();
-}
-
-void require(bool ok, std::string_view target, std::string_view what) {
-    if (!ok) fault(target, what);
-}
-
-/// The refusal message must be there and name the input.
-void checkMessage(std::string_view target, const std::string& message, const std::string& name) {
-    require(!message.empty(), target, "refused with an empty message");
-    require(message.find(name) != std::string::npos, target,
-            "message does not name the file: " + message);
-}
 
 /// The fuzz input as a file on disk, for readers that take a path; one per process.
 const std::string& writeInput(const std::uint8_t* data, std::size_t size) {
@@ -260,9 +245,9 @@ bool jobFile(const std::uint8_t* data, std::size_t size) {
 }  // namespace
 
 const std::vector<std::string>& targetNames() {
-    static const std::vector<std::string> names = {"profile_pairs", "ion_list",
-                                                   "measured_raw",  "measured_resampled",
-                                                   "dispersion",    "job_file"};
+    static const std::vector<std::string> names = {
+        "profile_pairs", "ion_list", "measured_raw", "measured_resampled", "dispersion", "job_file",
+        "scan_xrdml",    "scan_x00", "scan_ras",     "scan_uxd",           "scan_text"};
     return names;
 }
 
@@ -275,6 +260,7 @@ bool runOne(const std::string& name, const std::uint8_t* data, std::size_t size)
             return measured(name, MeasuredMode::Resampled, data, size);
         if (name == "dispersion") return dispersion(data, size);
         if (name == "job_file") return jobFile(data, size);
+        if (name.rfind("scan_", 0) == 0 && name.size() > 5) return scanFile(name, data, size);
     } catch (const std::exception& e) {
         fault(name, std::string("unexpected exception: ") + e.what());
     }

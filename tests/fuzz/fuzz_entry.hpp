@@ -13,7 +13,8 @@
 namespace kelvarin::fuzz {
 
 /// The targets by name: "profile_pairs", "ion_list", "measured_raw", "measured_resampled",
-/// "dispersion", "job_file".
+/// "dispersion", "job_file", and the scan readers "scan_xrdml", "scan_x00", "scan_ras",
+/// "scan_uxd", "scan_text".
 const std::vector<std::string>& targetNames();
 
 /// Runs one input through target `name`. Returns false when the reader refused it with a proper

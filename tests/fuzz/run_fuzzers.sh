@@ -11,7 +11,8 @@ cd "$(dirname "$0")/../.."
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(profile_pairs ion_list measured_raw measured_resampled dispersion job_file)
+[ ${#targets[@]} -eq 0 ] && targets=(profile_pairs ion_list measured_raw measured_resampled dispersion job_file
+  scan_xrdml scan_x00 scan_ras scan_uxd scan_text)
 build=${FUZZ_BUILD:-build-fuzz}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

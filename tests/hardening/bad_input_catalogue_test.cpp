@@ -177,7 +177,8 @@ public:
         m.nlayers.text = "16";
         std::string curve;
         for (int a = -60; a <= 60; ++a)
-            curve += std::to_string(a) + ".25 " + std::to_string(100 + 1000 / (1 + a * a)) + "\n";
+            curve +=
+                std::to_string(a + 0.25) + " " + std::to_string(100 + 1000 / (1 + a * a)) + "\n";
         m.file.text = write("good_measured.dat", curve);
     }
 

@@ -35,16 +35,18 @@ TEST(MeasuredCurve, ResampledOntoWholeSecondsWithAnglesOneStepAhead) {
     }
 }
 
-TEST(MeasuredCurve, RawModeRepeatsTheLastPairAndTruncatesCounts) {
-    for (const std::string text : {"-2 10.9\n-1 20.2\n0 35.99\n", "-2 10.9 -1 20.2 0 35.99"}) {
+TEST(MeasuredCurve, RawModeRepeatsTheLastPairAndKeepsIntensitiesAsRead) {
+    // A fraction of a count is kept: 0.9999 counts does not become 0 and drop out of the fit.
+    for (const std::string text : {"-2 0.9999\n-1 20.2\n0 35.99\n", "-2 0.9999 -1 20.2 0 35.99",
+                                   "\xEF\xBB\xBF-2 0.9999\n-1 20.2\n0 35.99\n"}) {
         const MeasuredCurve c = parse(text, MeasuredMode::Raw);
         ASSERT_EQ(c.angle.size(), 4u);
         EXPECT_EQ(c.last, 3);  // the number of pairs: the repeated pair is counted in
-        EXPECT_EQ(c.intensity[0], 10);
-        EXPECT_EQ(c.intensity[2], 35);
+        EXPECT_EQ(c.intensity[0], 0.9999f);
+        EXPECT_EQ(c.intensity[2], 35.99f);
         EXPECT_EQ(c.angle[3], 0);
-        EXPECT_EQ(c.intensity[3], 35);
-        EXPECT_EQ(c.max, 35);
+        EXPECT_EQ(c.intensity[3], 35.99f);
+        EXPECT_EQ(c.max, 35.99f);
     }
 }
 
@@ -92,6 +94,9 @@ TEST(MeasuredCurve, UnusableFilesAreRefusedWithTheirReason) {
         {"too wide", "0 1\n50 2\n", MeasuredMode::Resampled, "more than 7 whole seconds"},
         {"no whole second", "10.1 5\n10.9 6\n", MeasuredMode::Resampled, "no whole second"},
         {"huge angle", "1e30 5\n2e30 6\n", MeasuredMode::Resampled, "lies beyond"},
+        {"gap in integer mode", "0 5\n2 6\n4 7\n8 5\n10 4\n", MeasuredMode::Raw,
+         "line 4: the step from 4 to 8 is 4, not the first step 2"},
+        {"uneven integer steps", "0 5\n1 6\n2.5 7\n", MeasuredMode::Raw, "line 3: the step"},
     };
     for (const BadFile& bad : cases) {
         SCOPED_TRACE(bad.what);
