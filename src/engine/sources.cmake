@@ -14,6 +14,7 @@ set(ENGINE_SOURCES
   engine/measured_curve.cpp
   engine/catalogue.cpp
   engine/sample.cpp
+  engine/sample_curve.cpp
   engine/simd/layered_kernel_sse2.cpp
   engine/simd/layered_kernel_avx2.cpp
   engine/simd/layered_kernel_avx512.cpp
