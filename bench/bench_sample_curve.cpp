@@ -16,7 +16,8 @@ void BM_SampleCurve(benchmark::State& st) {
         request.sample.lamellae.push_back({100.0, (0.5 - 0.03 * i) / 100.0, 0.9});
     request.width = 8.5L;
     std::vector<double> angles(2000), out(2000);
-    for (int p = 0; p < 2000; ++p) angles[static_cast<std::size_t>(p)] = -1000.0 + p;
+    for (int p = 0; p < 2000; ++p)
+        angles[static_cast<std::size_t>(p)] = -1000.0 + p;
     const Crystal crystal = Crystal::fromCatalogue("GaAs");
     const Reflection reflection{0, 0, 4, Radiation::tubeLine("Cua1")};
     for (auto _ : st) {

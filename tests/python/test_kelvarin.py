@@ -151,14 +151,31 @@ def test_errors_arrive_as_exceptions_with_the_programs_message(tmp_path, call, k
 
 
 def test_simulate_releases_the_interpreter_while_it_computes():
+    """The main thread runs Python code while another thread is inside simulate: with the
+    interpreter lock held no main-thread time stamp could fall between its entry and return
+    (a long switch interval keeps the lock with the worker unless simulate lets it go)."""
+    import sys
     import threading
+    import time
     sample = kelvarin.Sample("GaAs", [kelvarin.Lamella(100, 0.5 - 0.03 * i) for i in range(16)])
-    angles = np.arange(-2000.0, 2000.0, 0.5)
-    ticks = []
-    worker = threading.Thread(target=lambda: kelvarin.simulate(
-        sample, kelvarin.Reflection((0, 0, 4)), angles))
-    worker.start()
-    while worker.is_alive():
-        ticks.append(1)
-    worker.join()
-    assert len(ticks) > 1
+    angles = np.arange(-2000.0, 2000.0, 0.2)
+    reflection = kelvarin.Reflection((0, 0, 4))
+    inside = []
+
+    def work():
+        inside.append(time.perf_counter())
+        kelvarin.simulate(sample, reflection, angles)
+        inside.append(time.perf_counter())
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(0.2)
+    try:
+        worker = threading.Thread(target=work)
+        worker.start()
+        ticks = []
+        while worker.is_alive():
+            ticks.append(time.perf_counter())
+        worker.join()
+    finally:
+        sys.setswitchinterval(interval)
+    assert any(inside[0] < t < inside[1] for t in ticks)
