@@ -135,7 +135,9 @@ FitResult resultOf(const fit::FitProblem& problem, const fit::ProjectFitResult& 
 
 /// Fits the project. `progress(generation, best_error)` is called after each generation with the
 /// GIL held; returning False (or raising, or Ctrl-C) stops the search after that generation.
-FitResult fitOf(const fit::Project& project, const py::object& progress, int threads) {
+FitResult fitOf(const fit::Project& shared, const py::object& progress, int threads) {
+    // Another Python thread may change the project while the search runs without the GIL.
+    const fit::Project project = shared;
     std::optional<py::error_already_set> raised;
     fit::SearchCallback callback = [&](const fit::SearchProgress& p) {
         if (p.kind != fit::SearchProgress::Kind::GenerationDone) return true;
