@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libtomlplusplus-dev libxsimd-dev libpugixml-dev
   xvfb xauth
+  python3-dev pybind11-dev python3-pytest python3-numpy
 )
 # `tools/install-deps.sh --fuzz`: also the clang toolchain of the libFuzzer build (tests/fuzz).
 if [ "${1:-}" = "--fuzz" ]; then

@@ -2,12 +2,11 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <sstream>
 
-#include "fit/problem_evaluator.hpp"
 #include "fit/project_file.hpp"
+#include "fit/project_fit.hpp"
 #include "results/output_files.hpp"
 
 namespace kelvarin::cli {
@@ -56,45 +55,22 @@ int doFit(const FitArgs& args, std::ostream& out, std::ostream& err) {
     const fit::Project project = fit::loadProject(args.project);
     std::unique_ptr<fit::FitProblem> problem = fit::buildProblem(project);
     const fit::ParameterTable& table = problem->parameters();
-    const std::vector<int> genes = problem->geneOrder();
-    if (genes.empty()) throw fit::ProjectError(args.project + ": every parameter is fixed");
-
-    // The first population is drawn as the windows draw it: row after row, gene after gene,
-    // from the seeded generator.
-    fit::GenePool pool(static_cast<int>(genes.size()), project.fit.population);
-    pool.generator.seed(project.fit.seeded ? project.fit.seed
-                                           : static_cast<std::uint32_t>(std::time(nullptr)));
-    fit::EvolutionaryOptions options;
-    for (int g : genes) {
-        options.lo.push_back(table[g].min);
-        options.hi.push_back(table[g].max);
-        options.maxMutation.push_back(table[g].maxMutation);
-    }
-    for (int r = 0; r < pool.size; ++r)
-        fit::drawRow(pool, pool.row(r), options.lo, options.hi);
-    options.generations = project.fit.generations;
-    options.mutationProbability = project.fit.mutationProbability;
+    fit::SearchCallback progress;
     if (!args.quiet) {
-        options.progress = [&err, &project](const fit::SearchProgress& p) {
+        progress = [&err, &project](const fit::SearchProgress& p) {
             if (p.kind == fit::SearchProgress::Kind::GenerationDone)
                 err << "generation " << p.generation << "/" << project.fit.generations
                     << ", best error " << fixed(static_cast<double>(p.bestError)) << " %\n";
             return true;
         };
     }
-
-    fit::ProblemEvaluator evaluator(*problem, args.threads);
-    fit::SearchResult result = fit::runEvolutionary(pool, evaluator, options);
-    if (!result.summary.usable()) {
-        err << "kelvarin-cli: " << args.project << ": " << result.summary.message << "\n";
+    fit::ProjectFitResult fitted = fit::fitProject(project, *problem, args.threads, progress);
+    const fit::Summary& summary = fitted.search.summary;
+    if (!fitted.evaluated) {
+        err << "kelvarin-cli: " << args.project << ": " << summary.message << "\n";
         return 1;
     }
-    // The best candidate, evaluated once more so that its curves are the ones written.
-    std::vector<Extended> best = evaluator.valuesOf(pool.row(result.finalRow));
-    fit::ProblemWorkspace ws = problem->makeWorkspace();
-    result.summary.bestError = problem->evaluate(best, ws);
-    problem->commit(ws);
-    result.summary.best = best;
+    const std::vector<Extended>& best = fitted.best;
 
     const std::filesystem::path base = std::filesystem::path(args.project).replace_extension("");
     std::string fitText;
@@ -104,10 +80,10 @@ int doFit(const FitArgs& args, std::ostream& out, std::ostream& err) {
         fitText += fitFileText(cs.measAngle, cs.measIntensity, cs.calcCurve, cs.calcCount);
     }
     writeResultFile(base.string() + ".fit", fitText);
-    writeResultFile(base.string() + ".params.txt", parametersText(table, best, result.summary));
-    writeResultFile(base.string() + ".profile.csv", profileCsv(ws.datasets[0]->profile));
+    writeResultFile(base.string() + ".params.txt", parametersText(table, best, summary));
+    writeResultFile(base.string() + ".profile.csv", profileCsv(fitted.profile));
     if (!args.quiet) {
-        out << result.summary.brief() << "\n" << parametersText(table, best, result.summary);
+        out << summary.brief() << "\n" << parametersText(table, best, summary);
         out << "wrote " << base.string() << ".fit, .params.txt, .profile.csv\n";
     }
     return 0;

@@ -22,6 +22,7 @@ set(ENGINE_SOURCES
   engine/io/uxd_reader.cpp
   engine/io/text_scan_reader.cpp
   engine/io/rocking_curve.cpp
+  engine/sample_curve.cpp
   engine/simd/layered_kernel_sse2.cpp
   engine/simd/layered_kernel_avx2.cpp
   engine/simd/layered_kernel_avx512.cpp

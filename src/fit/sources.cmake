@@ -9,4 +9,5 @@ set(FIT_SOURCES
   fit/worker_pool.cpp
   fit/project_file.cpp
   fit/project_curves.cpp
+  fit/project_fit.cpp
 )

@@ -337,6 +337,26 @@ TEST_F(Reliability, RefusalsOfValidInputAreGone) {
             << mu;
 }
 
+/// Whether SIGINT is set in the signal mask `field` ("SigCgt:", "ShdPnd:") of process `pid`.
+bool interruptIn(pid_t pid, const std::string& field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) != 0) continue;
+        const unsigned long long mask = std::stoull(line.substr(field.size()), nullptr, 16);
+        return (mask >> (SIGINT - 1)) & 1u;
+    }
+    return false;
+}
+/// The process has a handler of its own for SIGINT.
+bool catchesInterrupt(pid_t pid) {
+    return interruptIn(pid, "SigCgt:");
+}
+/// A SIGINT sent to the process has not been taken yet.
+bool interruptPending(pid_t pid) {
+    return interruptIn(pid, "ShdPnd:");
+}
+
 TEST_F(Reliability, ResourcesThreadsAreCappedAndAnInterruptStopsLikeStop) {
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     EXPECT_LE(fit::WorkerPool::resolve(256), 2 * cores);
@@ -356,10 +376,16 @@ TEST_F(Reliability, ResourcesThreadsAreCappedAndAnInterruptStopsLikeStop) {
             ::signal(SIGINT, SIG_DFL);
             ::_exit(cli({"run", longJob, "-q", "-j", "1"}).code);
         }
-        ::usleep(1500 * 1000);
+        // Interrupt once the tool catches SIGINT, that is once the job is under way (a loaded
+        // machine may take a while to get there).
+        for (int wait = 0; wait < 3000 && !catchesInterrupt(pid); ++wait)
+            ::usleep(10 * 1000);
+        ::usleep(300 * 1000);
         for (int i = 0; i < signals; ++i) {
             ::kill(pid, SIGINT);
-            ::usleep(20 * 1000);
+            // The next interrupt only once this one has been taken: two pending at once merge.
+            for (int wait = 0; wait < 5000 && interruptPending(pid); ++wait)
+                ::usleep(200);
         }
         int status = 0;
         ::waitpid(pid, &status, 0);

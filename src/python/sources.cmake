@@ -1,0 +1,6 @@
+# Paths relative to src/python.
+set(PYTHON_SOURCES
+  module.cpp
+  errors.cpp
+  project_binding.cpp
+)

@@ -1,0 +1,181 @@
+"""The Python module against kelvarin-cli: the same curves and fits to the last printed digit,
+the program's errors as Python exceptions, and a fit stopped from its progress callback."""
+
+import os
+import pathlib
+import shutil
+import subprocess
+
+import numpy as np
+import pytest
+
+import kelvarin
+
+SOURCE = pathlib.Path(os.environ.get("KELVARIN_SOURCE_DIR", pathlib.Path(__file__).parents[2]))
+CLI = os.environ.get("KELVARIN_CLI", str(SOURCE / "build" / "kelvarin-cli"))
+
+
+def cli(*args, cwd=None):
+    return subprocess.run([CLI, *map(str, args)], check=True, capture_output=True, text=True,
+                          cwd=cwd).stdout
+
+
+def short_project(tmp_path, generations=4):
+    """examples/fit.toml with fewer generations, beside its own copy of the measured curve."""
+    shutil.copy(SOURCE / "examples" / "measured.dat", tmp_path / "measured.dat")
+    text = (SOURCE / "examples" / "fit.toml").read_text()
+    text = text.replace("generations = 100", f"generations = {generations}")
+    path = tmp_path / "short.toml"
+    path.write_text(text)
+    return path
+
+
+# (lamellae as thickness Å / strain %, hkl, radiation, scan, width, physics)
+SIMULATIONS = [
+    ([], (0, 0, 4), "Cua1", (-300, 200, 2), None, "full"),
+    ([(200, 0.5), (300, 0.25), (400, 0.125)], (0, 0, 4), "Cua1", (-2000, 500, 1), None, "full"),
+    ([(200, 0.5), (300, 0.25)], (0, 0, 4), "Cua1", (-1500, 500, 0.5), 8.5, "full"),
+    ([(500, 1.0), (100, -0.25)], (0, 0, 4), "Moa1", (-800, 300, 1), None, "kinematical"),
+    ([(300, 0.75)], (1, 1, 3), "Cua1", (-1000, 400, 2), 12, "full"),
+]
+
+
+@pytest.mark.parametrize("layers,hkl,radiation,scan,width,physics", SIMULATIONS)
+def test_simulate_prints_what_the_command_line_prints(tmp_path, layers, hkl, radiation, scan,
+                                                      width, physics):
+    args = ["simulate", "--crystal", "GaAs", "--hkl", *hkl, "--radiation", radiation,
+            "--scan", *scan, "--theory", "dynamical" if physics == "full" else "kinematical"]
+    if layers:
+        (tmp_path / "profile.dat").write_text("".join(f"{t} {s}\n" for t, s in layers))
+        args += ["--profile", tmp_path / "profile.dat"]
+    if width is not None:
+        args += ["--width", width]
+    rows = [line.split() for line in cli(*args).splitlines()]
+    angles = np.array([float(r[0]) for r in rows])
+    np.testing.assert_array_equal(angles, scan[0] + np.arange(len(rows)) * scan[2])
+
+    sample = kelvarin.Sample("GaAs", [kelvarin.Lamella(t, s) for t, s in layers])
+    curve = kelvarin.simulate(sample, kelvarin.Reflection(hkl, radiation=radiation), angles,
+                              width=width, physics=physics)
+    assert isinstance(curve, np.ndarray) and curve.dtype == np.float64
+    column = 2 if width is not None else 1
+    assert ["%.10g" % v for v in curve] == [r[column] for r in rows]
+
+
+def test_fit_reproduces_the_command_line_fit(tmp_path):
+    project = short_project(tmp_path)
+    cli("fit", "--quiet", "-j", "2", project)
+    params = (tmp_path / "short.params.txt").read_text().splitlines()
+    fitted = [line.split() for line in (tmp_path / "short.fit").read_text().splitlines()]
+
+    result = kelvarin.Project.load(str(project)).fit(threads=1)
+    for line in params:
+        if line.startswith("#"):
+            continue
+        name, _, value = line.split()[:3]
+        got = result.error if name == "error" else result.parameters[name]
+        assert "%.9g" % got == value, name
+    curve = result.curves[0]
+    assert len(curve["angle"]) == len(fitted)
+    assert ["%.6f" % v for v in curve["computed"]] == [r[2] for r in fitted]
+    assert result.summary["generations"] == 4 and not result.stopped
+    assert result.errors is None and result.profile["band"] is None
+    assert len(result.profile["strain"]) == 16
+
+
+def test_a_fit_stops_from_its_progress_callback(tmp_path):
+    project = kelvarin.Project.load(str(short_project(tmp_path, generations=50)))
+    seen = []
+
+    def progress(generation, best_error):
+        seen.append((generation, best_error))
+        return generation < 2
+
+    result = project.fit(progress=progress)
+    assert [g for g, _ in seen] == [1, 2]
+    assert result.stopped and result.summary["termination"] == "stopped"
+    assert result.error == pytest.approx(seen[-1][1], rel=1e-6)
+
+    def fails(generation, best_error):
+        raise KeyError("from the callback")
+
+    with pytest.raises(KeyError, match="from the callback"):
+        project.fit(progress=fails)
+
+
+def test_project_saves_and_loads_back(tmp_path):
+    project = kelvarin.Project.load(str(short_project(tmp_path)))
+    project.seed = 7
+    project.save(str(tmp_path / "copy.toml"))
+    again = kelvarin.Project.load(str(tmp_path / "copy.toml"))
+    assert again.text == project.text and again.seed == 7 and again.generations == 4
+
+
+def bad_population(tmp_path):
+    kelvarin.Project.load(str(short_project(tmp_path))).population = 1
+
+
+def missing_measured(tmp_path):
+    project = kelvarin.Project.load(str(short_project(tmp_path)))
+    (tmp_path / "measured.dat").unlink()
+    project.fit()
+
+
+ERRORS = [
+    (lambda p: kelvarin.Crystal("Unobtainium"), ValueError, "Unknown crystal 'Unobtainium'"),
+    (lambda p: kelvarin.Reflection((0, 0, 4), radiation="Xxa1"), ValueError, "Unknown radiation"),
+    (lambda p: kelvarin.Lamella(100, -100), ValueError, "collapses the cell"),
+    (lambda p: kelvarin.Lamella(100, 0.1, damage=1.5), ValueError, "damage factor"),
+    (lambda p: kelvarin.simulate(kelvarin.Sample(), kelvarin.Reflection((0, 0, 4)),
+                                 np.array([0.0, 1.0, 3.0]), width=5), ValueError,
+     "equally spaced"),
+    (lambda p: kelvarin.simulate(kelvarin.Sample(), kelvarin.Reflection((0, 0, 4)),
+                                 np.array([0.0, np.nan])), ValueError, "finite"),
+    (lambda p: kelvarin.simulate(kelvarin.Sample(), kelvarin.Reflection((0, 0, 4)), [0.0],
+                                 physics="quantum"), ValueError, "physics"),
+    (lambda p: kelvarin.Project.load(str(p / "none.toml")), OSError, "does not exist"),
+    (lambda p: (p / "bad.toml").write_text("[sample]\nsubstrate = 3\n") and
+     kelvarin.Project.load(str(p / "bad.toml")), ValueError, "substrate"),
+    (bad_population, ValueError, "population"),
+    (missing_measured, OSError, "measured.dat"),
+    (lambda p: kelvarin.Project.load(str(short_project(p))).save(str(p / "no" / "x.toml")),
+     OSError, "cannot be written"),
+    (lambda p: kelvarin.read_scan("scan.xrdml"), NotImplementedError, "instrument files"),
+]
+
+
+@pytest.mark.parametrize("call,kind,message", ERRORS)
+def test_errors_arrive_as_exceptions_with_the_programs_message(tmp_path, call, kind, message):
+    with pytest.raises(kind, match=message):
+        call(tmp_path)
+
+
+def test_simulate_releases_the_interpreter_while_it_computes():
+    """The main thread runs Python code while another thread is inside simulate: with the
+    interpreter lock held no main-thread time stamp could fall between its entry and return
+    (a long switch interval keeps the lock with the worker unless simulate lets it go)."""
+    import sys
+    import threading
+    import time
+    sample = kelvarin.Sample("GaAs", [kelvarin.Lamella(100, 0.5 - 0.03 * i) for i in range(16)])
+    angles = np.arange(-2000.0, 2000.0, 0.2)
+    reflection = kelvarin.Reflection((0, 0, 4))
+    inside = []
+
+    def work():
+        inside.append(time.perf_counter())
+        kelvarin.simulate(sample, reflection, angles)
+        inside.append(time.perf_counter())
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(0.2)
+    try:
+        worker = threading.Thread(target=work)
+        worker.start()
+        ticks = []
+        while worker.is_alive():
+            ticks.append(time.perf_counter())
+        worker.join()
+    finally:
+        sys.setswitchinterval(interval)
+    assert any(inside[0] < t < inside[1] for t in ticks)
