@@ -6,6 +6,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libtomlplusplus-dev libxsimd-dev
+  libceres-dev libeigen3-dev
   xvfb xauth
 )
 # `tools/install-deps.sh --fuzz`: also the clang toolchain of the libFuzzer build (tests/fuzz).

@@ -32,12 +32,18 @@ struct DatasetSpec {
 };
 
 struct FitSettings {
-    std::string optimizer = "evolutionary";
+    std::string optimizer = "evolutionary";  ///< or "de" (differential evolution)
     int population = 50;
     int generations = 100;
     std::uint32_t seed = 0;
     bool seeded = false;  ///< false: the clock seeds the search
     double mutationProbability = 0.5;
+    std::string strategy = "rand1bin";  ///< differential evolution: "rand1bin" or "best1bin"
+    bool polish = false;                ///< a least-squares polish after the search
+    double budgetSeconds = 0;           ///< wall-time budget of the search; 0: none
+    /// Differential evolution ends when its best error improves by less than this fraction
+    /// over 25 generations.
+    double tolerance = 1e-4;
 };
 
 struct Project {

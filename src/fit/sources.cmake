@@ -8,4 +8,11 @@ set(FIT_SOURCES
   fit/problem_evaluator.cpp
   fit/worker_pool.cpp
   fit/project_file.cpp
+  fit/parallel_scorer.cpp
+  fit/differential_evolution.cpp
+  fit/least_squares_polish.cpp
+  fit/uncertainty.cpp
+  fit/fit_statistics.cpp
+  fit/fit_report.cpp
+  fit/profile_band.cpp
 )
