@@ -84,11 +84,9 @@ std::string reportText(const FitReport& r) {
         const ParameterUncertainty* u = uncertaintyOf(r, i);
         out << "  " << p.name << " = "
             << num(static_cast<double>(r.values[static_cast<std::size_t>(i)]), 8);
-        if (!p.free)
-            out << " (fixed)";
-        else if (u != nullptr)
-            out << " ± " << num(u->standardError, 3);
+        if (p.free && u != nullptr) out << " ± " << num(u->standardError, 3);
         if (!p.unit.empty()) out << " " << p.unit;
+        if (!p.free) out << " (fixed)";
         out << flags(u) << "\n";
     }
     if (!r.uncertainty.valid)

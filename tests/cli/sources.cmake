@@ -5,4 +5,5 @@ set(CLI_TEST_SOURCES
   cli/job_runner_test.cpp
   cli/cli_test.cpp
   cli/reliability_test.cpp
+  cli/fit_batch_test.cpp
 )
