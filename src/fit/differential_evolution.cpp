@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <random>
 
 #include "fit/parallel_scorer.hpp"
@@ -22,6 +23,13 @@ int pick(std::mt19937_64& rng, int n, std::initializer_list<int> exclude) {
         const int r = static_cast<int>(rng() % static_cast<std::uint64_t>(n));
         if (std::find(exclude.begin(), exclude.end(), r) == exclude.end()) return r;
     }
+}
+
+/// A number as a person writes it: 1e-04 as "0.0001", 2.5 as "2.5".
+std::string shortNumber(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
 }
 
 }  // namespace
@@ -201,7 +209,7 @@ DeResult runDifferentialEvolution(const FitProblem& problem, const DeOptions& op
     switch (result.stop) {
         case DeStop::Converged:
             summary.message = "the best error improved by less than " +
-                              std::to_string(options.tolerance) + " (relative) over " +
+                              shortNumber(options.tolerance) + " (relative) over " +
                               std::to_string(options.stallGenerations) + " generations";
             break;
         case DeStop::Generations:
@@ -214,7 +222,7 @@ DeResult runDifferentialEvolution(const FitProblem& problem, const DeOptions& op
             break;
         case DeStop::Time:
             summary.message =
-                "reached the time budget of " + std::to_string(options.budgetSeconds) + " s";
+                "reached the time budget of " + shortNumber(options.budgetSeconds) + " s";
             break;
         case DeStop::Stopped:
             summary.message = "stopped on request";

