@@ -1,6 +1,6 @@
-// A fit problem whose measured curve is computed from known parameters: GaAs 0 0 4, Cu Kα1,
-// −600..300″ in 2″ steps, the double half-Gaussian over `layers` lamellae, optionally with
-// Poisson noise on the counts.
+// The GaAs 0 0 4 scan of the fit tests (Cu Kα1, −600..300″ in 2″ steps), and a fit problem
+// whose measured curve is computed on it from known parameters with the double half-Gaussian
+// over `layers` lamellae, optionally with Poisson noise on the counts.
 #pragma once
 
 #include <cmath>
@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "engine/layered.hpp"
 #include "engine/sample.hpp"
 #include "fit/fit_problem.hpp"
 
@@ -26,9 +27,8 @@ inline double poisson(std::mt19937_64& rng, double mean) {
     return p(rng);
 }
 
-/// The problem with its curve computed at `truth`; noise seed 0 leaves it noise-free.
-inline std::unique_ptr<FitProblem> syntheticProblem(int layers = 16, unsigned noiseSeed = 0,
-                                                    const std::vector<Extended>& truth = kTruth) {
+/// GaAs 0 0 4 with Cu Kα1 over −600..300″ in 2″ steps, scored against a smooth positive curve.
+inline std::shared_ptr<EngineState> gaasState(int model, int layers) {
     auto s = std::make_shared<EngineState>();
     storeSetup(buildSetup(Crystal::fromCatalogue("GaAs"), Reflection{0, 0, 4, Radiation{4, 0}}),
                *s);
@@ -40,13 +40,22 @@ inline std::unique_ptr<FitProblem> syntheticProblem(int layers = 16, unsigned no
     for (int i = 0; i <= cs.measLast; ++i) {
         const double t = cs.scanStart + 2.0 * i;
         cs.measAngle[static_cast<std::size_t>(i)] = t;
-        cs.measIntensity[static_cast<std::size_t>(i)] = 30 + 1e5 * std::exp(-t * t / 800);
+        cs.measIntensity[static_cast<std::size_t>(i)] =
+            30 + 1e5 * std::exp(-t * t / 800) + 300 * std::exp(-(t + 300) * (t + 300) / 5000);
     }
     cs.measMax = 1e5 + 30;
     s->layerCount = layers;
-    s->profileModel = kModelTwoGauss;
+    s->profileModel = model;
     s->normMode = kNormFixedBackground;
     s->background = 30;
+    return s;
+}
+
+/// The problem with its curve computed at `truth`; noise seed 0 leaves it noise-free.
+inline std::unique_ptr<FitProblem> syntheticProblem(int layers = 16, unsigned noiseSeed = 0,
+                                                    const std::vector<Extended>& truth = kTruth) {
+    auto s = gaasState(kModelTwoGauss, layers);
+    CurveStore& cs = s->curveStore;
     auto p = std::make_unique<FitProblem>(makeProfileModel(ProfileKind::TwoGauss, layers));
     p->addDataset(s, {"width", "arcsec", 8.5L, 7, 10, 1, true}, "synthetic");
     p->setSinglePrecision(false);
