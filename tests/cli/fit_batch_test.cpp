@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "cli/cli_fixture.hpp"
 
@@ -79,6 +80,39 @@ TEST_F(FitCommand, ABatchFitsTheGoodFilesPastACorruptOneAndRefusesAPatternOfNoth
     const Result none = cli({"fit", project.string(), "--batch", (dir / "nothing*.dat").string()});
     EXPECT_EQ(none.code, 2);
     EXPECT_NE(none.err.find("matches no file"), std::string::npos) << none.err;
+}
+
+TEST_F(FitCommand, RefusesAFitThatCannotRunNamingWhy) {
+    write("scan.dat", measuredCurve(300));
+    struct Case {
+        const char* from;
+        const char* to;
+        const char* expected;
+    };
+    for (const Case c :
+         {Case{"polish = true", "tolerance = -1", "'fit.tolerance'"},
+          Case{"polish = true", "budget_s = 0", "'fit.budget_s'"},
+          Case{"ro = { value = 300, min = 100, max = 500 }",
+               "ro = { value = 600, min = 100, max = 500 }", "outside its limits"}}) {
+        std::string text = kProject;
+        text.replace(text.find(c.from), std::strlen(c.from), c.to);
+        const Result r = cli({"fit", write("p.toml", text).string()});
+        EXPECT_EQ(r.code, 1) << c.to;
+        EXPECT_NE(r.err.find(c.expected), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("line "), std::string::npos) << r.err;
+    }
+    // Every parameter fixed: nothing to fit, and nothing written.
+    std::string fixed = kProject;
+    for (const char* free :
+         {"{ value = 0.004, min = 0.003, max = 0.005 }", "{ value = 300, min = 100, max = 500 }",
+          "{ value = 250, min = 100, max = 400 }"}) {
+        const auto at = fixed.find(free);
+        fixed.replace(at, std::strlen(free), "200");
+    }
+    const Result r = cli({"fit", write("p.toml", fixed).string()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("every parameter is fixed"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "p.report.txt"));
 }
 
 }  // namespace

@@ -63,37 +63,48 @@ TEST(DifferentialEvolution, FindsTheTruthTheSameForAnyThreadCountAndSaysWhichRul
     o.maxGenerations = 120;
     o.seed = 3;
     o.tolerance = 1e-6;
-    o.threads = 1;
-    const DeResult one = runDifferentialEvolution(*problem, o);
-    o.threads = 2;
-    const DeResult two = runDifferentialEvolution(*problem, o);
-    ASSERT_TRUE(one.summary.usable()) << one.summary.message;
-    EXPECT_EQ(one.summary.best, two.summary.best);
-    EXPECT_EQ(one.summary.evaluations, two.summary.evaluations);
-    EXPECT_LT(static_cast<double>(one.summary.bestError), 0.5) << one.summary.brief();
-    for (int i : problem->geneOrder()) {
-        const auto k = static_cast<std::size_t>(i);
-        const double v = static_cast<double>(one.summary.best[k]);
-        EXPECT_GE(v, static_cast<double>(problem->parameters()[i].min));
-        EXPECT_LE(v, static_cast<double>(problem->parameters()[i].max));
+    for (DeStrategy strategy : {DeStrategy::Rand1Bin, DeStrategy::Best1Bin}) {
+        o.strategy = strategy;
+        o.threads = 1;
+        const DeResult one = runDifferentialEvolution(*problem, o);
+        o.threads = 2;
+        const DeResult two = runDifferentialEvolution(*problem, o);
+        ASSERT_TRUE(one.summary.usable()) << one.summary.message;
+        EXPECT_EQ(one.summary.best, two.summary.best);
+        EXPECT_EQ(one.summary.evaluations, two.summary.evaluations);
+        EXPECT_LT(static_cast<double>(one.summary.bestError), 0.5) << one.summary.brief();
+        for (int i : problem->geneOrder()) {
+            const auto k = static_cast<std::size_t>(i);
+            const double v = static_cast<double>(one.summary.best[k]);
+            EXPECT_GE(v, static_cast<double>(problem->parameters()[i].min));
+            EXPECT_LE(v, static_cast<double>(problem->parameters()[i].max));
+        }
     }
 
     struct Stop {
         int generations;
         long evaluations;
         double tolerance;
+        double budget;
+        bool stopAtOnce;
         DeStop expected;
     };
-    for (const Stop s :
-         {Stop{3, 0, 1e-9, DeStop::Generations}, Stop{100, 50, 1e-9, DeStop::Evaluations},
-          Stop{100, 0, 0.5, DeStop::Converged}}) {
+    for (const Stop s : {Stop{3, 0, 1e-9, 0, false, DeStop::Generations},
+                         Stop{100, 50, 1e-9, 0, false, DeStop::Evaluations},
+                         Stop{100, 0, 0.5, 0, false, DeStop::Converged},
+                         Stop{100000, 0, 1e-12, 0.05, false, DeStop::Time},
+                         Stop{100, 0, 1e-9, 0, true, DeStop::Stopped}}) {
         o.maxGenerations = s.generations;
         o.maxEvaluations = s.evaluations;
         o.tolerance = s.tolerance;
-        o.stallGenerations = 2;
+        o.budgetSeconds = s.budget;
+        o.stallGenerations = s.tolerance > 0.1 ? 2 : 100000;
+        if (s.stopAtOnce) o.progress = [](int, double) { return false; };
         const DeResult r = runDifferentialEvolution(*problem, o);
+        o.progress = nullptr;
         EXPECT_EQ(r.stop, s.expected) << r.summary.message;
         EXPECT_FALSE(r.summary.message.empty());
+        EXPECT_TRUE(r.summary.usable());
     }
     o.tolerance = 0;
     EXPECT_EQ(runDifferentialEvolution(*problem, o).summary.termination, Termination::Failed);
@@ -107,6 +118,14 @@ TEST(Polish, ReachesTheTruthFromNearbyAndKeepsTheStartWhenItCannotRun) {
     EXPECT_LT(r.finalCost, 1e-8 * r.startCost);
     for (std::size_t i = 0; i < kTruth.size(); ++i)
         EXPECT_NEAR(static_cast<double>(r.summary.best[i] / kTruth[i]), 1, 1e-4) << i;
+
+    // Limits that exclude the truth: the polish ends on the limit, never beyond it.
+    problem->parameters()[3].max = 240;
+    problem->parameters()[3].value = 240;
+    const PolishResult bounded = polishLeastSquares(*problem, start);
+    ASSERT_TRUE(bounded.summary.usable()) << bounded.summary.message;
+    EXPECT_LE(static_cast<double>(bounded.summary.best[3]), 240);
+    EXPECT_NEAR(static_cast<double>(bounded.summary.best[3]), 240, 1e-6);
 
     // A start the physics rejects: the polish fails, says why and hands the start back.
     problem->parameters()[3].min = 0;
