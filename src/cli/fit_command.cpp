@@ -145,6 +145,12 @@ FitOutcome runProjectFit(const fit::Project& project, fit::FitProblem& problem, 
         report.searchStop = fit::deStopName(r.stop);
         report.global = r.summary;
         best = r.summary.best;
+    } else if (project.fit.optimizer == "none") {
+        // No global search: the project's values, polished when asked for.
+        report.search = "none (the project's values)";
+        report.searchStop = "none";
+        best = problem.parameters().values();
+        report.global.best = best;
     } else {
         const fit::SearchResult r = runWindowsSearch(project, problem, args, err, best);
         report.search = "evolutionary search, population " +

@@ -270,8 +270,8 @@ void readFit(Reader& r, const toml::table& root, Project& p) {
     FitSettings& f = p.fit;
     if (const auto* v = r.get(t, "fit.", "optimizer")) {
         f.optimizer = r.text(*v, "fit.optimizer");
-        if (f.optimizer != "evolutionary" && f.optimizer != "de")
-            r.fail("fit.optimizer", v, "must be \"evolutionary\" or \"de\"");
+        if (f.optimizer != "evolutionary" && f.optimizer != "de" && f.optimizer != "none")
+            r.fail("fit.optimizer", v, "must be \"evolutionary\", \"de\" or \"none\"");
     }
     if (const auto* v = r.get(t, "fit.", "strategy")) {
         f.strategy = r.text(*v, "fit.strategy");

@@ -32,7 +32,9 @@ struct DatasetSpec {
 };
 
 struct FitSettings {
-    std::string optimizer = "evolutionary";  ///< or "de" (differential evolution)
+    /// "evolutionary", "de" (differential evolution) or "none" (the given values, then the
+    /// polish when asked for).
+    std::string optimizer = "evolutionary";
     int population = 50;
     int generations = 100;
     std::uint32_t seed = 0;

@@ -58,6 +58,14 @@ TEST_F(FitCommand, WritesReportsWithErrorsAndTheBand) {
     EXPECT_NE(read(dir / "p.report.json").find("\"reduced_chi2\": "), std::string::npos);
     const std::string csv = read(dir / "p.profile.csv");
     EXPECT_EQ(csv.rfind("depth_angstrom,strain_percent,damage,strain_low_percent,", 0), 0u) << csv;
+
+    // The polish alone, from the project's values.
+    std::string alone = kProject;
+    alone.replace(alone.find("optimizer = \"de\""), 16, "optimizer = \"none\"");
+    ASSERT_EQ(cli({"fit", "-q", write("p.toml", alone).string()}).code, 0);
+    const std::string polished = read(dir / "p.report.txt");
+    EXPECT_NE(polished.find("Global search   none"), std::string::npos) << polished;
+    EXPECT_NE(polished.find("iterations"), std::string::npos) << polished;
 }
 
 TEST_F(FitCommand, ABatchFitsTheGoodFilesPastACorruptOneAndRefusesAPatternOfNothing) {

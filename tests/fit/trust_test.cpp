@@ -220,6 +220,7 @@ TEST(FitSettings, NewKeysReadBackAndBadOnesAreRefusedWithTheirLine) {
                          Case{"budget_s = 2.5", "budget_s = -1", "'fit.budget_s'"},
                          Case{"polish = true", "polish = 1", "'fit.polish'"},
                          Case{"optimizer = \"de\"", "optimizer = \"sa\"", "'fit.optimizer'"},
+                         Case{"optimizer = \"de\"", "optimizer = \"\"", "'fit.optimizer'"},
                          Case{"\"best1bin\"", "\"best2exp\"", "'fit.strategy'"}}) {
         std::string text = good;
         text.replace(text.find(c.from), std::strlen(c.from), c.to);
