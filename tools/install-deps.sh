@@ -6,6 +6,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libtomlplusplus-dev libxsimd-dev libpugixml-dev
+  libceres-dev libeigen3-dev
   xvfb xauth
   python3-dev pybind11-dev python3-pytest python3-numpy
 )

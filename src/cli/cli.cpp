@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/locale.hpp"
+#include "cli/batch_fit.hpp"
 #include "cli/fit_command.hpp"
 #include "cli/job_file.hpp"
 #include "cli/job_runner.hpp"
@@ -485,13 +486,18 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     CLI::App* fitCmd = app.add_subcommand(
         "fit",
         "Fits the project file's model to its measured curves and writes <name>.fit, "
-        "<name>.params.txt and <name>.profile.csv next to it.");
+        "<name>.params.txt, <name>.profile.csv, <name>.report.txt and <name>.report.json next "
+        "to it.");
     fitCmd->add_option("PROJECT", fitArgs.project, "project file (TOML)")->required();
     fitCmd->add_flag("-q,--quiet", fitArgs.quiet, "no progress and no summary (errors only)");
     fitCmd
         ->add_option("-j,--threads", fitArgs.threads,
                      "threads that evaluate the candidates (default: one per core)")
         ->check(CLI::Range(1, 256));
+    std::vector<std::string> batchPatterns;
+    fitCmd->add_option("--batch", batchPatterns,
+                       "fit the project to each measured file these patterns match (one fit per "
+                       "file, several at once; quote the patterns); writes <name>.batch.csv");
 
     try {
         app.parse(argc, argv);
@@ -502,6 +508,8 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
     try {
         if (runCmd->parsed()) return doRun(run, out, err, errIsTerminal);
+        if (fitCmd->parsed() && !batchPatterns.empty())
+            return doBatchFit(fitArgs, batchPatterns, out, err);
         if (fitCmd->parsed()) return doFit(fitArgs, out, err);
         if (scanCmd->parsed()) return doScan(scanArgs, out);
         return doSimulate(sim, out);
@@ -514,6 +522,9 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         err << "kelvarin-cli: " << e.what() << "\n";
     } catch (const SimulationError& e) {
         err << "kelvarin-cli: " << e.what() << "\n";
+    } catch (const BatchError& e) {
+        err << "kelvarin-cli: " << e.what() << "\n";
+        return kExitUsage;
     } catch (const fit::ProjectError& e) {
         err << "kelvarin-cli: " << e.what() << "\n";
     } catch (const ResultFileError& e) {

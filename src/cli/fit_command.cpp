@@ -5,8 +5,13 @@
 #include <filesystem>
 #include <sstream>
 
+#include "fit/differential_evolution.hpp"
+#include "fit/fit_report.hpp"
+#include "fit/problem_evaluator.hpp"
+#include "fit/profile_band.hpp"
 #include "fit/project_file.hpp"
 #include "fit/project_fit.hpp"
+#include "fit/worker_pool.hpp"
 #include "results/output_files.hpp"
 
 namespace kelvarin::cli {
@@ -35,26 +40,34 @@ std::string parametersText(const fit::ParameterTable& table, const std::vector<E
     return out.str();
 }
 
-/// Depth from the surface (Å) of each lamella's top, its strain (%) and damage factor.
-std::string profileCsv(const StrainProfile& profile) {
+/// Depth from the surface (Å) of each lamella's top, its strain (%) and damage factor, and the
+/// 16/84 % band of both at the lamella's middle when `band` has one.
+std::string profileCsv(const StrainProfile& profile, const fit::ProfileBand& band) {
     std::ostringstream out;
-    out << "depth_angstrom,strain_percent,damage\n";
+    const bool withBand = band.low.size() == static_cast<std::size_t>(profile.layerCount);
+    out << "depth_angstrom,strain_percent,damage";
+    if (withBand) out << ",strain_low_percent,strain_high_percent,damage_low,damage_high";
+    out << "\n";
     double depth = 0;
-    for (int i = profile.layerCount; i >= 1; --i) {
+    for (int i = profile.layerCount, k = 0; i >= 1; --i, ++k) {
         const double strain =
             static_cast<double>(profile.profileStrain[static_cast<std::size_t>(i)]);
-        out << fixed(depth, 10) << "," << fixed(100 * strain, 10) << ",1\n";
+        out << fixed(depth, 10) << "," << fixed(100 * strain, 10) << ",1";
+        if (withBand) {
+            const auto b = static_cast<std::size_t>(k);
+            out << "," << fixed(100 * band.low[b], 10) << "," << fixed(100 * band.high[b], 10)
+                << "," << fixed(band.damageLow[b]) << "," << fixed(band.damageHigh[b]);
+        }
+        out << "\n";
         depth += static_cast<double>(profile.profileThickness[static_cast<std::size_t>(i)]);
     }
     return out.str();
 }
 
-}  // namespace
-
-int doFit(const FitArgs& args, std::ostream& out, std::ostream& err) {
-    const fit::Project project = fit::loadProject(args.project);
-    std::unique_ptr<fit::FitProblem> problem = fit::buildProblem(project);
-    const fit::ParameterTable& table = problem->parameters();
+/// The windows' evolutionary search on the problem, as the project sets it.
+fit::SearchResult runWindowsSearch(const fit::Project& project, fit::FitProblem& problem,
+                                   const FitArgs& args, std::ostream& err,
+                                   std::vector<Extended>& best) {
     fit::SearchCallback progress;
     if (!args.quiet) {
         progress = [&err, &project](const fit::SearchProgress& p) {
@@ -64,27 +77,125 @@ int doFit(const FitArgs& args, std::ostream& out, std::ostream& err) {
             return true;
         };
     }
-    fit::ProjectFitResult fitted = fit::fitProject(project, *problem, args.threads, progress);
-    const fit::Summary& summary = fitted.search.summary;
-    if (!fitted.evaluated) {
-        err << "kelvarin-cli: " << args.project << ": " << summary.message << "\n";
-        return 1;
-    }
-    const std::vector<Extended>& best = fitted.best;
+    fit::ProjectFitResult fitted = fit::fitProject(project, problem, args.threads, progress);
+    best = fitted.best;
+    return fitted.search;
+}
 
-    const std::filesystem::path base = std::filesystem::path(args.project).replace_extension("");
+}  // namespace
+
+FitOutcome runProjectFit(const fit::Project& project, fit::FitProblem& problem, const FitArgs& args,
+                         std::ostream& err) {
+    const auto started = std::chrono::steady_clock::now();
+    FitOutcome o;
+    fit::FitReport& report = o.report;
+    report.project = project.path;
+    report.table = problem.parameters();
+    report.threads = fit::WorkerPool::resolve(args.threads);
+    if (problem.geneOrder().empty())
+        throw fit::ProjectError(project.path + ": every parameter is fixed; nothing to fit");
+
+    std::vector<Extended> best;
+    if (project.fit.optimizer == "de") {
+        // A smooth objective: the values are not rounded to single precision.
+        problem.setSinglePrecision(false);
+        fit::DeOptions de;
+        de.strategy = project.fit.strategy == "best1bin" ? fit::DeStrategy::Best1Bin
+                                                         : fit::DeStrategy::Rand1Bin;
+        de.population = project.fit.population < 4 ? 4 : project.fit.population;
+        de.maxGenerations = project.fit.generations < 1 ? 1 : project.fit.generations;
+        de.seed =
+            project.fit.seeded ? project.fit.seed : static_cast<std::uint64_t>(std::time(nullptr));
+        de.tolerance = project.fit.tolerance;
+        de.budgetSeconds = project.fit.budgetSeconds;
+        de.threads = args.threads;
+        if (!args.quiet)
+            de.progress = [&err, &de](int generation, double error) {
+                err << "generation " << generation << "/" << de.maxGenerations << ", best error "
+                    << fixed(error) << " %\n";
+                return true;
+            };
+        const fit::DeResult r = fit::runDifferentialEvolution(problem, de);
+        report.search = std::string("differential evolution (") +
+                        (de.strategy == fit::DeStrategy::Best1Bin ? "best/1/bin" : "rand/1/bin") +
+                        ", self-adapting F and CR), population " + std::to_string(de.population) +
+                        ", seed " + std::to_string(de.seed);
+        report.searchStop = fit::deStopName(r.stop);
+        report.global = r.summary;
+        best = r.summary.best;
+    } else if (project.fit.optimizer == "none") {
+        // No global search: the project's values, polished when asked for.
+        report.search = "none (the project's values)";
+        report.searchStop = "none";
+        best = problem.parameters().values();
+        report.global.best = best;
+    } else {
+        const fit::SearchResult r = runWindowsSearch(project, problem, args, err, best);
+        report.search = "evolutionary search, population " +
+                        std::to_string(project.fit.population) + ", " +
+                        std::to_string(project.fit.generations) + " generations";
+        report.searchStop = r.stoppedEarly ? "time" : "generations";
+        report.global = r.summary;
+    }
+    if (!report.global.usable()) {
+        o.failed = true;
+        o.message = report.global.message;
+        return o;
+    }
+    // The best candidate, evaluated once more so that its curves are the ones written.
+    {
+        fit::ProblemWorkspace ws = problem.makeWorkspace();
+        report.global.bestError = problem.evaluate(best, ws);
+    }
+    report.global.best = best;
+    problem.setSinglePrecision(false);
+    if (project.fit.polish) {
+        report.polish = fit::polishLeastSquares(problem, best);
+        // A failed polish keeps the global search's result; the report says why.
+        if (report.polish->summary.usable()) best = report.polish->summary.best;
+    }
+    report.values = best;
+    report.uncertainty = fit::estimateUncertainty(problem, best);
+    report.statistics = fit::fitStatistics(problem, best);
+    o.band = fit::profileBand(problem, best, report.uncertainty);
+    o.workspace = std::make_unique<fit::ProblemWorkspace>(problem.makeWorkspace());
+    problem.evaluate(best, *o.workspace);
+    problem.commit(*o.workspace);
+    report.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return o;
+}
+
+void writeFitResults(const std::string& stem, const fit::FitProblem& problem, const FitOutcome& o) {
     std::string fitText;
-    for (int d = 0; d < problem->datasetCount(); ++d) {
-        const CurveStore& cs = problem->dataset(d).state->curveStore;
+    for (int d = 0; d < problem.datasetCount(); ++d) {
+        const CurveStore& cs = problem.dataset(d).state->curveStore;
         if (d > 0) fitText += "\n";
         fitText += fitFileText(cs.measAngle, cs.measIntensity, cs.calcCurve, cs.calcCount);
     }
-    writeResultFile(base.string() + ".fit", fitText);
-    writeResultFile(base.string() + ".params.txt", parametersText(table, best, summary));
-    writeResultFile(base.string() + ".profile.csv", profileCsv(fitted.profile));
+    fit::Summary summary = o.report.global;
+    summary.bestError = static_cast<Extended>(o.report.statistics.logError);
+    writeResultFiles(
+        {{stem + ".fit", fitText},
+         {stem + ".params.txt", parametersText(problem.parameters(), o.report.values, summary)},
+         {stem + ".profile.csv", profileCsv(o.workspace->datasets[0]->profile, o.band)},
+         {stem + ".report.txt", fit::reportText(o.report)},
+         {stem + ".report.json", fit::reportJson(o.report)}});
+}
+
+int doFit(const FitArgs& args, std::ostream& out, std::ostream& err) {
+    const fit::Project project = fit::loadProject(args.project);
+    std::unique_ptr<fit::FitProblem> problem = fit::buildProblem(project);
+    FitOutcome o = runProjectFit(project, *problem, args, err);
+    if (o.failed) {
+        err << "kelvarin-cli: " << args.project << ": " << o.message << "\n";
+        return 1;
+    }
+    const std::string stem = std::filesystem::path(args.project).replace_extension("").string();
+    writeFitResults(stem, *problem, o);
     if (!args.quiet) {
-        out << summary.brief() << "\n" << parametersText(table, best, summary);
-        out << "wrote " << base.string() << ".fit, .params.txt, .profile.csv\n";
+        out << fit::reportText(o.report);
+        out << "wrote " << stem << ".fit, .params.txt, .profile.csv, .report.txt, .report.json\n";
     }
     return 0;
 }

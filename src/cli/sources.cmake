@@ -8,6 +8,7 @@ set(CLI_LIB_SOURCES
   progress.cpp
   cli.cpp
   fit_command.cpp
+  batch_fit.cpp
 )
 set(CLI_SOURCES
   main.cpp

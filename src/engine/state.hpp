@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <ostream>
 #include <vector>
 
 namespace kelvarin {
@@ -108,6 +109,29 @@ enum class ProfileKind : int {
 };
 inline constexpr ProfileKind kModelTwoGauss = ProfileKind::TwoGauss;
 inline constexpr ProfileKind kModelPearsonVII = ProfileKind::PearsonVII;
+
+/// The names of the choices, as job and project files spell them (for messages and logs).
+inline std::ostream& operator<<(std::ostream& out, Theory t) {
+    return out << (t == Theory::Dynamical     ? "dynamical"
+                   : t == Theory::Kinematical ? "kinematical"
+                                              : "none");
+}
+inline std::ostream& operator<<(std::ostream& out, ProfileKind k) {
+    return out << (k == ProfileKind::TwoGauss     ? "2gauss"
+                   : k == ProfileKind::PearsonVII ? "pearson"
+                                                  : "model?");
+}
+inline std::ostream& operator<<(std::ostream& out, Scaling m) {
+    switch (m) {
+        case Scaling::MatchTop:
+            return out << "match-top";
+        case Scaling::FixedBackground:
+            return out << "lsm-fixed-background";
+        case Scaling::FitBackground:
+            return out << "lsm-scale-and-background";
+    }
+    return out << "unscaled";
+}
 
 struct EngineState {
     CurveStore curveStore;

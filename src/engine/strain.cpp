@@ -18,20 +18,20 @@ void storeStrain(StrainProfile& out, int j, double thickness, Extended strain) {
     out.strain[n - j + 1] = static_cast<double>(strain);
 }
 
-void requireFinite(const CandidateRow& row) {
-    for (int c = 1; c <= 4; ++c) {
-        if (!std::isfinite(row[c])) {
-            throw CandidateRejected("Profile parameter " + std::to_string(c) +
+void requireFinite(const ProfileValues& row) {
+    for (int c = 0; c < 4; ++c) {
+        if (!std::isfinite(row[static_cast<std::size_t>(c)])) {
+            throw CandidateRejected("Profile parameter " + std::to_string(c + 1) +
                                     " of the candidate is not a number.");
         }
     }
 }
 
-void twoGauss(const CandidateRow& row, StrainProfile& out) {
-    const double tau = row[1];
-    const double ro = row[2];
-    const double sigma1 = row[3];
-    const double sigma2 = row[4];
+void twoGauss(const ProfileValues& row, StrainProfile& out) {
+    const double tau = row[0];
+    const double ro = row[1];
+    const double sigma1 = row[2];
+    const double sigma2 = row[3];
     if (sigma1 == 0 || sigma2 == 0) {
         throw CandidateRejected(
             "The half-widths sigma1 and sigma2 of the strain profile must not be 0 "
@@ -54,11 +54,11 @@ void twoGauss(const CandidateRow& row, StrainProfile& out) {
     }
 }
 
-void pearsonVII(const CandidateRow& row, StrainProfile& out) {
-    const double xc = row[1];
-    const double area = row[2];
-    const double w = row[3];
-    const double mu = row[4];
+void pearsonVII(const ProfileValues& row, StrainProfile& out) {
+    const double xc = row[0];
+    const double area = row[1];
+    const double w = row[2];
+    const double mu = row[3];
     // Above kMaxPearsonMu, Γ(μ − ½) overflows even in extended precision and 2^(1/μ) − 1
     // tends to 0, where ln Γ divides by zero: the shape is a Gaussian long before that.
     if (!(mu > 0.5) || !(mu <= kMaxPearsonMu)) {
@@ -109,6 +109,12 @@ double lnGamma(double v) {
 }
 
 void strainProfile(const CandidateRow& row, ProfileKind profileModel, int layerCount,
+                   StrainProfile& out) {
+    // Single-precision values widen to double exactly: the same arithmetic as the double path.
+    strainProfile(ProfileValues{row[1], row[2], row[3], row[4]}, profileModel, layerCount, out);
+}
+
+void strainProfile(const ProfileValues& row, ProfileKind profileModel, int layerCount,
                    StrainProfile& out) {
     if (layerCount < 1 || layerCount > kMaxLayers) {
         throw EngineError("The number of layers must lie between 1 and " +

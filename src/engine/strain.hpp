@@ -2,6 +2,7 @@
 // a strain profile.
 #pragma once
 
+#include <array>
 #include <vector>
 
 #include "engine/state.hpp"
@@ -33,6 +34,15 @@ inline constexpr double kMaxPearsonMu = 1000;
 /// w = 0.
 /// Allocation-free once `out` exists.
 void strainProfile(const CandidateRow& row, ProfileKind profileModel, int layerCount,
+                   StrainProfile& out);
+
+/// The four model parameters of a strain profile in double precision (τ, ρ, σ1, σ2 or
+/// xc, A, w, μ), for a search that varies them smoothly.
+using ProfileValues = std::array<double, 4>;
+
+/// The same profile from double-precision parameters; for values that are single-precision
+/// numbers the result is bit-identical to the overload above.
+void strainProfile(const ProfileValues& values, ProfileKind profileModel, int layerCount,
                    StrainProfile& out);
 
 /// ln Γ(v) by the six-coefficient Lanczos approximation (v rounded to single precision).

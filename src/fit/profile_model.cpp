@@ -32,9 +32,11 @@ public:
     }
 
     void fill(std::span<const Extended> values, StrainProfile& profile) const override {
-        CandidateRow row{};
+        // Values are used in double precision as given; the fit problem rounds them to single
+        // precision first when it keeps the windows' numbers, which gives their exact profile.
+        ProfileValues row{};
         for (std::size_t i = 0; i < 4 && i < values.size(); ++i)
-            row[i + 1] = static_cast<float>(values[i]);
+            row[i] = static_cast<double>(values[i]);
         strainProfile(row, kind_ == ProfileKind::TwoGauss ? kModelTwoGauss : kModelPearsonVII,
                       layers_, profile);
     }

@@ -30,8 +30,10 @@ public:
 };
 
 /// The double half-Gaussian or the Pearson VII model over `layers` lamellae (1..kMaxLayers),
-/// with exactly the arithmetic of the windows' refinement (values rounded to single precision,
-/// as the search stores them). Throws EngineError for a layer count out of range.
+/// with exactly the arithmetic of the windows' refinement. The values are used in double
+/// precision; values rounded to single precision (as the windows' search stores them, see
+/// FitProblem::setSinglePrecision) give the windows' profile bit for bit. Throws EngineError for a
+/// layer count out of range.
 std::unique_ptr<ProfileModel> makeProfileModel(ProfileKind kind, int layers);
 
 }  // namespace kelvarin::fit

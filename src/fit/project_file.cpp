@@ -270,7 +270,22 @@ void readFit(Reader& r, const toml::table& root, Project& p) {
     FitSettings& f = p.fit;
     if (const auto* v = r.get(t, "fit.", "optimizer")) {
         f.optimizer = r.text(*v, "fit.optimizer");
-        if (f.optimizer != "evolutionary") r.fail("fit.optimizer", v, "must be \"evolutionary\"");
+        if (f.optimizer != "evolutionary" && f.optimizer != "de" && f.optimizer != "none")
+            r.fail("fit.optimizer", v, "must be \"evolutionary\", \"de\" or \"none\"");
+    }
+    if (const auto* v = r.get(t, "fit.", "strategy")) {
+        f.strategy = r.text(*v, "fit.strategy");
+        if (f.strategy != "rand1bin" && f.strategy != "best1bin")
+            r.fail("fit.strategy", v, "must be \"rand1bin\" or \"best1bin\"");
+    }
+    if (const auto* v = r.get(t, "fit.", "polish")) f.polish = r.boolean(*v, "fit.polish");
+    if (const auto* v = r.get(t, "fit.", "budget_s")) {
+        f.budgetSeconds = r.number(*v, "fit.budget_s");
+        if (!(f.budgetSeconds > 0)) r.fail("fit.budget_s", v, "must be above 0 seconds");
+    }
+    if (const auto* v = r.get(t, "fit.", "tolerance")) {
+        f.tolerance = r.number(*v, "fit.tolerance");
+        if (!(f.tolerance > 0)) r.fail("fit.tolerance", v, "must be above 0");
     }
     if (const auto* v = r.get(t, "fit.", "population"))
         f.population = static_cast<int>(r.integer(*v, "fit.population", 2, 200));
@@ -382,7 +397,11 @@ std::string projectText(const Project& p) {
     }
     out << "\n[fit]\noptimizer = " << quoted(p.fit.optimizer)
         << "\npopulation = " << p.fit.population << "\ngenerations = " << p.fit.generations
-        << "\nmutation_probability = " << numberText(p.fit.mutationProbability) << "\n";
+        << "\nmutation_probability = " << numberText(p.fit.mutationProbability)
+        << "\nstrategy = " << quoted(p.fit.strategy)
+        << "\npolish = " << (p.fit.polish ? "true" : "false")
+        << "\ntolerance = " << numberText(p.fit.tolerance) << "\n";
+    if (p.fit.budgetSeconds > 0) out << "budget_s = " << numberText(p.fit.budgetSeconds) << "\n";
     if (p.fit.seeded) out << "seed = " << p.fit.seed << "\n";
     return out.str();
 }

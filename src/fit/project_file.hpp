@@ -32,12 +32,20 @@ struct DatasetSpec {
 };
 
 struct FitSettings {
+    /// "evolutionary", "de" (differential evolution) or "none" (the given values, then the
+    /// polish when asked for).
     std::string optimizer = "evolutionary";
     int population = 50;
     int generations = 100;
     std::uint32_t seed = 0;
     bool seeded = false;  ///< false: the clock seeds the search
     double mutationProbability = 0.5;
+    std::string strategy = "rand1bin";  ///< differential evolution: "rand1bin" or "best1bin"
+    bool polish = false;                ///< a least-squares polish after the search
+    double budgetSeconds = 0;           ///< wall-time budget of the search; 0: none
+    /// Differential evolution ends when its best error improves by less than this fraction
+    /// over 25 generations.
+    double tolerance = 1e-4;
 };
 
 struct Project {

@@ -1,5 +1,6 @@
 #include "fit/project_fit.hpp"
 
+#include <chrono>
 #include <ctime>
 
 #include "fit/problem_evaluator.hpp"
@@ -28,6 +29,12 @@ ProjectFitResult fitProject(const Project& project, FitProblem& problem, int thr
     options.generations = project.fit.generations;
     options.mutationProbability = project.fit.mutationProbability;
     options.progress = progress;
+    if (project.fit.budgetSeconds > 0) {
+        // A time budget ends the search after the generation in which it runs out.
+        const auto end = std::chrono::steady_clock::now() +
+                         std::chrono::duration<double>(project.fit.budgetSeconds);
+        options.stopRequested = [end] { return std::chrono::steady_clock::now() >= end; };
+    }
 
     ProblemEvaluator evaluator(problem, threads);
     ProjectFitResult out;

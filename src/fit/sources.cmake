@@ -10,4 +10,11 @@ set(FIT_SOURCES
   fit/project_file.cpp
   fit/project_curves.cpp
   fit/project_fit.cpp
+  fit/parallel_scorer.cpp
+  fit/differential_evolution.cpp
+  fit/least_squares_polish.cpp
+  fit/uncertainty.cpp
+  fit/fit_statistics.cpp
+  fit/fit_report.cpp
+  fit/profile_band.cpp
 )

@@ -9,7 +9,7 @@
 namespace kelvarin::cli::testing {
 namespace {
 
-class FitCommand : public TempDirTest {
+class FitProject : public TempDirTest {
 protected:
     void SetUp() override {
         TempDirTest::SetUp();
@@ -66,7 +66,7 @@ generations = 8
 seed = 777
 )";
 
-TEST_F(FitCommand, AProjectFitsAsTheWindowsRefineTheSameSearch) {
+TEST_F(FitProject, AProjectFitsAsTheWindowsRefineTheSameSearch) {
     ASSERT_EQ(cli({"run", write("job.toml", kJob).string(), "-q", "-j", "1"}).code, 0);
     const Result fitted = cli({"fit", write("project.toml", kProject).string(), "-j", "2"});
     ASSERT_EQ(fitted.code, 0) << fitted.err;
@@ -84,7 +84,7 @@ TEST_F(FitCommand, AProjectFitsAsTheWindowsRefineTheSameSearch) {
               std::string::npos);
 }
 
-TEST_F(FitCommand, SimulatesAProjectAndRefusesBadOnes) {
+TEST_F(FitProject, SimulatesAProjectAndRefusesBadOnes) {
     const Result sim = cli({"simulate", "--project", write("p.toml", kProject).string()});
     ASSERT_EQ(sim.code, 0) << sim.err;
     EXPECT_EQ(std::count(sim.out.begin(), sim.out.end(), '\n'), 1801);

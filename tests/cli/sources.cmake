@@ -7,4 +7,5 @@ set(CLI_TEST_SOURCES
   cli/reliability_test.cpp
   cli/fit_command_test.cpp
   cli/scan_command_test.cpp
+  cli/fit_batch_test.cpp
 )

@@ -14,33 +14,12 @@
 #include "fit/fit_problem.hpp"
 #include "fit/problem_evaluator.hpp"
 #include "fit/project_file.hpp"
+#include "fit/synthetic_problem.hpp"
 
 namespace kelvarin::fit {
 namespace {
 
-/// GaAs 0 0 4 with Cu Kα1 over −600..300″ in 2″ steps, scored against a smooth positive curve.
-std::shared_ptr<EngineState> gaasState(ProfileKind model, int layers) {
-    auto s = std::make_shared<EngineState>();
-    storeSetup(buildSetup(Crystal::fromCatalogue("GaAs"), Reflection{0, 0, 4, Radiation{4, 0}}),
-               *s);
-    CurveStore& cs = s->curveStore;
-    cs.scanStart = -600;
-    cs.scanEnd = 300;
-    cs.scanStep = 2;
-    cs.measLast = scanPointCount(cs.scanStart, cs.scanEnd, cs.scanStep) - 1;
-    for (int i = 0; i <= cs.measLast; ++i) {
-        const double t = cs.scanStart + 2.0 * i;
-        cs.measAngle[static_cast<std::size_t>(i)] = t;
-        cs.measIntensity[static_cast<std::size_t>(i)] =
-            30 + 1e5 * std::exp(-t * t / 800) + 300 * std::exp(-(t + 300) * (t + 300) / 5000);
-    }
-    cs.measMax = 1e5 + 30;
-    s->layerCount = layers;
-    s->profileModel = model;
-    s->normMode = kNormFixedBackground;
-    s->background = 30;
-    return s;
-}
+using testing::gaasState;
 
 FitProblem problemOn(std::shared_ptr<EngineState> state, ProfileKind kind, int layers) {
     FitProblem p(makeProfileModel(kind, layers));
