@@ -37,15 +37,14 @@ std::string parametersText(const fit::ParameterTable& table, const std::vector<E
 }
 
 /// Depth from the surface (Å) of each lamella's top, its strain (%) and damage factor.
-std::string profileCsv(const StrainProfile& profile) {
+std::string profileCsv(const Sample& sample) {
     std::ostringstream out;
     out << "depth_angstrom,strain_percent,damage\n";
     double depth = 0;
-    for (int i = profile.layerCount; i >= 1; --i) {
-        const double strain =
-            static_cast<double>(profile.profileStrain[static_cast<std::size_t>(i)]);
-        out << fixed(depth, 10) << "," << fixed(100 * strain, 10) << ",1\n";
-        depth += static_cast<double>(profile.profileThickness[static_cast<std::size_t>(i)]);
+    for (const Lamella& l : sample.lamellae) {
+        out << fixed(depth, 10) << "," << fixed(100 * l.strain, 10) << "," << fixed(l.damage, 10)
+            << "\n";
+        depth += l.thicknessAngstrom;
     }
     return out.str();
 }
@@ -105,7 +104,9 @@ int doFit(const FitArgs& args, std::ostream& out, std::ostream& err) {
     }
     writeResultFile(base.string() + ".fit", fitText);
     writeResultFile(base.string() + ".params.txt", parametersText(table, best, result.summary));
-    writeResultFile(base.string() + ".profile.csv", profileCsv(ws.datasets[0]->profile));
+    writeResultFile(
+        base.string() + ".profile.csv",
+        profileCsv(problem->model().fillsSample() ? ws.sample : sampleOf(ws.datasets[0]->profile)));
     if (!args.quiet) {
         out << result.summary.brief() << "\n" << parametersText(table, best, result.summary);
         out << "wrote " << base.string() << ".fit, .params.txt, .profile.csv\n";
