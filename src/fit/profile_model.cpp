@@ -63,14 +63,17 @@ const char* profileKindName(ProfileKind kind) {
         case ProfileKind::PearsonVII:
             return "pearson";
         case ProfileKind::BSpline:
+            return "bspline";
+        case ProfileKind::Boxes:
             break;
     }
-    return "bspline";
+    return "boxes";
 }
 
 std::unique_ptr<ProfileModel> makeProfileModel(ProfileKind kind, int layers) {
-    if (kind == ProfileKind::BSpline)
-        throw EngineError("The B-spline strain model is made with its settings.");
+    if (kind == ProfileKind::BSpline || kind == ProfileKind::Boxes)
+        throw EngineError(std::string("The strain model ") + profileKindName(kind) +
+                          " is made with its settings.");
     return std::make_unique<WindowModel>(kind, layers);
 }
 

@@ -17,10 +17,11 @@ namespace kelvarin::fit {
 enum class ProfileKind {
     TwoGauss,    ///< double half-Gaussian: tau, ro, sigma1, sigma2; the stack spans 5·ro
     PearsonVII,  ///< Pearson VII: xc, A, w, mu; lamellae of 62.01 Å
-    BSpline      ///< cubic B-spline of free weights over a damaged depth (sample models only)
+    BSpline,     ///< cubic B-spline of free weights over a damaged depth (sample models only)
+    Boxes        ///< layers of their own thickness, strain and damage (sample models only)
 };
 
-/// "2gauss", "pearson" or "bspline".
+/// "2gauss", "pearson", "bspline" or "boxes".
 const char* profileKindName(ProfileKind kind);
 
 class ProfileModel {

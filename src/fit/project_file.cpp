@@ -177,15 +177,18 @@ void checkProfileRange(Reader& r, const Parameter& par, const std::string& key,
     const Extended lo = par.free ? par.min : par.value;
     const Extended hi = par.free ? par.max : par.value;
     const std::string& n = par.name;
-    if (n == "depth" || n == "depth_ratio" || n == "thickness") {
+    const auto endsWith = [&n](const std::string& tail) {
+        return n.size() >= tail.size() && n.compare(n.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    if (n == "depth" || n == "depth_ratio" || endsWith("thickness")) {
         if (!(lo > 0)) r.fail(key, node, "must be above 0");
         if (n == "depth" && hi / lamellaThickness > kMaxSampleLamellae)
             r.fail(key, node,
                    "must be at most " + std::to_string(kMaxSampleLamellae) +
                        " lamellae of lamella_thickness deep");
-    } else if (n.rfind("damage", 0) == 0) {
+    } else if (n.rfind("damage", 0) == 0 || endsWith("_damage")) {
         if (!(lo > 0 && hi <= 1)) r.fail(key, node, "must lie in (0, 1]");
-    } else if (n.rfind("strain", 0) == 0) {
+    } else if (n.rfind("strain", 0) == 0 || endsWith("_strain")) {
         if (!(lo > -100)) r.fail(key, node, "must lie above -100 %");
     }
 }
@@ -204,9 +207,13 @@ void readProfile(Reader& r, const toml::table& root, Project& p) {
             p.profile = ProfileKind::PearsonVII;
         else if (m == "bspline")
             p.profile = ProfileKind::BSpline;
+        else if (m == "boxes")
+            p.profile = ProfileKind::Boxes;
         else
-            r.fail("profile.model", v, "must be \"2gauss\", \"pearson\" or \"bspline\"");
+            r.fail("profile.model", v, "must be \"2gauss\", \"pearson\", \"bspline\" or \"boxes\"");
     }
+    if (const auto* v = r.get(t, "profile.", "boxes"))
+        p.boxes = static_cast<int>(r.integer(*v, "profile.boxes", 1, kMaxSampleLamellae));
     if (const auto* v = r.get(t, "profile.", "layers"))
         p.profileLayers = static_cast<int>(r.integer(*v, "profile.layers", 1, kMaxLayers));
     if (const auto* v = r.get(t, "profile.", "damage")) {
@@ -229,7 +236,13 @@ void readProfile(Reader& r, const toml::table& root, Project& p) {
         if (!(p.lamellaThickness > 0)) r.fail("profile.lamella_thickness", v, "must be above 0 Å");
     }
     p.extendedProfile = t.get("depth_ratio") != nullptr || t.get("thickness") != nullptr;
-    for (Parameter& declared : makeProfileModel(profileSettings(p))->declare()) {
+    std::unique_ptr<ProfileModel> model;
+    try {
+        model = makeProfileModel(profileSettings(p));
+    } catch (const EngineError& e) {
+        r.fail("profile", node, e.what());
+    }
+    for (Parameter& declared : model->declare()) {
         const std::string key = "profile." + declared.name;
         const auto* v = r.get(t, "profile.", declared.name.c_str());
         if (v != nullptr) declared = r.parameter(*v, key, declared);
@@ -369,6 +382,7 @@ ProfileSettings profileSettings(const Project& p) {
     s.damageWeights = p.damageWeights;
     s.maxLamella = p.lamellaThickness;
     s.extended = p.extendedProfile;
+    s.boxes = p.boxes;
     return s;
 }
 
@@ -420,6 +434,7 @@ std::string projectText(const Project& p) {
         if (p.profile == ProfileKind::BSpline)
             out << "weights = " << p.weights
                 << "\nlamella_thickness = " << numberText(p.lamellaThickness) << "\n";
+        if (p.profile == ProfileKind::Boxes) out << "boxes = " << p.boxes << "\n";
         if (p.damage == DamageKind::BSpline) out << "damage_weights = " << p.damageWeights << "\n";
         for (const Parameter& par : p.profileParameters)
             out << par.name << " = " << parameterText(par) << "\n";

@@ -54,6 +54,7 @@ struct Project {
     int weights = 10;
     int damageWeights = 8;
     double lamellaThickness = 20;
+    int boxes = 1;
     bool extendedProfile = false;
     std::vector<Parameter> profileParameters;  ///< in the model's order
     std::vector<DatasetSpec> datasets;

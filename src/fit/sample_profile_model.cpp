@@ -45,6 +45,15 @@ SampleProfileModel::SampleProfileModel(const ProfileSettings& settings) : settin
     if (settings.damage == DamageKind::BSpline && settings.damageWeights < 4)
         throw EngineError("The B-spline damage needs 4 weights or more (damage_weights = " +
                           std::to_string(settings.damageWeights) + ").");
+    if (settings.strain == ProfileKind::Boxes &&
+        (settings.boxes < 1 || settings.boxes > kMaxSampleLamellae))
+        throw EngineError("The boxes model needs 1 to " + std::to_string(kMaxSampleLamellae) +
+                          " boxes (boxes = " + std::to_string(settings.boxes) + ").");
+    if (settings.strain == ProfileKind::Boxes && settings.damage != DamageKind::None)
+        throw EngineError(
+            "Each box has its own damage factor; the boxes model takes no damage "
+            "model (damage = \"" +
+            std::string(damageKindName(settings.damage)) + "\").");
     if (!(settings.maxLamella > 0) || !std::isfinite(settings.maxLamella))
         throw EngineError(
             "The lamella thickness of the B-spline must be above 0 Å "
@@ -70,6 +79,14 @@ std::vector<Parameter> SampleProfileModel::declare() const {
                    {"mu", "", 2, 0.6L, 20, 0.5L, true},
                    {"thickness", "Å", kPearsonThickness, kPearsonThickness, kPearsonThickness, 0,
                     false}};
+            break;
+        case ProfileKind::Boxes:
+            for (std::size_t i = 0; i < static_cast<std::size_t>(settings_.boxes); ++i) {
+                const std::string box = numbered("box", i) + "_";
+                out.push_back({box + "thickness", "Å", 100, 10, 1000, 20, true});
+                out.push_back({box + "strain", "%", 0.5L, -1, 3, 0.1L, true});
+                out.push_back({box + "damage", "", 1, 1, 1, 0, false});
+            }
             break;
         case ProfileKind::BSpline:
             out.push_back({"depth", "Å", 1500, 500, 3000, 100, true});
@@ -126,6 +143,20 @@ std::size_t SampleProfileModel::fillStrain(std::span<const Extended> v, Sample& 
             lamellae[k] = {t, 2.358 * c * std::pow(1 + 4 * q * offset * offset / (w * w), -mu), 1};
         }
         return 5;
+    }
+    if (settings_.strain == ProfileKind::Boxes) {
+        const auto n = static_cast<std::size_t>(settings_.boxes);
+        lamellae.resize(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::string box = numbered("box", k) + "_";
+            const Extended t = v[3 * k], strain = v[3 * k + 1], f = v[3 * k + 2];
+            if (!(t > 0)) reject(box + "thickness", t, "must be above 0 Å");
+            if (!(strain > -100)) reject(box + "strain", strain, "% collapses the cell");
+            if (!(f > 0 && f <= 1)) reject(box + "damage", f, "must lie in (0, 1]");
+            lamellae[k] = {static_cast<double>(t), static_cast<double>(strain) / 100,
+                           static_cast<double>(f)};
+        }
+        return 3 * n;
     }
     // B-spline: the weights from the surface inward, then a strain of 0 at the depth.
     const double depth = static_cast<double>(v[0]);
@@ -190,8 +221,9 @@ void SampleProfileModel::fillSample(std::span<const Extended> values, Sample& sa
 }
 
 std::unique_ptr<ProfileModel> makeProfileModel(const ProfileSettings& settings) {
-    if (settings.strain != ProfileKind::BSpline && settings.damage == DamageKind::None &&
-        !settings.extended)
+    const bool windowsForm =
+        settings.strain == ProfileKind::TwoGauss || settings.strain == ProfileKind::PearsonVII;
+    if (windowsForm && settings.damage == DamageKind::None && !settings.extended)
         return makeProfileModel(settings.strain, settings.layers);
     return std::make_unique<SampleProfileModel>(settings);
 }

@@ -32,6 +32,7 @@ struct ProfileSettings {
     /// The double half-Gaussian with its stack depth (depth_ratio) or the Pearson VII with its
     /// lamella thickness (thickness) as parameters, on the sample path even without damage.
     bool extended = false;
+    int boxes = 1;  ///< layers of the boxes model, from the surface inward
 };
 
 /// Lamellae from the surface inward with strain (a fraction) and damage factor, for any
@@ -39,7 +40,8 @@ struct ProfileSettings {
 class SampleProfileModel : public ProfileModel {
 public:
     /// Throws EngineError naming the setting for a layer count outside 1..kMaxLayers, fewer than
-    /// 4 weights or a maximum lamella thickness that is not above 0.
+    /// 4 weights, a maximum lamella thickness that is not above 0, boxes outside
+    /// 1..kMaxSampleLamellae or boxes with a damage model (each box has its own damage).
     explicit SampleProfileModel(const ProfileSettings& settings);
     ProfileKind kind() const override { return settings_.strain; }
     int layers() const override { return settings_.layers; }
@@ -47,7 +49,8 @@ public:
     const ProfileSettings& settings() const { return settings_; }
 
     /// Strain parameters first (tau, ro, sigma1, sigma2, depth_ratio; xc, A, w, mu, thickness;
-    /// depth, strain1..strainN in %), then damage_max or damage1..damageM.
+    /// depth, strain1..strainN in %; boxK_thickness, boxK_strain in %, boxK_damage), then
+    /// damage_max or damage1..damageM.
     std::vector<Parameter> declare() const override;
     void fillSample(std::span<const Extended> values, Sample& sample) const override;
 

@@ -127,6 +127,7 @@ TEST(SampleProfileModel, RejectsValuesNoSampleCanHaveNamingTheParameter) {
     };
     const ProfileSettings spline{ProfileKind::BSpline, DamageKind::BSpline, 16, 4, 4, 20};
     const ProfileSettings gauss{ProfileKind::TwoGauss, DamageKind::Proportional, 16};
+    const ProfileSettings boxes{ProfileKind::Boxes, DamageKind::None, 16, 10, 8, 20, false, 2};
     const Case cases[] = {
         {spline, {1000, 1, 1, -100, 1, 0.5, 0.5, 0.5, 0.5}, "strain3"},
         {spline, {1000, 1, 1, 1, 1, 0.5, 0, 0.5, 0.5}, "damage2"},
@@ -136,6 +137,9 @@ TEST(SampleProfileModel, RejectsValuesNoSampleCanHaveNamingTheParameter) {
         {gauss, {0.01L, 300, 100, 200, 5, 0}, "damage_max"},
         {gauss, {0.01L, 300, 100, 200, 0, 0.5}, "depth_ratio"},
         {gauss, {0.01L, 300, 0, 200, 5, 0.5}, "sigma1"},
+        {boxes, {100, 1, 0.5, 0, 0.5, 1}, "box2_thickness"},
+        {boxes, {100, -100, 0.5, 10, 0.5, 1}, "box1_strain"},
+        {boxes, {100, 1, 0.5, 10, 0.5, 1.01L}, "box2_damage"},
     };
     for (const Case& c : cases) {
         SampleProfileModel model(c.settings);
@@ -150,6 +154,13 @@ TEST(SampleProfileModel, RejectsValuesNoSampleCanHaveNamingTheParameter) {
     EXPECT_THROW(SampleProfileModel({ProfileKind::BSpline, DamageKind::None, 16, 3}), EngineError);
     EXPECT_THROW(SampleProfileModel({ProfileKind::TwoGauss, DamageKind::BSpline, 16, 10, 3}),
                  EngineError);
+    EXPECT_THROW(SampleProfileModel({ProfileKind::Boxes, DamageKind::Proportional}), EngineError);
+    // Boxes are lamellae as given, from the surface inward.
+    const Sample s = filled(boxes, {100, 1, 0.5L, 300, -0.2L, 1});
+    ASSERT_EQ(s.lamellae.size(), 2u);
+    EXPECT_EQ(s.lamellae[1].thicknessAngstrom, 300);
+    EXPECT_DOUBLE_EQ(s.lamellae[0].strain, 0.01);
+    EXPECT_EQ(s.lamellae[0].damage, 0.5);
 }
 
 constexpr const char* kSplineProject = R"([sample]
@@ -192,7 +203,14 @@ TEST(ProjectFile, HoldsTheBSplineAndDamageModelsAndRefusesRegionsWithoutASample)
         {"min = 0.1", "min = 0", "'profile.damage2'"},
         {"damage = \"bspline\"", "damage = \"heavy\"", "'profile.damage'"},
         {"lamella_thickness = 25", "lamella_thickness = 0", "'profile.lamella_thickness'"},
+        {"model = \"bspline\"", "model = \"boxes\"", "its own damage"},
     };
+    std::string boxes = kSplineProject;
+    boxes.replace(boxes.find("model"), boxes.find("\n[[dataset]]") - boxes.find("model"),
+                  "model = \"boxes\"\nboxes = 2\nbox2_thickness = 0\n");
+    EXPECT_THROW(parseProject(boxes, "boxes.toml"), ProjectError);
+    boxes.replace(boxes.find("box2_thickness = 0"), 18, "box2_thickness = 1");
+    EXPECT_EQ(parseProject(boxes, "boxes.toml").profileParameters.size(), 6u);
     for (const Case& c : cases) {
         std::string bad = kSplineProject;
         bad.replace(bad.find(c.from), std::strlen(c.from), c.to);
