@@ -3,4 +3,5 @@ set(BENCH_SOURCES
   bench_engine.cpp
   bench_start_run.cpp
   bench_refine.cpp
+  bench_sample.cpp
 )
