@@ -65,13 +65,15 @@ const char* profileKindName(ProfileKind kind) {
         case ProfileKind::BSpline:
             return "bspline";
         case ProfileKind::Boxes:
+            return "boxes";
+        case ProfileKind::IonProfile:
             break;
     }
-    return "boxes";
+    return "ion-profile";
 }
 
 std::unique_ptr<ProfileModel> makeProfileModel(ProfileKind kind, int layers) {
-    if (kind == ProfileKind::BSpline || kind == ProfileKind::Boxes)
+    if (kind != ProfileKind::TwoGauss && kind != ProfileKind::PearsonVII)
         throw EngineError(std::string("The strain model ") + profileKindName(kind) +
                           " is made with its settings.");
     return std::make_unique<WindowModel>(kind, layers);

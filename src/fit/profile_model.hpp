@@ -18,10 +18,11 @@ enum class ProfileKind {
     TwoGauss,    ///< double half-Gaussian: tau, ro, sigma1, sigma2; the stack spans 5·ro
     PearsonVII,  ///< Pearson VII: xc, A, w, mu; lamellae of 62.01 Å
     BSpline,     ///< cubic B-spline of free weights over a damaged depth (sample models only)
-    Boxes        ///< layers of their own thickness, strain and damage (sample models only)
+    Boxes,       ///< layers of their own thickness, strain and damage (sample models only)
+    IonProfile   ///< an imported depth profile scaled to a maximum strain (sample models only)
 };
 
-/// "2gauss", "pearson", "bspline" or "boxes".
+/// "2gauss", "pearson", "bspline", "boxes" or "ion-profile".
 const char* profileKindName(ProfileKind kind);
 
 class ProfileModel {

@@ -383,6 +383,7 @@ ProfileSettings profileSettings(const Project& p) {
     s.maxLamella = p.lamellaThickness;
     s.extended = p.extendedProfile;
     s.boxes = p.boxes;
+    s.ionProfile = {{0, 0}, {p.lamellaThickness, 1}};
     return s;
 }
 
@@ -435,6 +436,7 @@ std::string projectText(const Project& p) {
             out << "weights = " << p.weights
                 << "\nlamella_thickness = " << numberText(p.lamellaThickness) << "\n";
         if (p.profile == ProfileKind::Boxes) out << "boxes = " << p.boxes << "\n";
+        if (!p.ionProfileFile.empty()) out << "file = " << quoted(p.ionProfileFile) << "\n";
         if (p.damage == DamageKind::BSpline) out << "damage_weights = " << p.damageWeights << "\n";
         for (const Parameter& par : p.profileParameters)
             out << par.name << " = " << parameterText(par) << "\n";
@@ -494,7 +496,10 @@ std::unique_ptr<FitProblem> buildProblem(const Project& p) {
     const std::filesystem::path folder = std::filesystem::path(p.path).parent_path();
     std::unique_ptr<FitProblem> problem;
     try {
-        problem = std::make_unique<FitProblem>(makeProfileModel(profileSettings(p)));
+        ProfileSettings settings = profileSettings(p);
+        if (p.profile == ProfileKind::IonProfile)
+            settings.ionProfile = readIonProfile((folder / p.ionProfileFile).string());
+        problem = std::make_unique<FitProblem>(makeProfileModel(settings));
         for (std::size_t i = 0; i < p.profileParameters.size(); ++i)
             problem->parameters()[static_cast<int>(i)] = p.profileParameters[i];
         for (std::size_t i = 0; i < p.datasets.size(); ++i) {

@@ -55,6 +55,7 @@ struct Project {
     int damageWeights = 8;
     double lamellaThickness = 20;
     int boxes = 1;
+    std::string ionProfileFile;  ///< depth/concentration file of the ion-profile model
     bool extendedProfile = false;
     std::vector<Parameter> profileParameters;  ///< in the model's order
     std::vector<DatasetSpec> datasets;

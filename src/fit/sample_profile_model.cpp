@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/engine_error.hpp"
+#include "engine/numio.hpp"
 #include "fit/bspline.hpp"
 
 namespace kelvarin::fit {
@@ -54,6 +55,20 @@ SampleProfileModel::SampleProfileModel(const ProfileSettings& settings) : settin
             "Each box has its own damage factor; the boxes model takes no damage "
             "model (damage = \"" +
             std::string(damageKindName(settings.damage)) + "\").");
+    if (settings.strain == ProfileKind::IonProfile) {
+        if (settings.damage == DamageKind::BSpline)
+            throw EngineError(
+                "The ion-profile model takes the damage \"proportional\" or "
+                "\"none\".");
+        double peak = 0;
+        for (const auto& point : settings.ionProfile)
+            peak = std::max(peak, point[1]);
+        if (!(peak > 0)) throw EngineError("The ion profile has no concentration above 0.");
+        if (settings.ionProfile.back()[0] / settings.maxLamella > kMaxSampleLamellae)
+            throw EngineError("The ion profile is deeper than " +
+                              std::to_string(kMaxSampleLamellae) +
+                              " lamellae of lamella_thickness.");
+    }
     if (!(settings.maxLamella > 0) || !std::isfinite(settings.maxLamella))
         throw EngineError(
             "The lamella thickness of the B-spline must be above 0 Å "
@@ -87,6 +102,9 @@ std::vector<Parameter> SampleProfileModel::declare() const {
                 out.push_back({box + "strain", "%", 0.5L, -1, 3, 0.1L, true});
                 out.push_back({box + "damage", "", 1, 1, 1, 0, false});
             }
+            break;
+        case ProfileKind::IonProfile:
+            out.push_back({"strain_max", "%", 1, 0.1L, 3, 0.1L, true});
             break;
         case ProfileKind::BSpline:
             out.push_back({"depth", "Å", 1500, 500, 3000, 100, true});
@@ -158,6 +176,32 @@ std::size_t SampleProfileModel::fillStrain(std::span<const Extended> v, Sample& 
         }
         return 3 * n;
     }
+    if (settings_.strain == ProfileKind::IonProfile) {
+        // The concentration, linear between the imported points, at each lamella's middle,
+        // scaled so that its maximum is strain_max.
+        const auto& shape = settings_.ionProfile;
+        double peak = 0;
+        for (const auto& point : shape)
+            peak = std::max(peak, point[1]);
+        const double depth = shape.back()[0];
+        const auto n =
+            static_cast<std::size_t>(std::max(1.0, std::ceil(depth / settings_.maxLamella)));
+        const double t = depth / static_cast<double>(n);
+        if (!(v[0] > -100)) reject("strain_max", v[0], "% collapses the cell");
+        const double scale = static_cast<double>(v[0]) / 100 / peak;
+        lamellae.resize(n);
+        std::size_t j = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const double z = (static_cast<double>(k) + 0.5) * t;
+            while (j + 2 < shape.size() && shape[j + 1][0] < z)
+                ++j;
+            const auto& a = shape[j];
+            const auto& b = shape[std::min(j + 1, shape.size() - 1)];
+            const double w = b[0] > a[0] ? std::clamp((z - a[0]) / (b[0] - a[0]), 0.0, 1.0) : 0;
+            lamellae[k] = {t, scale * (a[1] + w * (b[1] - a[1])), 1};
+        }
+        return 1;
+    }
     // B-spline: the weights from the surface inward, then a strain of 0 at the depth.
     const double depth = static_cast<double>(v[0]);
     if (!(depth > 0)) reject("depth", v[0], "must be above 0 Å");
@@ -218,6 +262,34 @@ void SampleProfileModel::fillDamage(std::span<const Extended> v, Sample& sample)
 void SampleProfileModel::fillSample(std::span<const Extended> values, Sample& sample) const {
     const std::size_t used = fillStrain(values, sample);
     fillDamage(values.subspan(used), sample);
+}
+
+std::vector<std::array<double, 2>> readIonProfile(const std::string& path) {
+    std::vector<std::array<double, 2>> points;
+    try {
+        NumberReader reader = NumberReader::fromFile(path);
+        float depth = 0, concentration = 0;
+        while (reader.nextOrThrow(depth)) {
+            if (!reader.nextOrThrow(concentration))
+                throw EngineError("ion profile '" + path +
+                                  "': the last depth has no concentration");
+            const std::string which =
+                "ion profile '" + path + "', line " + std::to_string(reader.line());
+            if (!(depth >= 0) || !(concentration >= 0))
+                throw EngineError(which + ": depth and concentration must be 0 or more");
+            if (!points.empty() && !(depth > points.back()[0]))
+                throw EngineError(which + ": the depths must rise");
+            points.push_back({depth, concentration});
+        }
+    } catch (const DataFileError& e) {
+        throw EngineError(e.what());
+    }
+    double peak = 0;
+    for (const auto& point : points)
+        peak = std::max(peak, point[1]);
+    if (!(peak > 0) || !(points.back()[0] > 0))
+        throw EngineError("ion profile '" + path + "' has no concentration above 0");
+    return points;
 }
 
 std::unique_ptr<ProfileModel> makeProfileModel(const ProfileSettings& settings) {

@@ -3,8 +3,10 @@
 // lamella thickness, the free-form cubic B-spline, each combined with a damage model.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "fit/profile_model.hpp"
@@ -33,7 +35,15 @@ struct ProfileSettings {
     /// lamella thickness (thickness) as parameters, on the sample path even without damage.
     bool extended = false;
     int boxes = 1;  ///< layers of the boxes model, from the surface inward
+    /// The imported depth profile of the ion-profile model: depth from the surface (Å, rising)
+    /// and concentration (any unit, some above 0).
+    std::vector<std::array<double, 2>> ionProfile{};
 };
+
+/// Reads a two-column depth (Å) / concentration file for the ion-profile model. Throws
+/// EngineError naming the file for a file that cannot be read, an odd count of numbers, depths
+/// that do not rise, a negative depth or concentration, or no concentration above 0.
+std::vector<std::array<double, 2>> readIonProfile(const std::string& path);
 
 /// Lamellae from the surface inward with strain (a fraction) and damage factor, for any
 /// combination of strain and damage model.
@@ -49,7 +59,8 @@ public:
     const ProfileSettings& settings() const { return settings_; }
 
     /// Strain parameters first (tau, ro, sigma1, sigma2, depth_ratio; xc, A, w, mu, thickness;
-    /// depth, strain1..strainN in %; boxK_thickness, boxK_strain in %, boxK_damage), then
+    /// depth, strain1..strainN in %; boxK_thickness, boxK_strain in %, boxK_damage;
+    /// strain_max in %), then
     /// damage_max or damage1..damageM.
     std::vector<Parameter> declare() const override;
     void fillSample(std::span<const Extended> values, Sample& sample) const override;

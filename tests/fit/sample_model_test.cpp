@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "engine/engine_error.hpp"
@@ -221,6 +223,32 @@ TEST(ProjectFile, HoldsTheBSplineAndDamageModelsAndRefusesRegionsWithoutASample)
             EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
         }
     }
+}
+
+TEST(IonProfile, ScalesTheImportedShapeToTheMaximumStrainAndRefusesAnEmptyProfile) {
+    const auto dir = std::filesystem::temp_directory_path() / "kelvarin_ion_profile_test";
+    std::filesystem::create_directories(dir);
+    const auto write = [&dir](const char* name, const char* text) {
+        std::ofstream(dir / name) << text;
+        return (dir / name).string();
+    };
+    // Two columns: depth (Å), concentration; peak at 300 Å, nothing below 1000 Å.
+    ProfileSettings settings{ProfileKind::IonProfile, DamageKind::Proportional};
+    settings.ionProfile = readIonProfile(write("ok.dat", "0 1\n300 5e20\n1000 0\n"));
+    const Sample s = filled(settings, {1.2L, 0.3L});
+    ASSERT_EQ(s.lamellae.size(), 50u);  // 1000 Å in lamellae of at most 20 Å
+    std::size_t top = 0;
+    for (std::size_t i = 0; i < s.lamellae.size(); ++i)
+        if (s.lamellae[i].strain > s.lamellae[top].strain) top = i;
+    EXPECT_NEAR(s.lamellae[top].strain, 0.012 * (1 - 10.0 / 700), 1e-9);  // middle at 310 Å
+    EXPECT_NEAR(s.lamellae[top].damage, std::pow(0.3, 1.0), 1e-12);
+    EXPECT_LT(s.lamellae.back().strain, 0.0003);
+
+    for (const char* bad : {"0 0\n100 0\n", "0 1\n100\n", "100 1\n50 2\n", "0 -1\n10 1\n"})
+        EXPECT_THROW(readIonProfile(write("bad.dat", bad)), EngineError) << bad;
+    settings.ionProfile = {{0, 0}, {100, 0}};
+    EXPECT_THROW(SampleProfileModel{settings}, EngineError);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
