@@ -209,8 +209,19 @@ void readProfile(Reader& r, const toml::table& root, Project& p) {
             p.profile = ProfileKind::BSpline;
         else if (m == "boxes")
             p.profile = ProfileKind::Boxes;
+        else if (m == "ion-profile")
+            p.profile = ProfileKind::IonProfile;
         else
-            r.fail("profile.model", v, "must be \"2gauss\", \"pearson\", \"bspline\" or \"boxes\"");
+            r.fail("profile.model", v,
+                   "must be \"2gauss\", \"pearson\", \"bspline\", \"boxes\" or "
+                   "\"ion-profile\"");
+    }
+    if (const auto* v = r.get(t, "profile.", "file")) p.ionProfileFile = r.text(*v, "profile.file");
+    if (p.profile == ProfileKind::IonProfile) {
+        if (p.ionProfileFile.empty())
+            r.fail("profile.file", node,
+                   "must name the depth/concentration file of the ion profile");
+        p.damage = DamageKind::Proportional;  // unless the project says otherwise
     }
     if (const auto* v = r.get(t, "profile.", "boxes"))
         p.boxes = static_cast<int>(r.integer(*v, "profile.boxes", 1, kMaxSampleLamellae));

@@ -213,6 +213,16 @@ TEST(ProjectFile, HoldsTheBSplineAndDamageModelsAndRefusesRegionsWithoutASample)
     EXPECT_THROW(parseProject(boxes, "boxes.toml"), ProjectError);
     boxes.replace(boxes.find("box2_thickness = 0"), 18, "box2_thickness = 1");
     EXPECT_EQ(parseProject(boxes, "boxes.toml").profileParameters.size(), 6u);
+    // The ion-profile model: its file is read with the measured ones; two parameters.
+    std::string ion = kSplineProject;
+    ion.replace(ion.find("model"), ion.find("\n[[dataset]]") - ion.find("model"),
+                "model = \"ion-profile\"\nfile = \"implant.dat\"\n");
+    const Project implant = parseProject(ion, "ion.toml");
+    ASSERT_EQ(implant.profileParameters.size(), 2u);
+    EXPECT_EQ(implant.profileParameters[1].name, "damage_max");
+    EXPECT_EQ(projectText(parseProject(projectText(implant), "again.toml")), projectText(implant));
+    ion.replace(ion.find("file = \"implant.dat\""), 20, "");
+    EXPECT_THROW(parseProject(ion, "ion.toml"), ProjectError);
     for (const Case& c : cases) {
         std::string bad = kSplineProject;
         bad.replace(bad.find(c.from), std::strlen(c.from), c.to);
