@@ -4,4 +4,5 @@ set(BENCH_SOURCES
   bench_start_run.cpp
   bench_refine.cpp
   bench_sample_curve.cpp
+  bench_sample.cpp
 )

@@ -42,24 +42,22 @@ std::string parametersText(const fit::ParameterTable& table, const std::vector<E
 
 /// Depth from the surface (Å) of each lamella's top, its strain (%) and damage factor, and the
 /// 16/84 % band of both at the lamella's middle when `band` has one.
-std::string profileCsv(const StrainProfile& profile, const fit::ProfileBand& band) {
+std::string profileCsv(const Sample& sample, const fit::ProfileBand& band) {
     std::ostringstream out;
-    const bool withBand = band.low.size() == static_cast<std::size_t>(profile.layerCount);
+    const bool withBand = band.low.size() == sample.lamellae.size();
     out << "depth_angstrom,strain_percent,damage";
     if (withBand) out << ",strain_low_percent,strain_high_percent,damage_low,damage_high";
     out << "\n";
     double depth = 0;
-    for (int i = profile.layerCount, k = 0; i >= 1; --i, ++k) {
-        const double strain =
-            static_cast<double>(profile.profileStrain[static_cast<std::size_t>(i)]);
-        out << fixed(depth, 10) << "," << fixed(100 * strain, 10) << ",1";
+    for (std::size_t k = 0; k < sample.lamellae.size(); ++k) {
+        const Lamella& l = sample.lamellae[k];
+        out << fixed(depth, 10) << "," << fixed(100 * l.strain, 10) << "," << fixed(l.damage, 10);
         if (withBand) {
-            const auto b = static_cast<std::size_t>(k);
-            out << "," << fixed(100 * band.low[b], 10) << "," << fixed(100 * band.high[b], 10)
-                << "," << fixed(band.damageLow[b]) << "," << fixed(band.damageHigh[b]);
+            out << "," << fixed(100 * band.low[k], 10) << "," << fixed(100 * band.high[k], 10)
+                << "," << fixed(band.damageLow[k]) << "," << fixed(band.damageHigh[k]);
         }
         out << "\n";
-        depth += static_cast<double>(profile.profileThickness[static_cast<std::size_t>(i)]);
+        depth += l.thicknessAngstrom;
     }
     return out.str();
 }
@@ -178,7 +176,10 @@ void writeFitResults(const std::string& stem, const fit::FitProblem& problem, co
     writeResultFiles(
         {{stem + ".fit", fitText},
          {stem + ".params.txt", parametersText(problem.parameters(), o.report.values, summary)},
-         {stem + ".profile.csv", profileCsv(o.workspace->datasets[0]->profile, o.band)},
+         {stem + ".profile.csv",
+          profileCsv(problem.model().fillsSample() ? o.workspace->sample
+                                                   : sampleOf(o.workspace->datasets[0]->profile),
+                     o.band)},
          {stem + ".report.txt", fit::reportText(o.report)},
          {stem + ".report.json", fit::reportJson(o.report)}});
 }

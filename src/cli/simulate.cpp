@@ -56,8 +56,8 @@ void perfectCrystal(const SimulationRequest& r, const Setup& setup, long long po
     }
 }
 
-void layered(const SimulationRequest& r, const EngineState& state, long long points,
-             SimulationResult& out) {
+/// The stack of a model or a two-column profile file, through the windows' strain profile.
+void layerStackOfProfile(const SimulationRequest& r, const EngineState& state, LayerStack& stack) {
     StrainProfile profile;
     if (r.structure == SimulationRequest::Structure::Model) {
         const CandidateRow row{0.0f, r.params[0], r.params[1], r.params[2], r.params[3], 0.0f};
@@ -78,12 +78,29 @@ void layered(const SimulationRequest& r, const EngineState& state, long long poi
                 r.profile[static_cast<std::size_t>(j)].thicknessAngstrom;
         }
     }
-    LayerStack stack;
     layerStack(profile, state, stack);
     if (r.structure == SimulationRequest::Structure::Profile)
         for (int i = 1; i <= stack.layerCount; ++i)
             stack.thickness[static_cast<std::size_t>(i)] =
                 static_cast<double>(profile.profileThickness[static_cast<std::size_t>(i)]);
+}
+
+void layered(const SimulationRequest& r, const EngineState& state, long long points,
+             SimulationResult& out) {
+    LayerStack stack;
+    const bool damaged = std::any_of(r.profile.begin(), r.profile.end(),
+                                     [](const ProfileLayer& l) { return l.damage != 1; });
+    if (r.structure == SimulationRequest::Structure::Profile &&
+        (damaged || r.profile.size() > static_cast<std::size_t>(kMaxLayers))) {
+        // Lamellae with damage, or more than the windows hold, go through a sample.
+        Sample sample;
+        for (const ProfileLayer& l : r.profile)
+            sample.lamellae.push_back({l.thicknessAngstrom, l.strainPercent / 100.0, l.damage});
+        validateSample(sample);
+        layerStack(sample, state, stack);
+    } else {
+        layerStackOfProfile(r, state, stack);
+    }
     LayeredConstants constants;
     prepareLayered(state, stack, constants);
 
@@ -180,30 +197,50 @@ long long simulationPointCount(double start, double end, double step) {
 }
 
 std::vector<ProfileLayer> readProfileFile(const std::string& path) {
-    std::vector<ProfileLayer> layers;
+    // Every number with its line: three on every line make a file with a damage column, anything
+    // else is read as thickness/strain pairs.
+    std::vector<std::pair<float, int>> numbers;
     try {
         NumberReader reader = NumberReader::fromFile(path);
-        float thickness = 0;
-        float strain = 0;
-        while (reader.nextOrThrow(thickness)) {
-            if (!reader.nextOrThrow(strain))
-                throw SimulationError("profile file '" + path +
-                                      "': the last thickness has no strain");
-            const int line = static_cast<int>(layers.size()) + 1;
-            if (!(thickness >= 0))
-                throw SimulationError("profile file '" + path + "': lamella " +
-                                      std::to_string(line) + " has a negative thickness");
-            if (!(strain > -100.0f))
-                throw SimulationError("profile file '" + path + "': lamella " +
-                                      std::to_string(line) +
-                                      " has a strain at or below -100 %, which collapses the cell");
-            layers.push_back({thickness, strain});
-            if (static_cast<int>(layers.size()) > kMaxLayers)
+        float value = 0;
+        while (reader.nextOrThrow(value)) {
+            numbers.emplace_back(value, reader.line());
+            if (numbers.size() > 3u * static_cast<std::size_t>(kMaxSampleLamellae) + 3)
                 throw SimulationError("profile file '" + path + "' has more than " +
-                                      std::to_string(kMaxLayers) + " lamellae");
+                                      std::to_string(kMaxSampleLamellae) + " lamellae");
         }
     } catch (const DataFileError& e) {
         throw SimulationError(e.what());
+    }
+    bool threeColumns = !numbers.empty() && numbers.size() % 3 == 0;
+    for (std::size_t i = 0; threeColumns && i < numbers.size(); i += 3)
+        threeColumns = numbers[i].second == numbers[i + 2].second &&
+                       (i == 0 || numbers[i - 1].second != numbers[i].second);
+    const std::size_t columns = threeColumns ? 3 : 2;
+    if (numbers.size() % columns != 0)
+        throw SimulationError("profile file '" + path + "': the last thickness has no strain");
+    const std::size_t most = threeColumns ? static_cast<std::size_t>(kMaxSampleLamellae)
+                                          : static_cast<std::size_t>(kMaxLayers);
+    if (numbers.size() / columns > most)
+        throw SimulationError("profile file '" + path + "' has more than " + std::to_string(most) +
+                              " lamellae");
+    std::vector<ProfileLayer> layers;
+    for (std::size_t i = 0; i < numbers.size(); i += columns) {
+        const float thickness = numbers[i].first;
+        const float strain = numbers[i + 1].first;
+        const float damage = threeColumns ? numbers[i + 2].first : 1.0f;
+        const std::string which = "profile file '" + path + "': lamella " +
+                                  std::to_string(layers.size() + 1) + " (line " +
+                                  std::to_string(numbers[i].second) + ")";
+        if (!(thickness >= 0)) throw SimulationError(which + " has a negative thickness");
+        if (!(strain > -100.0f))
+            throw SimulationError(which +
+                                  " has a strain at or below -100 %, which collapses the cell");
+        if (!(damage > 0 && damage <= 1))
+            throw SimulationError(which + " has the damage factor " +
+                                  engineNumber(static_cast<double>(damage)) +
+                                  "; it must lie in (0, 1] (1: a perfect lamella)");
+        layers.push_back({thickness, strain, damage});
     }
     if (layers.empty()) throw SimulationError("profile file '" + path + "' holds no lamella");
     return layers;

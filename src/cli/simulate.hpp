@@ -24,10 +24,12 @@ public:
 /// Most points one simulation computes.
 inline constexpr long long kMaxSimulationPoints = 2000000;
 
-/// One lamella of a profile file, as read: thickness in Å, strain in percent.
+/// One lamella of a profile file, as read: thickness in Å, strain in percent, damage factor
+/// f = exp(−L_H) in (0, 1] (1: a perfect lamella).
 struct ProfileLayer {
     double thicknessAngstrom = 0;
     double strainPercent = 0;
+    double damage = 1;
 };
 
 struct SimulationRequest {
@@ -62,9 +64,10 @@ struct SimulationResult {
 long long simulationPointCount(double start, double end, double step);
 
 /// Reads a two-column thickness (Å) / strain (%) file, one lamella per pair from the surface
-/// inward. Throws SimulationError naming the file for a file that cannot be read, an odd count
-/// of numbers, no lamella, more than kMaxLayers lamellae, a negative thickness or a strain at
-/// or below −100 %.
+/// inward, or a three-column file whose every line adds the damage factor (up to
+/// kMaxSampleLamellae lamellae). Throws SimulationError naming the file for a file that cannot be
+/// read, an odd count of numbers, no lamella, more than kMaxLayers lamellae (two columns), a
+/// negative thickness, a strain at or below −100 % or a damage factor outside (0, 1].
 std::vector<ProfileLayer> readProfileFile(const std::string& path);
 
 /// Computes the curve. The raw reflectivity is the perfect crystal's as the "Start" run

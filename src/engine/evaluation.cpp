@@ -11,8 +11,12 @@ Extended evaluateProfile(const EngineState& state, const CandidateRow& row, Work
 }
 
 Extended evaluateFilledProfile(const EngineState& state, Extended widthArcsec, Workspace& ws) {
-    const CurveStore& cs = state.curveStore;
     layerStack(ws.profile, state, ws.stack);
+    return evaluateFilledStack(state, widthArcsec, ws);
+}
+
+Extended evaluateFilledStack(const EngineState& state, Extended widthArcsec, Workspace& ws) {
+    const CurveStore& cs = state.curveStore;
     prepareLayered(state, ws.stack, ws.constants);
     layeredCurve(state, ws.constants, ws.curve, ws.layeredPath);
     buildKernel(widthArcsec, cs.scanStep, std::max(ws.curve.calcComputed, cs.measLast + 1),

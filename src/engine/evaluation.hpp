@@ -34,6 +34,9 @@ Extended evaluateProfile(const EngineState& state, const CandidateRow& row, Work
 /// broadening with the instrument width `widthArcsec`, scaling, error).
 Extended evaluateFilledProfile(const EngineState& state, Extended widthArcsec, Workspace& ws);
 
+/// The steps after the lamella stack, for the stack already in ws.stack (a sample's lamellae).
+Extended evaluateFilledStack(const EngineState& state, Extended widthArcsec, Workspace& ws);
+
 /// Copies the results of an evaluation into `state`: the computed curve (calcAngle, calcRaw,
 /// calcCurve for the points computed, calcCount, calcComputed), calcMax raised to the curve's
 /// maximum, profileThickness, profileStrain, instrumentKernel, scaleFactor, errorRatio and, after

@@ -106,6 +106,9 @@ inline constexpr Theory kTheoryDynamical = Theory::Dynamical;
 enum class ProfileKind : int {
     TwoGauss = 0,    ///< double half-Gaussian: tau, ro, sigma1, sigma2; the stack spans 5·ro
     PearsonVII = 1,  ///< Pearson VII: xc, A, w, mu; lamellae of 62.01 Å
+    BSpline = 2,     ///< cubic B-spline of free weights over a damaged depth (fit path only)
+    Boxes = 3,       ///< layers of their own thickness, strain and damage (fit path only)
+    IonProfile = 4,  ///< an imported depth profile scaled to a maximum strain (fit path only)
 };
 inline constexpr ProfileKind kModelTwoGauss = ProfileKind::TwoGauss;
 inline constexpr ProfileKind kModelPearsonVII = ProfileKind::PearsonVII;

@@ -65,17 +65,23 @@ Extended FitProblem::evaluate(std::span<const Extended> values, ProblemWorkspace
     const auto used = [this](Extended v) {
         return singlePrecision_ ? static_cast<Extended>(static_cast<float>(v)) : v;
     };
-    Extended modelValues[8]{};
-    const std::size_t m = std::min<std::size_t>(modelParameters_.size(), 8);
-    for (std::size_t i = 0; i < m; ++i)
-        modelValues[i] = used(values[static_cast<std::size_t>(modelParameters_[i])]);
+    ws.modelValues.resize(modelParameters_.size());
+    for (std::size_t i = 0; i < modelParameters_.size(); ++i)
+        ws.modelValues[i] = used(values[static_cast<std::size_t>(modelParameters_[i])]);
+    const std::span<const Extended> modelValues(ws.modelValues);
+    if (model_->fillsSample()) model_->fillSample(modelValues, ws.sample);
     Extended total = 0;
     for (std::size_t d = 0; d < datasets_.size(); ++d) {
         const Dataset& set = datasets_[d];
         Workspace& w = *ws.datasets[d];
-        model_->fill(std::span<const Extended>(modelValues, m), w.profile);
         const Extended width = used(values[static_cast<std::size_t>(set.widthParameter)]);
-        total += evaluateFilledProfile(*set.state, width, w);
+        if (model_->fillsSample()) {
+            layerStack(ws.sample, *set.state, w.stack);
+            total += evaluateFilledStack(*set.state, width, w);
+        } else {
+            model_->fill(modelValues, w.profile);
+            total += evaluateFilledProfile(*set.state, width, w);
+        }
     }
     ws.error = datasets_.size() == 1 ? total : total / static_cast<Extended>(datasets_.size());
     return ws.error;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/evaluation.hpp"
+#include "engine/sample.hpp"
 #include "fit/parameter_table.hpp"
 #include "fit/profile_model.hpp"
 
@@ -28,6 +29,8 @@ struct Dataset {
 struct ProblemWorkspace {
     std::vector<std::unique_ptr<Workspace>> datasets;
     Extended error = 0;  ///< of the last successful evaluation, percent
+    Sample sample;       ///< lamellae of the last evaluation of a model that fills a sample
+    std::vector<Extended> modelValues;  ///< the model's values, reused between evaluations
 };
 
 class FitProblem {

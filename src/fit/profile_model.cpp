@@ -48,11 +48,36 @@ private:
 
 }  // namespace
 
+void ProfileModel::fill(std::span<const Extended>, StrainProfile&) const {
+    throw EngineError("This strain model fills a sample of lamellae, not a windows' profile.");
+}
+
+void ProfileModel::fillSample(std::span<const Extended> values, Sample& sample) const {
+    StrainProfile profile;
+    fill(values, profile);
+    sample = sampleOf(profile);
+}
+
 const char* profileKindName(ProfileKind kind) {
-    return kind == ProfileKind::TwoGauss ? "2gauss" : "pearson";
+    switch (kind) {
+        case ProfileKind::TwoGauss:
+            return "2gauss";
+        case ProfileKind::PearsonVII:
+            return "pearson";
+        case ProfileKind::BSpline:
+            return "bspline";
+        case ProfileKind::Boxes:
+            return "boxes";
+        case ProfileKind::IonProfile:
+            break;
+    }
+    return "ion-profile";
 }
 
 std::unique_ptr<ProfileModel> makeProfileModel(ProfileKind kind, int layers) {
+    if (kind != ProfileKind::TwoGauss && kind != ProfileKind::PearsonVII)
+        throw EngineError(std::string("The strain model ") + profileKindName(kind) +
+                          " is made with its settings.");
     return std::make_unique<WindowModel>(kind, layers);
 }
 

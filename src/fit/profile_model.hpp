@@ -13,7 +13,7 @@
 
 namespace kelvarin::fit {
 
-/// "2gauss" or "pearson".
+/// "2gauss", "pearson", "bspline", "boxes" or "ion-profile".
 const char* profileKindName(ProfileKind kind);
 
 class ProfileModel {
@@ -23,8 +23,15 @@ public:
     /// The model's parameters with their default limits, in the order fill() takes them.
     virtual std::vector<Parameter> declare() const = 0;
     /// Fills `profile` (lamella 1 deepest) from `values` (one per declared parameter). Throws
-    /// CandidateRejected for values the model cannot turn into a profile.
-    virtual void fill(std::span<const Extended> values, StrainProfile& profile) const = 0;
+    /// CandidateRejected for values the model cannot turn into a profile. Models that fill a
+    /// sample only throw EngineError.
+    virtual void fill(std::span<const Extended> values, StrainProfile& profile) const;
+    /// Whether the model fills a Sample (lamellae of their own thickness with damage) rather than
+    /// the windows' StrainProfile.
+    virtual bool fillsSample() const { return false; }
+    /// Fills `sample` (from the surface inward) from `values`; by default through fill().
+    /// Throws CandidateRejected, naming the parameter, for values that give no usable sample.
+    virtual void fillSample(std::span<const Extended> values, Sample& sample) const;
     /// Lamellae of the profiles it makes.
     virtual int layers() const = 0;
 };

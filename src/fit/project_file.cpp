@@ -169,6 +169,30 @@ void readSample(Reader& r, const toml::table& root, Project& p) {
     r.refuseUnknown(t, "sample.");
 }
 
+/// Refuses limits that let a search draw values no sample can have: a depth at or below 0 or cut
+/// into more lamellae than a sample holds, a damage factor outside (0, 1], a strain weight that
+/// collapses the cell.
+void checkProfileRange(Reader& r, const Parameter& par, const std::string& key,
+                       const toml::node* node, double lamellaThickness) {
+    const Extended lo = par.free ? par.min : par.value;
+    const Extended hi = par.free ? par.max : par.value;
+    const std::string& n = par.name;
+    const auto endsWith = [&n](const std::string& tail) {
+        return n.size() >= tail.size() && n.compare(n.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    if (n == "depth" || n == "depth_ratio" || endsWith("thickness")) {
+        if (!(lo > 0)) r.fail(key, node, "must be above 0");
+        if (n == "depth" && hi / lamellaThickness > kMaxSampleLamellae)
+            r.fail(key, node,
+                   "must be at most " + std::to_string(kMaxSampleLamellae) +
+                       " lamellae of lamella_thickness deep");
+    } else if (n.rfind("damage", 0) == 0 || endsWith("_damage")) {
+        if (!(lo > 0 && hi <= 1)) r.fail(key, node, "must lie in (0, 1]");
+    } else if (n.rfind("strain", 0) == 0 || endsWith("_strain")) {
+        if (!(lo > -100)) r.fail(key, node, "must lie above -100 %");
+    }
+}
+
 void readProfile(Reader& r, const toml::table& root, Project& p) {
     const toml::node* node = r.get(root, "", "profile");
     if (node == nullptr) return;
@@ -181,15 +205,59 @@ void readProfile(Reader& r, const toml::table& root, Project& p) {
             p.profile = ProfileKind::TwoGauss;
         else if (m == "pearson")
             p.profile = ProfileKind::PearsonVII;
+        else if (m == "bspline")
+            p.profile = ProfileKind::BSpline;
+        else if (m == "boxes")
+            p.profile = ProfileKind::Boxes;
+        else if (m == "ion-profile")
+            p.profile = ProfileKind::IonProfile;
         else
-            r.fail("profile.model", v, "must be \"2gauss\" or \"pearson\"");
+            r.fail("profile.model", v,
+                   "must be \"2gauss\", \"pearson\", \"bspline\", \"boxes\" or "
+                   "\"ion-profile\"");
     }
+    if (const auto* v = r.get(t, "profile.", "file")) p.ionProfileFile = r.text(*v, "profile.file");
+    if (p.profile == ProfileKind::IonProfile) {
+        if (p.ionProfileFile.empty())
+            r.fail("profile.file", node,
+                   "must name the depth/concentration file of the ion profile");
+        p.damage = DamageKind::Proportional;  // unless the project says otherwise
+    }
+    if (const auto* v = r.get(t, "profile.", "boxes"))
+        p.boxes = static_cast<int>(r.integer(*v, "profile.boxes", 1, kMaxSampleLamellae));
     if (const auto* v = r.get(t, "profile.", "layers"))
         p.profileLayers = static_cast<int>(r.integer(*v, "profile.layers", 1, kMaxLayers));
-    for (Parameter& declared : makeProfileModel(p.profile, p.profileLayers)->declare()) {
+    if (const auto* v = r.get(t, "profile.", "damage")) {
+        const std::string m = r.text(*v, "profile.damage");
+        if (m == "none")
+            p.damage = DamageKind::None;
+        else if (m == "proportional")
+            p.damage = DamageKind::Proportional;
+        else if (m == "bspline")
+            p.damage = DamageKind::BSpline;
+        else
+            r.fail("profile.damage", v, "must be \"none\", \"proportional\" or \"bspline\"");
+    }
+    if (const auto* v = r.get(t, "profile.", "weights"))
+        p.weights = static_cast<int>(r.integer(*v, "profile.weights", 4, 100));
+    if (const auto* v = r.get(t, "profile.", "damage_weights"))
+        p.damageWeights = static_cast<int>(r.integer(*v, "profile.damage_weights", 4, 100));
+    if (const auto* v = r.get(t, "profile.", "lamella_thickness")) {
+        p.lamellaThickness = r.number(*v, "profile.lamella_thickness");
+        if (!(p.lamellaThickness > 0)) r.fail("profile.lamella_thickness", v, "must be above 0 Å");
+    }
+    p.extendedProfile = t.get("depth_ratio") != nullptr || t.get("thickness") != nullptr;
+    std::unique_ptr<ProfileModel> model;
+    try {
+        model = makeProfileModel(profileSettings(p));
+    } catch (const EngineError& e) {
+        r.fail("profile", node, e.what());
+    }
+    for (Parameter& declared : model->declare()) {
         const std::string key = "profile." + declared.name;
-        if (const auto* v = r.get(t, "profile.", declared.name.c_str()))
-            declared = r.parameter(*v, key, declared);
+        const auto* v = r.get(t, "profile.", declared.name.c_str());
+        if (v != nullptr) declared = r.parameter(*v, key, declared);
+        checkProfileRange(r, declared, key, v, p.lamellaThickness);
         p.profileParameters.push_back(declared);
     }
     r.refuseUnknown(t, "profile.");
@@ -331,6 +399,20 @@ std::string quoted(const std::string& s) {
 
 }  // namespace
 
+ProfileSettings profileSettings(const Project& p) {
+    ProfileSettings s;
+    s.strain = p.profile;
+    s.damage = p.damage;
+    s.layers = p.profileLayers;
+    s.weights = p.weights;
+    s.damageWeights = p.damageWeights;
+    s.maxLamella = p.lamellaThickness;
+    s.extended = p.extendedProfile;
+    s.boxes = p.boxes;
+    s.ionProfile = {{0, 0}, {p.lamellaThickness, 1}};
+    return s;
+}
+
 Project parseProject(const std::string& text, const std::string& name) {
     toml::table root;
     try {
@@ -374,6 +456,14 @@ std::string projectText(const Project& p) {
     if (p.hasProfile) {
         out << "\n[profile]\nmodel = " << quoted(profileKindName(p.profile))
             << "\nlayers = " << p.profileLayers << "\n";
+        if (p.damage != DamageKind::None)
+            out << "damage = " << quoted(damageKindName(p.damage)) << "\n";
+        if (p.profile == ProfileKind::BSpline)
+            out << "weights = " << p.weights
+                << "\nlamella_thickness = " << numberText(p.lamellaThickness) << "\n";
+        if (p.profile == ProfileKind::Boxes) out << "boxes = " << p.boxes << "\n";
+        if (!p.ionProfileFile.empty()) out << "file = " << quoted(p.ionProfileFile) << "\n";
+        if (p.damage == DamageKind::BSpline) out << "damage_weights = " << p.damageWeights << "\n";
         for (const Parameter& par : p.profileParameters)
             out << par.name << " = " << parameterText(par) << "\n";
     }
@@ -436,7 +526,10 @@ std::unique_ptr<FitProblem> buildProblem(const Project& p) {
     const std::filesystem::path folder = std::filesystem::path(p.path).parent_path();
     std::unique_ptr<FitProblem> problem;
     try {
-        problem = std::make_unique<FitProblem>(makeProfileModel(p.profile, p.profileLayers));
+        ProfileSettings settings = profileSettings(p);
+        if (p.profile == ProfileKind::IonProfile)
+            settings.ionProfile = readIonProfile((folder / p.ionProfileFile).string());
+        problem = std::make_unique<FitProblem>(makeProfileModel(settings));
         for (std::size_t i = 0; i < p.profileParameters.size(); ++i)
             problem->parameters()[static_cast<int>(i)] = p.profileParameters[i];
         for (std::size_t i = 0; i < p.datasets.size(); ++i) {

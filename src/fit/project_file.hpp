@@ -11,6 +11,7 @@
 
 #include "engine/sample.hpp"
 #include "fit/fit_problem.hpp"
+#include "fit/sample_profile_model.hpp"
 
 namespace kelvarin::fit {
 
@@ -55,10 +56,22 @@ struct Project {
     bool hasProfile = false;
     ProfileKind profile = ProfileKind::TwoGauss;
     int profileLayers = 16;
+    /// Damage model, B-spline weights and lamella thickness, and whether the double
+    /// half-Gaussian or Pearson VII carry their stack depth or lamella thickness as parameters.
+    DamageKind damage = DamageKind::None;
+    int weights = 10;
+    int damageWeights = 8;
+    double lamellaThickness = 20;
+    int boxes = 1;
+    std::string ionProfileFile;  ///< depth/concentration file of the ion-profile model
+    bool extendedProfile = false;
     std::vector<Parameter> profileParameters;  ///< in the model's order
     std::vector<DatasetSpec> datasets;
     FitSettings fit;
 };
+
+/// The settings of the project's strain model.
+ProfileSettings profileSettings(const Project& project);
 
 /// Reads and checks a project file. Unknown keys, wrong types and values out of range are refused
 /// with the file, the key and its line. Measured files are not read here.

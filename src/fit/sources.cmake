@@ -2,6 +2,8 @@
 set(FIT_SOURCES
   fit/parameter_table.cpp
   fit/profile_model.cpp
+  fit/bspline.cpp
+  fit/sample_profile_model.cpp
   fit/fit_problem.cpp
   fit/optimizer.cpp
   fit/evolutionary.cpp

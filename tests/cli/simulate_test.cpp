@@ -190,11 +190,22 @@ TEST_F(SimulateTest, ProfileFilesAreChecked) {
         many += "10 0.1\n";
     write("many.dat", many);
     EXPECT_THROW(readProfileFile((dir / "many.dat").string()), SimulationError);
+    // A third number on every line is the lamella's damage factor, refused outside (0, 1].
+    for (const char* bad : {"100 0.25 1\n50 -0.5 0\n", "100 0.25 1.5\n"}) {
+        write("damage.dat", bad);
+        EXPECT_THROW(readProfileFile((dir / "damage.dat").string()), SimulationError) << bad;
+    }
+    write("damage.dat", "100 0.25 0.5\n50 -0.5 1\n");
+    const auto damaged = readProfileFile((dir / "damage.dat").string());
+    ASSERT_EQ(damaged.size(), 2u);
+    EXPECT_EQ(damaged[0].damage, 0.5);
+    EXPECT_EQ(damaged[1].damage, 1);
     write("ok.dat", "100 0.25\n50 -0.5\n");
     const auto layers = readProfileFile((dir / "ok.dat").string());
     ASSERT_EQ(layers.size(), 2u);
     EXPECT_EQ(layers[1].thicknessAngstrom, 50);
     EXPECT_EQ(layers[1].strainPercent, -0.5);
+    EXPECT_EQ(layers[1].damage, 1);
 }
 
 TEST(CountCurve, ScalesWithoutNoiseAndDrawsPoissonCountsFromASeed) {
