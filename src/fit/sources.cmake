@@ -8,4 +8,5 @@ set(FIT_SOURCES
   fit/problem_evaluator.cpp
   fit/worker_pool.cpp
   fit/project_file.cpp
+  fit/project_search.cpp
 )
