@@ -179,7 +179,7 @@ void WorkbenchPlots::showState(const workbench::Workbench& bench) {
         if (!c.angle.empty()) fitRange(angleAxis_, c.angle.front(), c.angle.back());
         rangeIntensity();
     }
-    const double r = std::max({std::abs(rlo), std::abs(rhi), 0.1});
+    const double r = res.isEmpty() ? 1 : std::max({std::abs(rlo), std::abs(rhi), 0.1});
     static_cast<QValueAxis*>(residualChart_->axes(Qt::Vertical).front())->setRange(-r, r);
 
     const workbench::ProfileView& p = bench.profile();

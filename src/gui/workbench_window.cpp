@@ -207,7 +207,7 @@ void WorkbenchWindow::refresh() {
         line += p.running ? tr(" · about %1 s left").arg(p.secondsLeft, 0, 'f', 1)
                           : tr(" · %1 s").arg(p.elapsedSeconds, 0, 'f', 2);
     } else if (b.hasProject()) {
-        line = text(b.project().path);
+        line = text(b.dataSummary());
     } else {
         line = tr("File ▸ New project… or Open project…");
     }

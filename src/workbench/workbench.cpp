@@ -1,7 +1,9 @@
 #include "workbench/workbench.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <mutex>
@@ -81,6 +83,15 @@ std::string Workbench::title() const {
                            ? std::string("no project")
                            : std::filesystem::path(project_.path).filename().string();
     return "Workbench — " + name + (dirty_ ? " *" : "");
+}
+
+std::string Workbench::dataSummary() const {
+    if (!problem_ || curve_.angle.empty()) return {};
+    const auto [lo, hi] = std::minmax_element(curve_.measured.begin(), curve_.measured.end());
+    char text[200];
+    std::snprintf(text, sizeof text, ": %zu points, %g … %g arcsec, %g … %g counts",
+                  curve_.angle.size(), curve_.angle.front(), curve_.angle.back(), *lo, *hi);
+    return std::filesystem::path(problem_->dataset(0).label).filename().string() + text;
 }
 
 void Workbench::changed() {

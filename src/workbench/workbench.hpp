@@ -89,6 +89,9 @@ public:
     /// Changed since the last open or save.
     bool dirty() const { return dirty_; }
     std::string title() const;
+    /// What was read of the measured curve: "measured.dat: 1802 points, −900 … 901 arcsec,
+    /// 10 … 1.2e+05 counts"; empty without a project.
+    std::string dataSummary() const;
 
     /// Called on the window thread whenever the state changed.
     std::function<void()> onChanged;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QChart>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -137,6 +139,17 @@ TEST_F(WorkbenchWindowTest, ABadProjectIsNamedWithItsLineAndChangesNothing) {
     w.table()->item(1, WorkbenchWindow::Value)->setText("abc");
     QTest::qWait(20);
     EXPECT_EQ(w.table()->item(1, WorkbenchWindow::Value)->text(), "300");
+
+    // An accepted value redraws the computed curve and the profile at once.
+    const QPointF before = w.plots()->computedSeries()->at(900);
+    QElapsedTimer clock;
+    clock.start();
+    w.table()->item(1, WorkbenchWindow::Value)->setText("400");
+    const double ms = clock.nsecsElapsed() / 1e6;
+    EXPECT_NE(w.plots()->computedSeries()->at(900), before);
+    EXPECT_TRUE(w.windowTitle().endsWith("*"));
+    std::printf("[ redraw   ] edit of ro: curve of %d points and profile in %.2f ms\n",
+                static_cast<int>(w.plots()->computedSeries()->count()), ms);
 }
 
 }  // namespace

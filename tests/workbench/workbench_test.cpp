@@ -55,6 +55,8 @@ TEST_F(WorkbenchTest, FitOfTheExampleReachesTheCommandLinesErrorAndBecomesThePro
     ASSERT_TRUE(bench.open(project)) << bench.message();
     EXPECT_FALSE(bench.dirty());
     ASSERT_EQ(bench.parameters().size(), 5u);
+    EXPECT_EQ(bench.dataSummary().rfind("measured.dat: 1802 points, ", 0), 0u)
+        << bench.dataSummary();
     // The last measured points lie beyond the computed curve.
     EXPECT_GT(bench.curve().computed.size(), bench.curve().angle.size() - 5);
     int updates = 0;
@@ -67,7 +69,7 @@ TEST_F(WorkbenchTest, FitOfTheExampleReachesTheCommandLinesErrorAndBecomesThePro
     EXPECT_EQ(bench.progress().generation, 100);
     EXPECT_EQ(bench.progress().bestByGeneration.size(), 100u);
     EXPECT_FALSE(bench.progress().running);
-    EXPECT_GE(updates, 2);   // the start, at least one generation, the end
+    EXPECT_GE(updates, 2);  // the start, at least one generation, the end
     // No more than about ten a second.
     EXPECT_LE(updates, 3 + bench.progress().elapsedSeconds / 0.1);
     EXPECT_TRUE(bench.dirty());
