@@ -32,10 +32,27 @@ QChart* makeChart(const QString& title, const QString& xName, const QString& yNa
     return chart;
 }
 
+/// A tick interval of 1, 2 or 5 times a power of ten that gives about five ticks over `span`.
+double roundInterval(double span) {
+    if (!(span > 0) || !std::isfinite(span)) return 1;
+    const double raw = span / 5;
+    const double decade = std::pow(10.0, std::floor(std::log10(raw)));
+    const double m = raw / decade;
+    return (m < 1.5 ? 1 : m < 3.5 ? 2 : m < 7.5 ? 5 : 10) * decade;
+}
+
+/// A linear axis whose ticks stay on round numbers (multiples of 1, 2 or 5 times a power of
+/// ten, zero among them) whatever range zoom and pan give it.
 QValueAxis* valueAxis(QChart* chart, const QString& title, Qt::Alignment where) {
     auto* axis = new QValueAxis;
     axis->setTitleText(title);
     axis->setLabelFormat("%g");
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0);
+    axis->setTickInterval(roundInterval(axis->max() - axis->min()));
+    // Zoom and pan change the range by moderate factors; the interval follows them.
+    QObject::connect(axis, &QValueAxis::rangeChanged, axis,
+                     [axis](qreal lo, qreal hi) { axis->setTickInterval(roundInterval(hi - lo)); });
     chart->addAxis(axis, where);
     return axis;
 }
@@ -51,14 +68,22 @@ QLineSeries* lineSeries(QChart* chart, const QString& name, QAbstractAxis* x, QA
     return s;
 }
 
+/// Sets the range of a linear axis, its tick interval first: the chart lays the ticks out as soon
+/// as the range changes, and a range far wider than the old interval would mean millions of
+/// ticks.
+void setAxisRange(QValueAxis* axis, double lo, double hi) {
+    axis->setTickInterval(roundInterval(hi - lo));
+    axis->setRange(lo, hi);
+}
+
 /// Axis range of the points with a little room, or [0, 1] without points.
 void fitRange(QValueAxis* axis, double lo, double hi) {
-    if (!(lo <= hi)) {
-        axis->setRange(0, 1);
+    if (!(lo <= hi) || !std::isfinite(lo) || !std::isfinite(hi)) {
+        setAxisRange(axis, 0, 1);
         return;
     }
-    const double pad = hi > lo ? 0.04 * (hi - lo) : std::max(1e-9, std::abs(hi) * 0.1 + 1e-9);
-    axis->setRange(lo - pad, hi + pad);
+    const double pad = hi > lo ? 0.02 * (hi - lo) : hi == 0 ? 1 : std::abs(hi) * 0.1;
+    setAxisRange(axis, lo - pad, hi + pad);
 }
 
 }  // namespace
@@ -73,6 +98,8 @@ WorkbenchPlots::WorkbenchPlots(QWidget* parent) : QWidget(parent) {
     logAxis_->setTitleText(tr("Intensity (counts)"));
     linearAxis_ = new QValueAxis;
     linearAxis_->setLabelFormat("%g");
+    linearAxis_->setTickType(QValueAxis::TicksDynamic);
+    linearAxis_->setTickAnchor(0);
     linearAxis_->setTitleText(tr("Intensity (counts)"));
     curveChart_->addAxis(logAxis_, Qt::AlignLeft);
     measured_ = new QScatterSeries;
@@ -91,16 +118,16 @@ WorkbenchPlots::WorkbenchPlots(QWidget* parent) : QWidget(parent) {
     residual_ = lineSeries(residualChart_, tr("residual"), resX, resY, QColor(30, 90, 200));
     // The residual panel follows the curve's angle range (zoom and pan included).
     connect(angleAxis_, &QValueAxis::rangeChanged, resX,
-            [resX](qreal lo, qreal hi) { resX->setRange(lo, hi); });
+            [resX](qreal lo, qreal hi) { setAxisRange(resX, lo, hi); });
 
     profileChart_ = makeChart(tr("Strain profile"), tr("depth (Å)"), tr("strain (%)"));
-    auto* depthAxis = valueAxis(profileChart_, tr("Depth below the surface (Å)"), Qt::AlignBottom);
-    auto* strainAxis = valueAxis(profileChart_, tr("Strain ⊥ (%)"), Qt::AlignLeft);
+    auto* depthAxis = valueAxis(profileChart_, tr("Depth (Å)"), Qt::AlignBottom);
+    auto* strainAxis = valueAxis(profileChart_, tr("Strain (%)"), Qt::AlignLeft);
     profile_ = lineSeries(profileChart_, tr("strain"), depthAxis, strainAxis, QColor(0, 130, 60));
 
     errorChart_ = makeChart(tr("Fit progress"), tr("generation"), tr("error (%)"));
     auto* genAxis = valueAxis(errorChart_, tr("Generation"), Qt::AlignBottom);
-    auto* errAxis = valueAxis(errorChart_, tr("Best error (%)"), Qt::AlignLeft);
+    auto* errAxis = valueAxis(errorChart_, tr("Error (%)"), Qt::AlignLeft);
     error_ = lineSeries(errorChart_, tr("best error"), genAxis, errAxis, QColor(120, 60, 160));
 
     auto* grid = new QGridLayout(this);
@@ -141,9 +168,9 @@ void WorkbenchPlots::rangeIntensity() {
     if (log_) {
         // Whole decades: the ticks fall on 1, 10, 100, …
         logAxis_->setRange(std::pow(10.0, std::floor(std::log10(lowest_))),
-                           std::pow(10.0, std::ceil(std::log10(highest_))));
+                           std::pow(10.0, std::ceil(std::log10(1.2 * highest_))));
     } else {
-        linearAxis_->setRange(0, highest_ * 1.05);
+        setAxisRange(linearAxis_, 0, highest_ * 1.05);
     }
 }
 
@@ -180,7 +207,7 @@ void WorkbenchPlots::showState(const workbench::Workbench& bench) {
         rangeIntensity();
     }
     const double r = res.isEmpty() ? 1 : std::max({std::abs(rlo), std::abs(rhi), 0.1});
-    static_cast<QValueAxis*>(residualChart_->axes(Qt::Vertical).front())->setRange(-r, r);
+    fitRange(static_cast<QValueAxis*>(residualChart_->axes(Qt::Vertical).front()), -r, r);
 
     const workbench::ProfileView& p = bench.profile();
     QList<QPointF> prof;
@@ -204,8 +231,8 @@ void WorkbenchPlots::showState(const workbench::Workbench& bench) {
         ehi = std::max(ehi, e[g]);
     }
     error_->replace(err);
-    fitRange(static_cast<QValueAxis*>(errorChart_->axes(Qt::Horizontal).front()), 1,
-             std::max(2, bench.progress().generations));
+    setAxisRange(static_cast<QValueAxis*>(errorChart_->axes(Qt::Horizontal).front()), 0,
+                 std::max(2, bench.progress().generations));
     fitRange(static_cast<QValueAxis*>(errorChart_->axes(Qt::Vertical).front()), elo, ehi);
 }
 

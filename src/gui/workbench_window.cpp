@@ -67,6 +67,10 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
     auto* buttons = new QHBoxLayout;
     fit_ = new QPushButton(tr("Fit"), central);
     stop_ = new QPushButton(tr("Stop"), central);
+    fit_->setShortcut(QKeySequence(Qt::Key_F5));
+    fit_->setToolTip(tr("Runs the project's evolutionary search (F5)"));
+    stop_->setShortcut(QKeySequence(Qt::Key_Escape));
+    stop_->setToolTip(tr("Ends the fit after the current generation, keeping its best (Esc)"));
     logScale_ = new QCheckBox(tr("Logarithmic intensity"), central);
     logScale_->setChecked(true);
     status_ = new QLabel(central);
