@@ -118,7 +118,15 @@ TEST_F(WorkbenchWindowTest, OpenFitStopRefitAndExport) {
     EXPECT_FALSE(w.exportProfile(dir.filePath("missing/profile.csv")));
     EXPECT_TRUE(answers.seen.text.contains(dir.filePath("missing")))
         << answers.seen.text.toStdString();
-    w.bench().save();
+
+    // Closing with the fitted values unsaved asks first; the answer here saves them.
+    const int asked = answers.seen.count;
+    EXPECT_TRUE(w.close());
+    EXPECT_EQ(answers.seen.count, asked + 1);
+    EXPECT_EQ(answers.seen.title, "Unsaved changes");
+    QFile saved(project);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll().contains("346.772")) << "fitted ro saved";
 }
 
 TEST_F(WorkbenchWindowTest, ABadProjectIsNamedWithItsLineAndChangesNothing) {
