@@ -44,6 +44,12 @@ Gui::Gui(Application& app, QtPlatform& platform) : binder_(app), platform_(platf
         QObject::connect(openProject, &QAction::triggered, file, [open] { open(false); });
         file->insertAction(first, newProject);
         file->insertAction(first, openProject);
+        auto* recent = new QMenu(QObject::tr("&Recent projects"), file);
+        QObject::connect(recent, &QMenu::aboutToShow, recent, [this, recent] {
+            WorkbenchWindow::fillRecentMenu(recent,
+                                            [this]() -> WorkbenchWindow& { return workbench(); });
+        });
+        file->insertMenu(first, recent);
         file->insertSeparator(first);
     }
     // A long run lets events through; the widgets first catch up with the state.

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -42,8 +43,16 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
     QMenu* file = menuBar()->addMenu(tr("&File"));
     projectActions_ << file->addAction(tr("&New project…"), this, [this] { newProjectDialog(); });
     projectActions_ << file->addAction(tr("&Open project…"), this, [this] { openProjectDialog(); });
+    QMenu* recent = file->addMenu(tr("&Recent projects"));
+    connect(recent, &QMenu::aboutToShow, this, [this, recent] {
+        fillRecentMenu(recent, [this]() -> WorkbenchWindow& { return *this; });
+    });
+    projectActions_ << recent->menuAction();
     projectActions_ << file->addAction(tr("&Save project"), this, [this] {
-        if (!bench_->save()) showFailure(tr("Save project"));
+        if (bench_->save())
+            remember();
+        else
+            showFailure(tr("Save project"));
     });
     projectActions_ << file->addAction(tr("Save project &as…"), this, [this] { saveAs(); });
     file->addSeparator();
@@ -124,7 +133,10 @@ void WorkbenchWindow::showFailure(const QString& title) {
 
 bool WorkbenchWindow::openProject(const QString& path) {
     if (!settleChanges()) return false;
-    if (bench_->open(path.toStdString())) return true;
+    if (bench_->open(path.toStdString())) {
+        remember();
+        return true;
+    }
     showFailure(tr("Open project"));
     return false;
 }
@@ -147,9 +159,43 @@ bool WorkbenchWindow::saveAs() {
     const QString path = QFileDialog::getSaveFileName(
         this, tr("Save project as"), text(bench_->project().path), tr("Projects (*.toml)"));
     if (path.isEmpty()) return false;
-    if (bench_->save(path.toStdString())) return true;
+    if (bench_->save(path.toStdString())) {
+        remember();
+        return true;
+    }
     showFailure(tr("Save project"));
     return false;
+}
+
+namespace {
+const char* const kRecentKey = "workbench/recentProjects";
+}
+
+QStringList WorkbenchWindow::recentProjects() {
+    return QSettings("Kelvarin", "Kelvarin").value(kRecentKey).toStringList();
+}
+
+void WorkbenchWindow::remember() {
+    const QString path = QFileInfo(text(bench_->project().path)).absoluteFilePath();
+    QStringList list = recentProjects();
+    list.removeAll(path);
+    list.prepend(path);
+    while (list.size() > kRecent)
+        list.removeLast();
+    QSettings("Kelvarin", "Kelvarin").setValue(kRecentKey, list);
+}
+
+void WorkbenchWindow::fillRecentMenu(QMenu* menu, const std::function<WorkbenchWindow&()>& window) {
+    menu->clear();
+    const QStringList list = recentProjects();
+    for (const QString& path : list)
+        menu->addAction(path, menu, [window, path] {
+            WorkbenchWindow& w = window();
+            w.show();
+            w.raise();
+            w.openProject(path);
+        });
+    if (list.isEmpty()) menu->addAction(tr("(none yet)"))->setEnabled(false);
 }
 
 bool WorkbenchWindow::exportPlots(const QString& path) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 
 #include "workbench/workbench.hpp"
@@ -10,6 +11,7 @@
 class QAction;
 class QCheckBox;
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QTableWidget;
@@ -36,6 +38,13 @@ public:
     bool exportPlots(const QString& path);
     bool exportProfile(const QString& path);
 
+    /// Projects opened or saved lately, the newest first (at most kRecent), kept in the user's
+    /// settings.
+    static QStringList recentProjects();
+    static constexpr int kRecent = 8;
+    /// Fills `menu` with the recent projects; choosing one opens it in `window`.
+    static void fillRecentMenu(QMenu* menu, const std::function<WorkbenchWindow&()>& window);
+
     QPushButton* fitButton() const { return fit_; }
     QPushButton* stopButton() const { return stop_; }
     QTableWidget* table() const { return table_; }
@@ -57,6 +66,8 @@ private:
     bool saveAs();
     /// Asks about unsaved changes; false when the user cancels.
     bool settleChanges();
+    /// Puts the project's file at the top of the recent projects.
+    void remember();
 
     std::unique_ptr<workbench::Workbench> bench_;
     QTableWidget* table_;

@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScatterSeries>
+#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,6 +36,7 @@ namespace {
 class WorkbenchWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        QStandardPaths::setTestModeEnabled(true);  // the recent projects of a test user
         ASSERT_TRUE(dir.isValid());
         const QString examples = QStringLiteral(KELVARIN_SOURCE_DIR "/examples/");
         ASSERT_TRUE(QFile::copy(examples + "measured.dat", dir.filePath("measured.dat")));
@@ -61,6 +63,7 @@ TEST_F(WorkbenchWindowTest, MainWindowsFileMenuOffersTheWorkbench) {
     ASSERT_GE(entries.size(), 3);
     EXPECT_EQ(entries[0], "&New project…");
     EXPECT_EQ(entries[1], "&Open project…");
+    EXPECT_EQ(entries[2], "&Recent projects");
     EXPECT_TRUE(entries.contains("E&xit"));
 }
 
@@ -68,6 +71,7 @@ TEST_F(WorkbenchWindowTest, OpenFitStopRefitAndExport) {
     WorkbenchWindow& w = gui.workbench();
     w.show();
     ASSERT_TRUE(w.openProject(project));
+    EXPECT_EQ(WorkbenchWindow::recentProjects().value(0), QFileInfo(project).absoluteFilePath());
     EXPECT_EQ(w.table()->rowCount(), 5);
     EXPECT_EQ(w.table()->item(0, WorkbenchWindow::Name)->text(), "tau");
     EXPECT_GT(w.plots()->measuredSeries()->count(), 100);
