@@ -3,11 +3,11 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libtomlplusplus-dev libxsimd-dev libpugixml-dev
   libceres-dev libeigen3-dev
-  xvfb xauth
+  xvfb xauth openbox xdotool imagemagick
   python3-dev pybind11-dev python3-pytest python3-numpy
 )
 # `tools/install-deps.sh --fuzz`: also the clang toolchain of the libFuzzer build (tests/fuzz).

@@ -11,6 +11,7 @@
 #include "fit/profile_band.hpp"
 #include "fit/project_file.hpp"
 #include "fit/project_fit.hpp"
+#include "fit/project_search.hpp"
 #include "fit/worker_pool.hpp"
 #include "results/output_files.hpp"
 
@@ -24,44 +25,6 @@ std::string fixed(double v, int digits = 6) {
     return text;
 }
 
-/// Parameters with their units, one a line, then the error of the fit.
-std::string parametersText(const fit::ParameterTable& table, const std::vector<Extended>& best,
-                           const fit::Summary& summary) {
-    std::ostringstream out;
-    for (int i = 0; i < table.size(); ++i) {
-        const fit::Parameter& p = table[i];
-        out << p.name << " = " << fixed(static_cast<double>(best[static_cast<std::size_t>(i)]), 9);
-        if (!p.unit.empty()) out << " " << p.unit;
-        if (!p.free) out << " (fixed)";
-        out << "\n";
-    }
-    out << "error = " << fixed(static_cast<double>(summary.bestError), 9) << " %\n";
-    out << "# " << summary.brief() << "\n";
-    return out.str();
-}
-
-/// Depth from the surface (Å) of each lamella's top, its strain (%) and damage factor, and the
-/// 16/84 % band of both at the lamella's middle when `band` has one.
-std::string profileCsv(const Sample& sample, const fit::ProfileBand& band) {
-    std::ostringstream out;
-    const bool withBand = band.low.size() == sample.lamellae.size();
-    out << "depth_angstrom,strain_percent,damage";
-    if (withBand) out << ",strain_low_percent,strain_high_percent,damage_low,damage_high";
-    out << "\n";
-    double depth = 0;
-    for (std::size_t k = 0; k < sample.lamellae.size(); ++k) {
-        const Lamella& l = sample.lamellae[k];
-        out << fixed(depth, 10) << "," << fixed(100 * l.strain, 10) << "," << fixed(l.damage, 10);
-        if (withBand) {
-            out << "," << fixed(100 * band.low[k], 10) << "," << fixed(100 * band.high[k], 10)
-                << "," << fixed(band.damageLow[k]) << "," << fixed(band.damageHigh[k]);
-        }
-        out << "\n";
-        depth += l.thicknessAngstrom;
-    }
-    return out.str();
-}
-
 /// The windows' evolutionary search on the problem, as the project sets it.
 fit::SearchResult runWindowsSearch(const fit::Project& project, fit::FitProblem& problem,
                                    const FitArgs& args, std::ostream& err,
@@ -71,7 +34,7 @@ fit::SearchResult runWindowsSearch(const fit::Project& project, fit::FitProblem&
         progress = [&err, &project](const fit::SearchProgress& p) {
             if (p.kind == fit::SearchProgress::Kind::GenerationDone)
                 err << "generation " << p.generation << "/" << project.fit.generations
-                    << ", best error " << fixed(static_cast<double>(p.bestError)) << " %\n";
+                    << ", best error " << static_cast<double>(p.bestError) << " %\n";
             return true;
         };
     }
@@ -175,11 +138,12 @@ void writeFitResults(const std::string& stem, const fit::FitProblem& problem, co
     summary.bestError = static_cast<Extended>(o.report.statistics.logError);
     writeResultFiles(
         {{stem + ".fit", fitText},
-         {stem + ".params.txt", parametersText(problem.parameters(), o.report.values, summary)},
-         {stem + ".profile.csv",
-          profileCsv(problem.model().fillsSample() ? o.workspace->sample
-                                                   : sampleOf(o.workspace->datasets[0]->profile),
-                     o.band)},
+         {stem + ".params.txt",
+          fit::parametersText(problem.parameters(), o.report.values, summary)},
+         {stem + ".profile.csv", fit::profileCsv(problem.model().fillsSample()
+                                                     ? o.workspace->sample
+                                                     : sampleOf(o.workspace->datasets[0]->profile),
+                                                 o.band)},
          {stem + ".report.txt", fit::reportText(o.report)},
          {stem + ".report.json", fit::reportJson(o.report)}});
 }

@@ -19,4 +19,5 @@ set(FIT_SOURCES
   fit/fit_statistics.cpp
   fit/fit_report.cpp
   fit/profile_band.cpp
+  fit/project_search.cpp
 )

@@ -9,6 +9,7 @@
 #include "app/application.hpp"
 #include "gui/qt_platform.hpp"
 #include "gui/views.hpp"
+#include "gui/workbench_window.hpp"
 
 int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
@@ -20,6 +21,12 @@ int main(int argc, char** argv) {
         kelvarin::Application app(platform, kelvarin::Locale(point == "," ? ',' : '.'));
         QApplication::setApplicationName(QString::fromStdString(app.title));
         kelvarin::gui::Gui gui(app, platform);
+        // "kelvarin PROJECT.toml" opens the project in the workbench beside the main window.
+        if (argc > 1 && QString::fromLocal8Bit(argv[1]).endsWith(".toml")) {
+            kelvarin::gui::WorkbenchWindow& workbench = gui.workbench();
+            workbench.show();
+            workbench.openProject(QString::fromLocal8Bit(argv[1]));
+        }
         qapp.exec();
     } catch (const std::exception& error) {
         platform.showException(error);

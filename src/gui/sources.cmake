@@ -11,4 +11,7 @@ set(GUI_SOURCES
   form4cols_view.cpp
   formrefinedata_view.cpp
   formrefine_view.cpp
+  readout_chart_view.cpp
+  workbench_plots.cpp
+  workbench_window.cpp
 )

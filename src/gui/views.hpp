@@ -23,6 +23,7 @@ class Tformrefine;
 namespace kelvarin::gui {
 
 class QtPlatform;
+class WorkbenchWindow;
 
 // One builder per window (each in its own <window>_view.cpp). They return a top-level widget
 // that the caller owns.
@@ -52,10 +53,14 @@ public:
     QWidget* fourColsView() const { return views_[4].get(); }
     QWidget* refineDataView() const { return views_[5].get(); }
     QWidget* refineView() const { return views_[6].get(); }
+    /// The workbench window, made when the main window's File menu first asks for it.
+    WorkbenchWindow& workbench();
 
 private:
     Binder binder_;
     std::unique_ptr<QWidget> views_[7];
+    QtPlatform& platform_;
+    std::unique_ptr<WorkbenchWindow> workbench_;
 };
 
 }  // namespace kelvarin::gui

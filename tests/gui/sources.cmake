@@ -4,4 +4,5 @@ set(GUI_TEST_SOURCES
   gui/binding_test.cpp
   gui/windows_test.cpp
   gui/plot_test.cpp
+  gui/workbench_window_test.cpp
 )

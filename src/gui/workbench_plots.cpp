@@ -1,0 +1,283 @@
+#include "gui/workbench_plots.hpp"
+
+#include <QChart>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLineSeries>
+#include <QLogValueAxis>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QScatterSeries>
+#include <QSvgGenerator>
+#include <QValueAxis>
+#include <cmath>
+
+#include "gui/readout_chart_view.hpp"
+#include "workbench/workbench.hpp"
+
+namespace kelvarin::gui {
+
+namespace {
+
+/// A chart with a legend, titled axes (with units) and the names the cursor read-out uses.
+QChart* makeChart(const QString& title, const QString& xName, const QString& yName) {
+    auto* chart = new QChart;
+    chart->setTitle(title);
+    chart->legend()->setVisible(true);
+    chart->legend()->setAlignment(Qt::AlignTop);
+    chart->setMargins(QMargins(4, 4, 4, 4));
+    chart->setProperty("xName", xName);
+    chart->setProperty("yName", yName);
+    return chart;
+}
+
+/// A tick interval of 1, 2 or 5 times a power of ten that gives about five ticks over `span`.
+double roundInterval(double span) {
+    if (!(span > 0) || !std::isfinite(span)) return 1;
+    const double raw = span / 5;
+    const double decade = std::pow(10.0, std::floor(std::log10(raw)));
+    const double m = raw / decade;
+    return (m < 1.5 ? 1 : m < 3.5 ? 2 : m < 7.5 ? 5 : 10) * decade;
+}
+
+/// A linear axis whose ticks stay on round numbers (multiples of 1, 2 or 5 times a power of
+/// ten, zero among them) whatever range zoom and pan give it.
+QValueAxis* valueAxis(QChart* chart, const QString& title, Qt::Alignment where) {
+    auto* axis = new QValueAxis;
+    axis->setTitleText(title);
+    axis->setLabelFormat("%g");
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0);
+    axis->setTickInterval(roundInterval(axis->max() - axis->min()));
+    // Zoom and pan change the range by moderate factors; the interval follows them.
+    QObject::connect(axis, &QValueAxis::rangeChanged, axis,
+                     [axis](qreal lo, qreal hi) { axis->setTickInterval(roundInterval(hi - lo)); });
+    chart->addAxis(axis, where);
+    return axis;
+}
+
+QLineSeries* lineSeries(QChart* chart, const QString& name, QAbstractAxis* x, QAbstractAxis* y,
+                        const QColor& colour) {
+    auto* s = new QLineSeries;
+    s->setName(name);
+    s->setPen(QPen(colour, 1.6));
+    chart->addSeries(s);
+    s->attachAxis(x);
+    s->attachAxis(y);
+    return s;
+}
+
+/// Sets the range of a linear axis, its tick interval first: the chart lays the ticks out as soon
+/// as the range changes, and a range far wider than the old interval would mean millions of
+/// ticks.
+void setAxisRange(QValueAxis* axis, double lo, double hi) {
+    axis->setTickInterval(roundInterval(hi - lo));
+    axis->setRange(lo, hi);
+}
+
+/// Axis range of the points with a little room, or [0, 1] without points.
+void fitRange(QValueAxis* axis, double lo, double hi) {
+    if (!(lo <= hi) || !std::isfinite(lo) || !std::isfinite(hi)) {
+        setAxisRange(axis, 0, 1);
+        return;
+    }
+    const double pad = hi > lo ? 0.02 * (hi - lo) : hi == 0 ? 1 : std::abs(hi) * 0.1;
+    setAxisRange(axis, lo - pad, hi + pad);
+}
+
+}  // namespace
+
+WorkbenchPlots::WorkbenchPlots(QWidget* parent) : QWidget(parent) {
+    curveChart_ = makeChart(tr("Rocking curve"), tr("Δθ (arcsec)"), tr("I (counts)"));
+    angleAxis_ = valueAxis(curveChart_, tr("Δθ (arcsec)"), Qt::AlignBottom);
+    logAxis_ = new QLogValueAxis;
+    logAxis_->setBase(10);
+    logAxis_->setLabelFormat("%g");
+    logAxis_->setMinorTickCount(8);
+    logAxis_->setTitleText(tr("Intensity (counts)"));
+    linearAxis_ = new QValueAxis;
+    linearAxis_->setLabelFormat("%g");
+    linearAxis_->setTickType(QValueAxis::TicksDynamic);
+    linearAxis_->setTickAnchor(0);
+    linearAxis_->setTitleText(tr("Intensity (counts)"));
+    curveChart_->addAxis(logAxis_, Qt::AlignLeft);
+    measured_ = new QScatterSeries;
+    measured_->setName(tr("measured"));
+    measured_->setMarkerSize(4);
+    measured_->setBorderColor(Qt::transparent);
+    measured_->setColor(QColor(20, 20, 20));
+    curveChart_->addSeries(measured_);
+    measured_->attachAxis(angleAxis_);
+    measured_->attachAxis(logAxis_);
+    computed_ = lineSeries(curveChart_, tr("computed"), angleAxis_, logAxis_, QColor(200, 30, 30));
+
+    residualChart_ = makeChart(QString(), tr("Δθ (arcsec)"), tr("log₁₀(meas/calc)"));
+    auto* resX = valueAxis(residualChart_, tr("Δθ (arcsec)"), Qt::AlignBottom);
+    auto* resY = valueAxis(residualChart_, tr("log₁₀(meas/calc)"), Qt::AlignLeft);
+    residual_ = lineSeries(residualChart_, tr("residual"), resX, resY, QColor(30, 90, 200));
+    // The residual panel follows the curve's angle range (zoom and pan included).
+    connect(angleAxis_, &QValueAxis::rangeChanged, resX,
+            [resX](qreal lo, qreal hi) { setAxisRange(resX, lo, hi); });
+
+    profileChart_ = makeChart(tr("Strain profile"), tr("depth (Å)"), tr("strain (%)"));
+    auto* depthAxis = valueAxis(profileChart_, tr("Depth (Å)"), Qt::AlignBottom);
+    auto* strainAxis = valueAxis(profileChart_, tr("Strain (%)"), Qt::AlignLeft);
+    profile_ = lineSeries(profileChart_, tr("strain"), depthAxis, strainAxis, QColor(0, 130, 60));
+
+    errorChart_ = makeChart(tr("Fit progress"), tr("generation"), tr("error (%)"));
+    auto* genAxis = valueAxis(errorChart_, tr("Generation"), Qt::AlignBottom);
+    auto* errAxis = valueAxis(errorChart_, tr("Error (%)"), Qt::AlignLeft);
+    error_ = lineSeries(errorChart_, tr("best error"), genAxis, errAxis, QColor(120, 60, 160));
+
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(0, 0, 0, 0);
+    QChart* charts[4] = {curveChart_, profileChart_, residualChart_, errorChart_};
+    for (int i = 0; i < 4; ++i) {
+        views_[i] = new ReadoutChartView(charts[i], this);
+        grid->addWidget(views_[i], i / 2, i % 2);
+    }
+    residualChart_->legend()->setVisible(false);
+    grid->setRowStretch(0, 3);
+    grid->setRowStretch(1, 1);
+    grid->setColumnStretch(0, 3);
+    grid->setColumnStretch(1, 2);
+    setMinimumSize(700, 480);
+}
+
+void WorkbenchPlots::setReadout(const std::function<void(const QString&)>& readout) {
+    for (ReadoutChartView* v : views_)
+        v->onReadout = readout;
+}
+
+void WorkbenchPlots::setLogScale(bool log) {
+    if (log == log_) return;
+    QAbstractAxis* from = log_ ? static_cast<QAbstractAxis*>(logAxis_) : linearAxis_;
+    QAbstractAxis* to = log ? static_cast<QAbstractAxis*>(logAxis_) : linearAxis_;
+    measured_->detachAxis(from);
+    computed_->detachAxis(from);
+    curveChart_->removeAxis(from);
+    curveChart_->addAxis(to, Qt::AlignLeft);
+    measured_->attachAxis(to);
+    computed_->attachAxis(to);
+    log_ = log;
+    rangeIntensity();
+}
+
+void WorkbenchPlots::rangeIntensity() {
+    if (log_) {
+        // Whole decades: the ticks fall on 1, 10, 100, …
+        logAxis_->setRange(std::pow(10.0, std::floor(std::log10(lowest_))),
+                           std::pow(10.0, std::ceil(std::log10(1.2 * highest_))));
+    } else {
+        setAxisRange(linearAxis_, 0, highest_ * 1.05);
+    }
+}
+
+void WorkbenchPlots::showState(const workbench::Workbench& bench) {
+    const workbench::CurveView& c = bench.curve();
+    QList<QPointF> meas, calc, res;
+    double lo = HUGE_VAL, hi = 0, rlo = HUGE_VAL, rhi = -HUGE_VAL;
+    // A logarithmic axis cannot show zero or negative counts: such points are left out.
+    for (std::size_t i = 0; i < c.angle.size(); ++i) {
+        if (c.measured[i] > 0) {
+            meas.append({c.angle[i], c.measured[i]});
+            lo = std::min(lo, c.measured[i]);
+            hi = std::max(hi, c.measured[i]);
+        }
+        if (i < c.computed.size() && c.computed[i] > 0) {
+            calc.append({c.angle[i], c.computed[i]});
+            hi = std::max(hi, c.computed[i]);
+        }
+        if (i < c.residual.size() && std::isfinite(c.residual[i])) {
+            res.append({c.angle[i], c.residual[i]});
+            rlo = std::min(rlo, c.residual[i]);
+            rhi = std::max(rhi, c.residual[i]);
+        }
+    }
+    const bool newAngles = measured_->count() != meas.size();
+    measured_->replace(meas);
+    computed_->replace(calc);
+    residual_->replace(res);
+    lowest_ = lo < HUGE_VAL ? lo : 1;
+    highest_ = hi > lowest_ ? hi : lowest_ * 10;
+    // The zoom a user chose stays while a fit redraws; new data shows whole.
+    if (newAngles || !curveChart_->isZoomed()) {
+        if (!c.angle.empty()) fitRange(angleAxis_, c.angle.front(), c.angle.back());
+        rangeIntensity();
+    }
+    const double r = res.isEmpty() ? 1 : std::max({std::abs(rlo), std::abs(rhi), 0.1});
+    fitRange(static_cast<QValueAxis*>(residualChart_->axes(Qt::Vertical).front()), -r, r);
+
+    const workbench::ProfileView& p = bench.profile();
+    QList<QPointF> prof;
+    double slo = 0, shi = 0;
+    for (std::size_t i = 0; i < p.depth.size(); ++i) {
+        prof.append({p.depth[i], p.strainPercent[i]});
+        slo = std::min(slo, p.strainPercent[i]);
+        shi = std::max(shi, p.strainPercent[i]);
+    }
+    profile_->replace(prof);
+    fitRange(static_cast<QValueAxis*>(profileChart_->axes(Qt::Horizontal).front()), 0,
+             p.depth.empty() ? 1 : p.depth.back());
+    fitRange(static_cast<QValueAxis*>(profileChart_->axes(Qt::Vertical).front()), slo, shi);
+
+    const std::vector<double>& e = bench.progress().bestByGeneration;
+    QList<QPointF> err;
+    double elo = HUGE_VAL, ehi = -HUGE_VAL;
+    for (std::size_t g = 0; g < e.size(); ++g) {
+        err.append({static_cast<double>(g + 1), e[g]});
+        elo = std::min(elo, e[g]);
+        ehi = std::max(ehi, e[g]);
+    }
+    error_->replace(err);
+    setAxisRange(static_cast<QValueAxis*>(errorChart_->axes(Qt::Horizontal).front()), 0,
+                 std::max(2, bench.progress().generations));
+    fitRange(static_cast<QValueAxis*>(errorChart_->axes(Qt::Vertical).front()), elo, ehi);
+}
+
+bool WorkbenchPlots::exportTo(const QString& path, QString& error) {
+    const QFileInfo info(path);
+    const QFileInfo folder(info.absolutePath());
+    if (!folder.isDir() || !folder.isWritable()) {
+        error =
+            tr("Cannot write into the folder %1.").arg(QDir::toNativeSeparators(folder.filePath()));
+        return false;
+    }
+    const QString suffix = info.suffix().toLower();
+    const QSize size = this->size();
+    if (suffix == "png") {
+        if (grab().save(path, "PNG")) return true;
+    } else if (suffix == "svg") {
+        QSvgGenerator svg;
+        svg.setFileName(path);
+        svg.setSize(size);
+        svg.setViewBox(QRect(QPoint(0, 0), size));
+        svg.setTitle(tr("Kelvarin workbench plots"));
+        QPainter painter;
+        if (painter.begin(&svg)) {
+            render(&painter);
+            if (painter.end()) return true;
+        }
+    } else if (suffix == "pdf") {
+        QPdfWriter pdf(path);
+        pdf.setResolution(96);
+        pdf.setPageSize(QPageSize(QSizeF(size), QPageSize::Point));
+        pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
+        QPainter painter;
+        if (painter.begin(&pdf)) {
+            const double scale =
+                std::min(pdf.width() / double(size.width()), pdf.height() / double(size.height()));
+            painter.scale(scale, scale);
+            render(&painter);
+            if (painter.end()) return true;
+        }
+    } else {
+        error = tr("%1: choose a file ending in .png, .svg or .pdf.").arg(info.fileName());
+        return false;
+    }
+    error = tr("Cannot write %1.").arg(QDir::toNativeSeparators(info.absoluteFilePath()));
+    return false;
+}
+
+}  // namespace kelvarin::gui

@@ -1,0 +1,70 @@
+// The plots of the workbench: the rocking curve (measured points and computed curve) with its
+// residual panel underneath, and beside them the strain profile against depth and the best
+// error against generation. Exported together as PNG, SVG or PDF.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QChart;
+class QLineSeries;
+class QScatterSeries;
+class QValueAxis;
+class QLogValueAxis;
+
+namespace kelvarin::workbench {
+class Workbench;
+}
+
+namespace kelvarin::gui {
+
+class ReadoutChartView;
+
+class WorkbenchPlots : public QWidget {
+public:
+    explicit WorkbenchPlots(QWidget* parent = nullptr);
+
+    /// Draws what the workbench holds now (measured and computed curve, residuals, profile,
+    /// best error by generation).
+    void showState(const workbench::Workbench& bench);
+    /// Logarithmic (decades) or linear intensity axis.
+    void setLogScale(bool log);
+    bool logScale() const { return log_; }
+
+    /// Writes the plots to `path` as PNG, SVG or PDF, after its suffix. On failure returns false
+    /// with `error` naming the file or its folder.
+    bool exportTo(const QString& path, QString& error);
+
+    /// Receives the cursor read-out of any plot.
+    void setReadout(const std::function<void(const QString&)>& readout);
+
+    QChart* curveChart() const { return curveChart_; }
+    QChart* profileChart() const { return profileChart_; }
+    QChart* residualChart() const { return residualChart_; }
+    QChart* errorChart() const { return errorChart_; }
+    QLineSeries* computedSeries() const { return computed_; }
+    QScatterSeries* measuredSeries() const { return measured_; }
+    QLineSeries* profileSeries() const { return profile_; }
+
+private:
+    void rangeIntensity();
+
+    QChart* curveChart_;
+    QChart* residualChart_;
+    QChart* profileChart_;
+    QChart* errorChart_;
+    ReadoutChartView* views_[4];
+    QScatterSeries* measured_;
+    QLineSeries* computed_;
+    QLineSeries* residual_;
+    QLineSeries* profile_;
+    QLineSeries* error_;
+    QValueAxis* angleAxis_;
+    QLogValueAxis* logAxis_;
+    QValueAxis* linearAxis_;
+    double lowest_ = 1;    ///< smallest positive intensity drawn, counts
+    double highest_ = 10;  ///< largest intensity drawn, counts
+    bool log_ = true;
+};
+
+}  // namespace kelvarin::gui

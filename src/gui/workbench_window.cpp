@@ -1,0 +1,326 @@
+#include "gui/workbench_window.hpp"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "gui/qt_platform.hpp"
+#include "gui/workbench_plots.hpp"
+
+namespace kelvarin::gui {
+
+namespace {
+
+QString text(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+QString number(Extended v) {
+    return QString::number(static_cast<double>(v), 'g', 7);
+}
+
+}  // namespace
+
+WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
+    : QMainWindow(parent), bench_(std::make_unique<workbench::Workbench>(platform)) {
+    setObjectName("workbench");
+    resize(1280, 800);
+
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    projectActions_ << file->addAction(tr("&New project…"), this, [this] { newProjectDialog(); });
+    projectActions_ << file->addAction(tr("&Open project…"), this, [this] { openProjectDialog(); });
+    QMenu* recent = file->addMenu(tr("&Recent projects"));
+    connect(recent, &QMenu::aboutToShow, this, [this, recent] {
+        fillRecentMenu(recent, [this]() -> WorkbenchWindow& { return *this; });
+    });
+    projectActions_ << recent->menuAction();
+    projectActions_ << file->addAction(tr("&Save project"), this, [this] {
+        if (bench_->save())
+            remember();
+        else
+            showFailure(tr("Save project"));
+    });
+    projectActions_ << file->addAction(tr("Save project &as…"), this, [this] { saveAs(); });
+    file->addSeparator();
+    file->addAction(tr("Export &plots…"), this, [this] {
+        const QString path = QFileDialog::getSaveFileName(
+            this, tr("Export plots"), QString(), tr("PNG (*.png);;SVG (*.svg);;PDF (*.pdf)"));
+        if (!path.isEmpty()) exportPlots(path);
+    });
+    file->addAction(tr("Export p&rofile (CSV)…"), this, [this] {
+        const QString path =
+            QFileDialog::getSaveFileName(this, tr("Export profile"), QString(), tr("CSV (*.csv)"));
+        if (!path.isEmpty()) exportProfile(path);
+    });
+    file->addSeparator();
+    file->addAction(tr("&Close"), this, [this] { close(); });
+
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+    auto* rows = new QVBoxLayout(central);
+
+    auto* buttons = new QHBoxLayout;
+    fit_ = new QPushButton(tr("Fit"), central);
+    stop_ = new QPushButton(tr("Stop"), central);
+    fit_->setShortcut(QKeySequence(Qt::Key_F5));
+    fit_->setToolTip(tr("Runs the project's evolutionary search (F5)"));
+    stop_->setShortcut(QKeySequence(Qt::Key_Escape));
+    stop_->setToolTip(tr("Ends the fit after the current generation, keeping its best (Esc)"));
+    logScale_ = new QCheckBox(tr("Logarithmic intensity"), central);
+    logScale_->setChecked(true);
+    status_ = new QLabel(central);
+    buttons->addWidget(fit_);
+    buttons->addWidget(stop_);
+    buttons->addWidget(logScale_);
+    buttons->addWidget(status_, 1);
+    rows->addLayout(buttons);
+
+    auto* split = new QSplitter(Qt::Horizontal, central);
+    auto* left = new QSplitter(Qt::Vertical, split);
+    table_ = new QTableWidget(0, ColumnCount, left);
+    table_->setHorizontalHeaderLabels(
+        {tr("Parameter"), tr("Value"), tr("Unit"), tr("Min"), tr("Max"), tr("Free"), tr("Fit")});
+    table_->verticalHeader()->setVisible(false);
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    report_ = new QPlainTextEdit(left);
+    report_->setReadOnly(true);
+    report_->setPlaceholderText(tr("The report of a fit appears here."));
+    plots_ = new WorkbenchPlots(split);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 3);
+    rows->addWidget(split, 1);
+
+    readout_ = new QLabel(this);
+    statusBar()->addPermanentWidget(readout_);
+    plots_->setReadout([this](const QString& s) { readout_->setText(s); });
+
+    connect(fit_, &QPushButton::clicked, this, [this] {
+        bench_->fit();
+        if (!bench_->message().empty()) showFailure(tr("Fit"));
+    });
+    connect(stop_, &QPushButton::clicked, this, [this] { bench_->stop(); });
+    connect(logScale_, &QCheckBox::toggled, this, [this](bool on) { plots_->setLogScale(on); });
+    connect(table_, &QTableWidget::itemChanged, this,
+            [this](QTableWidgetItem* item) { cellEdited(item); });
+
+    bench_->onChanged = [this] { refresh(); };
+    refresh();
+}
+
+WorkbenchWindow::~WorkbenchWindow() {
+    bench_->onChanged = nullptr;
+}
+
+void WorkbenchWindow::showFailure(const QString& title) {
+    QMessageBox box(QMessageBox::Warning, title, text(bench_->message()), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+bool WorkbenchWindow::openProject(const QString& path) {
+    if (!settleChanges()) return false;
+    if (bench_->open(path.toStdString())) {
+        remember();
+        return true;
+    }
+    showFailure(tr("Open project"));
+    return false;
+}
+
+void WorkbenchWindow::openProjectDialog() {
+    const QString path = QFileDialog::getOpenFileName(this, tr("Open project"), QString(),
+                                                      tr("Projects (*.toml);;All files (*)"));
+    if (!path.isEmpty()) openProject(path);
+}
+
+void WorkbenchWindow::newProjectDialog() {
+    if (!settleChanges()) return;
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("New project: the measured curve"), QString(),
+                                     tr("Measured curves (*.dat *.txt *.x00);;All files (*)"));
+    if (!path.isEmpty() && !bench_->newProject(path.toStdString())) showFailure(tr("New project"));
+}
+
+bool WorkbenchWindow::saveAs() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Save project as"), text(bench_->project().path), tr("Projects (*.toml)"));
+    if (path.isEmpty()) return false;
+    if (bench_->save(path.toStdString())) {
+        remember();
+        return true;
+    }
+    showFailure(tr("Save project"));
+    return false;
+}
+
+namespace {
+const char* const kRecentKey = "workbench/recentProjects";
+}
+
+QStringList WorkbenchWindow::recentProjects() {
+    return QSettings("Kelvarin", "Kelvarin").value(kRecentKey).toStringList();
+}
+
+void WorkbenchWindow::remember() {
+    const QString path = QFileInfo(text(bench_->project().path)).absoluteFilePath();
+    QStringList list = recentProjects();
+    list.removeAll(path);
+    list.prepend(path);
+    while (list.size() > kRecent)
+        list.removeLast();
+    QSettings("Kelvarin", "Kelvarin").setValue(kRecentKey, list);
+}
+
+void WorkbenchWindow::fillRecentMenu(QMenu* menu, const std::function<WorkbenchWindow&()>& window) {
+    menu->clear();
+    const QStringList list = recentProjects();
+    for (const QString& path : list)
+        menu->addAction(path, menu, [window, path] {
+            WorkbenchWindow& w = window();
+            w.show();
+            w.raise();
+            w.openProject(path);
+        });
+    if (list.isEmpty()) menu->addAction(tr("(none yet)"))->setEnabled(false);
+}
+
+bool WorkbenchWindow::exportPlots(const QString& path) {
+    QString error;
+    if (plots_->exportTo(path, error)) return true;
+    QMessageBox box(QMessageBox::Warning, tr("Export plots"), error, QMessageBox::Ok, this);
+    box.exec();
+    return false;
+}
+
+bool WorkbenchWindow::exportProfile(const QString& path) {
+    if (bench_->exportProfileCsv(path.toStdString())) return true;
+    showFailure(tr("Export profile"));
+    return false;
+}
+
+bool WorkbenchWindow::settleChanges() {
+    if (!bench_->dirty()) return true;
+    QMessageBox box(
+        QMessageBox::Question, tr("Unsaved changes"),
+        tr("%1 has changes that are not saved. Save them?").arg(text(bench_->project().path)),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Save);
+    const int answer = box.exec();
+    if (answer == QMessageBox::Cancel) return false;
+    if (answer == QMessageBox::Discard) return true;
+    if (bench_->save()) return true;
+    showFailure(tr("Save project"));
+    return false;
+}
+
+void WorkbenchWindow::closeEvent(QCloseEvent* event) {
+    if (bench_->progress().running) {
+        // The fit ends after its generation; the window closes once the user asks again.
+        bench_->stop();
+        event->ignore();
+        return;
+    }
+    if (settleChanges())
+        event->accept();
+    else
+        event->ignore();
+}
+
+void WorkbenchWindow::refresh() {
+    const workbench::Workbench& b = *bench_;
+    const workbench::FitProgress& p = b.progress();
+    setWindowTitle(text(b.title()));
+    fit_->setEnabled(b.hasProject() && !p.running);
+    stop_->setEnabled(p.running);
+    table_->setEnabled(!p.running);
+    for (QAction* a : projectActions_)
+        a->setEnabled(!p.running);
+    QString line;
+    if (p.running || p.generation > 0) {
+        line = tr("Generation %1 / %2").arg(p.generation).arg(p.generations);
+        if (!p.bestByGeneration.empty())
+            line += tr(" · best error %1 %").arg(p.bestByGeneration.back(), 0, 'g', 5);
+        line += p.running ? tr(" · about %1 s left").arg(p.secondsLeft, 0, 'f', 1)
+                          : tr(" · %1 s").arg(p.elapsedSeconds, 0, 'f', 2);
+    } else if (b.hasProject()) {
+        line = text(b.dataSummary());
+    } else {
+        line = tr("File ▸ New project… or Open project…");
+    }
+    status_->setText(line);
+    report_->setPlainText(text(b.report()));
+    if (!p.running && !editing_) fillTable();
+    plots_->showState(b);
+}
+
+void WorkbenchWindow::fillTable() {
+    filling_ = true;
+    const auto& rows = bench_->parameters();
+    table_->setRowCount(static_cast<int>(rows.size()));
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        const fit::Parameter& p = rows[static_cast<std::size_t>(r)].parameter;
+        const auto put = [&](int column, const QString& s, bool editable) {
+            auto* item = new QTableWidgetItem(s);
+            if (!editable) item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+            table_->setItem(r, column, item);
+            return item;
+        };
+        put(Name, text(p.name), false);
+        put(Value, number(p.value), true);
+        put(Unit, text(p.unit), false);
+        put(Min, number(p.min), true);
+        put(Max, number(p.max), true);
+        QTableWidgetItem* free = put(Free, QString(), false);
+        free->setFlags(free->flags() | Qt::ItemIsUserCheckable);
+        free->setCheckState(p.free ? Qt::Checked : Qt::Unchecked);
+        put(Fitted, rows[static_cast<std::size_t>(r)].fitted ? tr("fitted") : QString(), false);
+    }
+    filling_ = false;
+}
+
+void WorkbenchWindow::cellEdited(QTableWidgetItem* item) {
+    if (filling_) return;
+    using F = workbench::ParameterField;
+    F field;
+    std::string value = item->text().toStdString();
+    switch (item->column()) {
+        case Value:
+            field = F::Value;
+            break;
+        case Min:
+            field = F::Min;
+            break;
+        case Max:
+            field = F::Max;
+            break;
+        case Free:
+            field = F::Free;
+            value = item->checkState() == Qt::Checked ? "true" : "false";
+            break;
+        default:
+            return;
+    }
+    editing_ = true;
+    if (!bench_->setParameter(item->row(), field, value))
+        statusBar()->showMessage(text(bench_->message()), 5000);
+    editing_ = false;
+    // Refilled once the edit is over (a refused text goes back to the value in use): the item
+    // that was edited must outlive this signal.
+    QTimer::singleShot(0, this, [this] { fillTable(); });
+}
+
+}  // namespace kelvarin::gui

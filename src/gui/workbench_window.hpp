@@ -1,0 +1,86 @@
+// The workbench window: a project file with its parameter table, the plots of the fit and the
+// Fit / Stop buttons, on the state and handlers of workbench::Workbench.
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+
+#include "workbench/workbench.hpp"
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTableWidget;
+class QTableWidgetItem;
+
+namespace kelvarin::gui {
+
+class QtPlatform;
+class WorkbenchPlots;
+
+class WorkbenchWindow : public QMainWindow {
+public:
+    explicit WorkbenchWindow(QtPlatform& platform, QWidget* parent = nullptr);
+    ~WorkbenchWindow() override;
+
+    workbench::Workbench& bench() { return *bench_; }
+
+    /// The dialogs of the File menu.
+    void newProjectDialog();
+    void openProjectDialog();
+    /// Opens a project; a refusal is shown in a message box and changes nothing.
+    bool openProject(const QString& path);
+    /// Exports the plots (PNG, SVG or PDF after the suffix); a failure is shown and returned.
+    bool exportPlots(const QString& path);
+    bool exportProfile(const QString& path);
+
+    /// Projects opened or saved lately, the newest first (at most kRecent), kept in the user's
+    /// settings.
+    static QStringList recentProjects();
+    static constexpr int kRecent = 8;
+    /// Fills `menu` with the recent projects; choosing one opens it in `window`.
+    static void fillRecentMenu(QMenu* menu, const std::function<WorkbenchWindow&()>& window);
+
+    QPushButton* fitButton() const { return fit_; }
+    QPushButton* stopButton() const { return stop_; }
+    QTableWidget* table() const { return table_; }
+    WorkbenchPlots* plots() const { return plots_; }
+    QLabel* statusLine() const { return status_; }
+    QPlainTextEdit* reportView() const { return report_; }
+
+    /// Table columns.
+    enum Column { Name, Value, Unit, Min, Max, Free, Fitted, ColumnCount };
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void refresh();
+    void fillTable();
+    void cellEdited(QTableWidgetItem* item);
+    void showFailure(const QString& title);
+    bool saveAs();
+    /// Asks about unsaved changes; false when the user cancels.
+    bool settleChanges();
+    /// Puts the project's file at the top of the recent projects.
+    void remember();
+
+    std::unique_ptr<workbench::Workbench> bench_;
+    QTableWidget* table_;
+    WorkbenchPlots* plots_;
+    QPushButton* fit_;
+    QPushButton* stop_;
+    QCheckBox* logScale_;
+    QLabel* status_;
+    QLabel* readout_;
+    QPlainTextEdit* report_;
+    QList<QAction*> projectActions_;  ///< refused while a fit runs
+    bool filling_ = false;
+    bool editing_ = false;
+};
+
+}  // namespace kelvarin::gui

@@ -1,0 +1,4 @@
+# Paths relative to src/.
+set(WORKBENCH_SOURCES
+  workbench/workbench.cpp
+)

@@ -1,0 +1,364 @@
+#include "workbench/workbench.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <mutex>
+
+#include "engine/engine_error.hpp"
+#include "fit/problem_evaluator.hpp"
+#include "fit/project_search.hpp"
+#include "results/output_files.hpp"
+
+namespace kelvarin::workbench {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+/// The number in `text` (surrounding blanks allowed), or nullopt.
+std::optional<double> numberOf(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    const std::size_t last = text.find_last_not_of(" \t");
+    if (first == std::string::npos) return std::nullopt;
+    double v = 0;
+    const char* end = text.data() + last + 1;
+    const auto [ptr, ec] = std::from_chars(text.data() + first, end, v);
+    if (ec != std::errc() || ptr != end || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+/// The computed curve of `ws` beside the measured curve of `state`, on the measured angles.
+CurveView curveFrom(const EngineState& state, const Workspace* ws) {
+    const CurveStore& cs = state.curveStore;
+    CurveView view;
+    const int n = cs.measLast + 1;
+    const int computed = ws ? std::min(ws->curve.calcCount, n) : 0;
+    for (int i = 0; i < n; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        const double m = static_cast<double>(cs.measIntensity[k]);
+        view.angle.push_back(static_cast<double>(cs.measAngle[k]));
+        view.measured.push_back(m);
+        if (i >= computed) continue;
+        const double c = static_cast<double>(ws->curve.calcCurve[k]);
+        view.computed.push_back(c);
+        view.residual.push_back(m > 0 && c > 0 ? std::log10(m) - std::log10(c)
+                                               : std::numeric_limits<double>::quiet_NaN());
+    }
+    return view;
+}
+
+}  // namespace
+
+ProfileView profileOf(const StrainProfile& profile) {
+    ProfileView view;
+    double depth = 0;
+    for (int i = profile.layerCount; i >= 1; --i) {
+        const auto k = static_cast<std::size_t>(i);
+        const double strain = 100 * static_cast<double>(profile.profileStrain[k]);
+        view.depth.push_back(depth);
+        view.strainPercent.push_back(strain);
+        depth += static_cast<double>(profile.profileThickness[k]);
+        view.depth.push_back(depth);
+        view.strainPercent.push_back(strain);
+    }
+    if (!view.depth.empty()) {  // the substrate below
+        view.depth.push_back(depth);
+        view.strainPercent.push_back(0);
+    }
+    return view;
+}
+
+CurveView curveOf(const EngineState& state) {
+    return curveFrom(state, nullptr);
+}
+
+Workbench::Workbench(Platform& platform) : platform_(platform) {}
+
+std::string Workbench::title() const {
+    std::string name = project_.path.empty()
+                           ? std::string("no project")
+                           : std::filesystem::path(project_.path).filename().string();
+    return "Workbench — " + name + (dirty_ ? " *" : "");
+}
+
+std::string Workbench::dataSummary() const {
+    if (!problem_ || curve_.angle.empty()) return {};
+    const auto [lo, hi] = std::minmax_element(curve_.measured.begin(), curve_.measured.end());
+    char text[200];
+    std::snprintf(text, sizeof text, ": %zu points, %g … %g arcsec, %g … %g counts",
+                  curve_.angle.size(), curve_.angle.front(), curve_.angle.back(), *lo, *hi);
+    return std::filesystem::path(problem_->dataset(0).label).filename().string() + text;
+}
+
+void Workbench::changed() {
+    if (onChanged) onChanged();
+}
+
+bool Workbench::busy() {
+    if (!progress_.running) return false;
+    message_ = "A fit is running: stop it first.";
+    changed();
+    return true;
+}
+
+bool Workbench::adopt(fit::Project project) {
+    if (busy()) return false;
+    std::unique_ptr<fit::FitProblem> problem;
+    try {
+        problem = fit::buildProblem(project);
+    } catch (const std::exception& e) {
+        message_ = e.what();
+        changed();
+        return false;
+    }
+    project_ = std::move(project);
+    problem_ = std::move(problem);
+    report_.clear();
+    progress_ = FitProgress{};
+    progress_.generations = project_.fit.generations;
+    rebuildRows();
+    show(evaluated(problem_->parameters().values()));
+    message_.clear();
+    return true;
+}
+
+bool Workbench::newProject(const std::string& measuredPath) {
+    fit::Project p;
+    p.path = std::filesystem::path(measuredPath).replace_extension(".toml").string();
+    p.hasProfile = true;
+    p.profile = ProfileKind::TwoGauss;
+    p.profileParameters = fit::makeProfileModel(p.profile, p.profileLayers)->declare();
+    fit::DatasetSpec d;
+    d.file = std::filesystem::path(measuredPath).filename().string();
+    d.width = {"width", "arcsec", 8.5L, 5, 20, 1, true};
+    d.background = 30;
+    p.datasets.push_back(d);
+    p.fit.seeded = true;
+    if (!adopt(std::move(p))) return false;
+    dirty_ = true;
+    changed();
+    return true;
+}
+
+bool Workbench::open(const std::string& path) {
+    fit::Project p;
+    try {
+        p = fit::loadProject(path);
+    } catch (const std::exception& e) {
+        message_ = e.what();
+        changed();
+        return false;
+    }
+    if (!adopt(std::move(p))) return false;
+    dirty_ = false;
+    changed();
+    return true;
+}
+
+bool Workbench::save(const std::string& path) {
+    if (!problem_ || busy()) return false;
+    fit::Project saved = project_;
+    if (!path.empty() && path != project_.path) {
+        // Measured files are named relative to the project's folder: keep them found.
+        const auto from = std::filesystem::absolute(project_.path).parent_path();
+        const auto to = std::filesystem::absolute(path).parent_path();
+        for (fit::DatasetSpec& d : saved.datasets)
+            d.file = (from / d.file).lexically_normal().lexically_relative(to).string();
+        saved.path = path;
+    }
+    try {
+        writeResultFile(saved.path, fit::projectText(saved));
+    } catch (const std::exception& e) {
+        message_ = e.what();
+        changed();
+        return false;
+    }
+    project_ = std::move(saved);
+    dirty_ = false;
+    message_.clear();
+    changed();
+    return true;
+}
+
+void Workbench::rebuildRows() {
+    rows_.clear();
+    for (const fit::Parameter& p : problem_->parameters().all())
+        rows_.push_back({p, false});
+}
+
+bool Workbench::setParameter(int row, ParameterField field, const std::string& text) {
+    if (!problem_ || row < 0 || row >= static_cast<int>(rows_.size()) || busy()) return false;
+    fit::Parameter p = problem_->parameters()[row];
+    if (field == ParameterField::Free) {
+        if (text != "0" && text != "1" && text != "true" && text != "false") return false;
+        p.free = text == "1" || text == "true";
+    } else {
+        const std::optional<double> v = numberOf(text);
+        if (!v) {
+            message_ = p.name + ": \"" + text + "\" is not a number";
+            changed();
+            return false;
+        }
+        Extended& slot = field == ParameterField::Value ? p.value
+                         : field == ParameterField::Min ? p.min
+                                                        : p.max;
+        slot = *v;
+    }
+    problem_->parameters()[row] = p;
+    // The table holds the model's parameters first, then each dataset's instrument width.
+    const std::size_t m = project_.profileParameters.size();
+    const auto r = static_cast<std::size_t>(row);
+    if (r < m) {
+        project_.profileParameters[r] = p;
+    } else {
+        fit::Parameter& width = project_.datasets[r - m].width;
+        const std::string name = width.name;  // "width" also when the table says "width2"
+        width = p;
+        width.name = name;
+    }
+    rows_[r] = {p, false};
+    if (field == ParameterField::Value) show(evaluated(problem_->parameters().values()));
+    dirty_ = true;
+    message_.clear();
+    changed();
+    return true;
+}
+
+Workbench::Shown Workbench::evaluated(const std::vector<Extended>& values) const {
+    fit::ProblemWorkspace ws = problem_->makeWorkspace();
+    const EngineState& state = *problem_->dataset(0).state;
+    try {
+        problem_->evaluate(values, ws);
+    } catch (const std::exception&) {
+        return {curveFrom(state, nullptr), {}, {}};  // values the physics refuses: measured only
+    }
+    const Workspace& w = *ws.datasets[0];
+    return {curveFrom(state, &w), profileOf(w.profile), fit::profileCsv(sampleOf(w.profile))};
+}
+
+void Workbench::show(Shown shown) {
+    curve_ = std::move(shown.curve);
+    profile_ = std::move(shown.profile);
+    profileText_ = std::move(shown.csv);
+}
+
+void Workbench::fit() {
+    if (!problem_ || progress_.running) return;
+    fit::ProjectSearch search;
+    try {
+        search = fit::prepareSearch(project_, *problem_);
+    } catch (const std::exception& e) {
+        message_ = e.what();
+        changed();
+        return;
+    }
+    stopRequested_ = false;
+    progress_ = FitProgress{};
+    progress_.running = true;
+    progress_.generations = project_.fit.generations;
+    report_.clear();
+    message_.clear();
+    changed();
+
+    fit::ProblemEvaluator evaluator(*problem_, 0);
+    fit::EvolutionaryOptions& options = search.options;
+    options.stopRequested = [this] { return stopRequested_.load(); };
+    const Clock::time_point started = Clock::now();
+    Clock::time_point lastPost = started - kUpdateInterval;
+    std::vector<float> bestGenes(static_cast<std::size_t>(search.pool.genes));
+    float bestError = std::numeric_limits<float>::infinity();
+    std::vector<double> history;
+    options.progress = [&](const fit::SearchProgress& p) {
+        using Kind = fit::SearchProgress::Kind;
+        if (p.kind == Kind::CandidateScored && p.genes[search.pool.genes] < bestError) {
+            bestError = p.genes[search.pool.genes];
+            bestGenes.assign(p.genes, p.genes + search.pool.genes);
+        }
+        if (p.kind != Kind::GenerationDone) return true;
+        history.push_back(static_cast<double>(p.bestError));
+        const Clock::time_point now = Clock::now();
+        if (now - lastPost < kUpdateInterval && p.generation < options.generations) return true;
+        lastPost = now;
+        const double elapsed = std::chrono::duration<double>(now - started).count();
+        const int total = options.generations;
+        // Between two passes no row is scored: the best so far is drawn here, off the window
+        // thread, and only the finished picture is posted.
+        platform_.post([this, shown = evaluated(evaluator.valuesOf(bestGenes.data())), history,
+                        generation = p.generation, elapsed, total]() mutable {
+            progress_.generation = generation;
+            progress_.bestByGeneration = history;
+            progress_.elapsedSeconds = elapsed;
+            progress_.secondsLeft =
+                generation > 0 ? elapsed / generation * std::max(0, total - generation) : 0;
+            show(std::move(shown));
+            changed();
+        });
+        return true;
+    };
+
+    fit::SearchResult result;
+    try {
+        platform_.runInBackground(
+            [&] { result = fit::runEvolutionary(search.pool, evaluator, options); });
+    } catch (const std::exception& e) {
+        result.summary.termination = fit::Termination::Failed;
+        result.summary.message = e.what();
+    }
+    progress_.running = false;
+    progress_.elapsedSeconds = std::chrono::duration<double>(Clock::now() - started).count();
+    progress_.secondsLeft = 0;
+    if (!result.summary.usable()) {
+        message_ = project_.path + ": " + result.summary.message;
+        changed();
+        return;
+    }
+    fit::ProblemWorkspace ws = problem_->makeWorkspace();
+    std::vector<Extended> best;
+    try {
+        best = fit::finishSearch(*problem_, evaluator, search.pool, result, ws);
+    } catch (const std::exception& e) {
+        message_ = project_.path + ": " + e.what();
+        changed();
+        return;
+    }
+    progress_.generation = result.generationsDone;
+    progress_.bestByGeneration = history;
+    const fit::ParameterTable& table = problem_->parameters();
+    report_ = fit::parametersText(table, best, result.summary);
+    // The fitted values become the project's values (fixed ones are unchanged).
+    for (int i = 0; i < table.size(); ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        problem_->parameters()[i].value = best[k];
+        rows_[k] = {table[i], table[i].free};
+        if (k < project_.profileParameters.size())
+            project_.profileParameters[k].value = best[k];
+        else
+            project_.datasets[k - project_.profileParameters.size()].width.value = best[k];
+    }
+    show(evaluated(best));
+    dirty_ = true;
+    changed();
+}
+
+bool Workbench::exportProfileCsv(const std::string& path) {
+    if (profileText_.empty()) {
+        message_ = "There is no profile to export yet.";
+        changed();
+        return false;
+    }
+    try {
+        writeResultFile(path, profileText_);
+    } catch (const std::exception& e) {
+        message_ = e.what();
+        changed();
+        return false;
+    }
+    message_.clear();
+    return true;
+}
+
+}  // namespace kelvarin::workbench

@@ -1,0 +1,137 @@
+// The workbench: a project file opened, fitted live and exported. The state every view of it
+// shows and the handlers its buttons call; it knows no toolkit and is driven headless in tests.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/platform.hpp"
+#include "fit/project_file.hpp"
+
+namespace kelvarin::workbench {
+
+/// The rocking curve of the first dataset as the plots draw it.
+struct CurveView {
+    std::vector<double> angle;     ///< seconds of arc, relative to the Bragg angle
+    std::vector<double> measured;  ///< counts
+    std::vector<double> computed;  ///< counts, scaled onto the measurement; empty before a curve
+    /// log10(measured) − log10(computed) at each angle; NaN where a point is not scored.
+    std::vector<double> residual;
+};
+
+/// The strain profile against depth as a step function: corner points from the surface inward.
+struct ProfileView {
+    std::vector<double> depth;          ///< Å below the surface
+    std::vector<double> strainPercent;  ///< %
+};
+
+/// Progress of a running or finished fit.
+struct FitProgress {
+    bool running = false;
+    int generation = 0;                    ///< last generation complete
+    int generations = 0;                   ///< generations asked for
+    std::vector<double> bestByGeneration;  ///< best error (%) after each generation
+    double elapsedSeconds = 0;
+    double secondsLeft = 0;  ///< estimate from the pace so far; 0 before a generation is done
+};
+
+/// One row of the parameter table.
+struct ParameterRow {
+    fit::Parameter parameter;
+    bool fitted = false;  ///< the value is the result of the last fit
+};
+
+/// Columns of the parameter table a user can edit.
+enum class ParameterField { Value, Min, Max, Free };
+
+class Workbench {
+public:
+    explicit Workbench(Platform& platform);
+
+    /// A project around the measured file `measuredPath` with the default double half-Gaussian
+    /// model (GaAs 004, Cu Kα1); its file is `<measured stem>.toml` beside it, not yet written.
+    /// A file that cannot be read leaves everything as it was and returns false.
+    bool newProject(const std::string& measuredPath);
+    /// Opens a project file (refused while a fit runs, as are every other change and the save). One
+    /// with errors leaves everything as it was; `message` then names the file, the line and the
+    /// key.
+    bool open(const std::string& path);
+    /// Writes the project (fitted values included) to `path`, or to its own file when empty.
+    bool save(const std::string& path = {});
+
+    /// Edits a parameter from the table's text; a value that is not a number is refused.
+    bool setParameter(int row, ParameterField field, const std::string& text);
+
+    /// Runs the project's evolutionary search in the background. Progress, the current best
+    /// curve and profile reach the state through posted updates (at most ~10 a second);
+    /// onChanged runs after each. Returns when the fit has ended.
+    void fit();
+    /// Asks a running fit to end after its current generation; the best so far is kept.
+    void stop() { stopRequested_ = true; }
+
+    /// Writes the profile as CSV. An unwritable folder is named in `message`.
+    bool exportProfileCsv(const std::string& path);
+
+    bool hasProject() const { return problem_ != nullptr; }
+    const fit::Project& project() const { return project_; }
+    const std::vector<ParameterRow>& parameters() const { return rows_; }
+    const CurveView& curve() const { return curve_; }
+    const ProfileView& profile() const { return profile_; }
+    const FitProgress& progress() const { return progress_; }
+    /// The report of the last fit: its summary and the parameters; empty before a fit.
+    const std::string& report() const { return report_; }
+    /// The last refusal or failure, for the user; empty after a success.
+    const std::string& message() const { return message_; }
+    /// Changed since the last open or save.
+    bool dirty() const { return dirty_; }
+    std::string title() const;
+    /// What was read of the measured curve: "measured.dat: 1802 points, −900 … 901 arcsec,
+    /// 10 … 1.2e+05 counts"; empty without a project.
+    std::string dataSummary() const;
+
+    /// Called on the window thread whenever the state changed.
+    std::function<void()> onChanged;
+
+    /// Shortest time between two progress updates of a running fit.
+    static constexpr std::chrono::milliseconds kUpdateInterval{100};
+
+private:
+    /// True (with a message) while a fit runs: the project cannot change under it.
+    bool busy();
+    bool adopt(fit::Project project);
+    void rebuildRows();
+    /// What the plots show for one parameter vector.
+    struct Shown {
+        CurveView curve;
+        ProfileView profile;
+        std::string csv;
+    };
+    /// Evaluates `values` on a workspace of its own (the datasets are only read).
+    Shown evaluated(const std::vector<Extended>& values) const;
+    void show(Shown shown);
+    void changed();
+
+    Platform& platform_;
+    fit::Project project_;
+    std::unique_ptr<fit::FitProblem> problem_;
+    std::vector<ParameterRow> rows_;
+    CurveView curve_;
+    ProfileView profile_;
+    FitProgress progress_;
+    std::string report_;
+    std::string message_;
+    std::string profileText_;
+    bool dirty_ = false;
+    std::atomic<bool> stopRequested_ = false;
+};
+
+/// The curve of a committed dataset: measured and computed counts on the measured angles.
+CurveView curveOf(const EngineState& state);
+/// The step-function corners of a profile, surface first.
+ProfileView profileOf(const StrainProfile& profile);
+
+}  // namespace kelvarin::workbench

@@ -1,0 +1,168 @@
+// The workbench window on real widgets under the offscreen platform: the main window's File
+// menu, open, fit, stop, refit and export, and the messages of bad input.
+#include <gtest/gtest.h>
+
+#include <QChart>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLineSeries>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScatterSeries>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "app/application.hpp"
+#include "gui/qt_platform.hpp"
+#include "gui/views.hpp"
+#include "gui/workbench_plots.hpp"
+#include "gui/workbench_window.hpp"
+#include "modal_helper.hpp"
+
+namespace kelvarin::gui {
+namespace {
+
+class WorkbenchWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QStandardPaths::setTestModeEnabled(true);  // the recent projects of a test user
+        ASSERT_TRUE(dir.isValid());
+        const QString examples = QStringLiteral(KELVARIN_SOURCE_DIR "/examples/");
+        ASSERT_TRUE(QFile::copy(examples + "measured.dat", dir.filePath("measured.dat")));
+        std::ifstream in((examples + "fit.toml").toStdString());
+        std::stringstream text;
+        text << in.rdbuf();
+        project = dir.filePath("fit.toml");
+        std::ofstream(project.toStdString()) << text.str();
+    }
+
+    QTemporaryDir dir;
+    QString project;
+    QtPlatform platform;
+    Application app{platform, Locale('.')};
+    Gui gui{app, platform};
+};
+
+TEST_F(WorkbenchWindowTest, MainWindowsFileMenuOffersTheWorkbench) {
+    auto* main = qobject_cast<QMainWindow*>(gui.mainView());
+    ASSERT_NE(main, nullptr);
+    QStringList entries;
+    for (QAction* a : main->menuBar()->actions().front()->menu()->actions())
+        entries << a->text();
+    ASSERT_GE(entries.size(), 3);
+    EXPECT_EQ(entries[0], "&New project…");
+    EXPECT_EQ(entries[1], "&Open project…");
+    EXPECT_EQ(entries[2], "&Recent projects");
+    EXPECT_TRUE(entries.contains("E&xit"));
+}
+
+TEST_F(WorkbenchWindowTest, OpenFitStopRefitAndExport) {
+    WorkbenchWindow& w = gui.workbench();
+    w.show();
+    ASSERT_TRUE(w.openProject(project));
+    EXPECT_EQ(WorkbenchWindow::recentProjects().value(0), QFileInfo(project).absoluteFilePath());
+    EXPECT_EQ(w.table()->rowCount(), 5);
+    EXPECT_EQ(w.table()->item(0, WorkbenchWindow::Name)->text(), "tau");
+    EXPECT_GT(w.plots()->measuredSeries()->count(), 100);
+    EXPECT_GT(w.plots()->computedSeries()->count(), 100);
+    EXPECT_FALSE(w.stopButton()->isEnabled());
+
+    // Stop pressed while the fit runs: it ends early, with its best shown.
+    bool sawRunning = false;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!w.bench().progress().running || w.bench().progress().generation < 1) return;
+        sawRunning = sawRunning || (w.stopButton()->isEnabled() && !w.fitButton()->isEnabled());
+        QTest::mouseClick(w.stopButton(), Qt::LeftButton);
+    });
+    poll.start();
+    QTest::mouseClick(w.fitButton(), Qt::LeftButton);
+    poll.stop();
+    EXPECT_TRUE(sawRunning);
+    EXPECT_LT(w.bench().progress().generation, 100);
+    EXPECT_TRUE(w.reportView()->toPlainText().contains("stopped"))
+        << w.reportView()->toPlainText().toStdString();
+
+    // A refit runs to the end and gives the command line's numbers.
+    QTest::mouseClick(w.fitButton(), Qt::LeftButton);
+    EXPECT_TRUE(w.reportView()->toPlainText().contains("error 3.343 %"))
+        << w.reportView()->toPlainText().toStdString();
+    EXPECT_EQ(w.table()->item(0, WorkbenchWindow::Fitted)->text(), "fitted");
+    EXPECT_TRUE(w.statusLine()->text().startsWith("Generation 100 / 100"));
+    EXPECT_GT(w.plots()->profileSeries()->count(), 10);
+    EXPECT_TRUE(w.windowTitle().endsWith("*"));
+
+    for (const char* suffix : {"png", "svg", "pdf"}) {
+        const QString path = dir.filePath(QStringLiteral("plots.") + suffix);
+        ASSERT_TRUE(w.exportPlots(path)) << suffix;
+        EXPECT_GT(QFileInfo(path).size(), 1000) << suffix;
+    }
+    EXPECT_FALSE(QImage(dir.filePath("plots.png")).isNull());
+    QFile svg(dir.filePath("plots.svg"));
+    ASSERT_TRUE(svg.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(svg.readAll().contains("Intensity (counts)"));
+    ASSERT_TRUE(w.exportProfile(dir.filePath("profile.csv")));
+
+    testing::ModalAnswerer answers;
+    EXPECT_FALSE(w.exportPlots(dir.filePath("missing/plots.png")));
+    EXPECT_TRUE(answers.seen.text.contains(dir.filePath("missing")))
+        << answers.seen.text.toStdString();
+    EXPECT_FALSE(w.exportProfile(dir.filePath("missing/profile.csv")));
+    EXPECT_TRUE(answers.seen.text.contains(dir.filePath("missing")))
+        << answers.seen.text.toStdString();
+
+    // Closing with the fitted values unsaved asks first; the answer here saves them.
+    const int asked = answers.seen.count;
+    EXPECT_TRUE(w.close());
+    EXPECT_EQ(answers.seen.count, asked + 1);
+    EXPECT_EQ(answers.seen.title, "Unsaved changes");
+    QFile saved(project);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll().contains("346.772")) << "fitted ro saved";
+}
+
+TEST_F(WorkbenchWindowTest, ABadProjectIsNamedWithItsLineAndChangesNothing) {
+    WorkbenchWindow& w = gui.workbench();
+    ASSERT_TRUE(w.openProject(project));
+    const QString title = w.windowTitle();
+    const QString bad = dir.filePath("bad.toml");
+    std::ofstream(bad.toStdString()) << "[sample]\nsubstrate = \"GaAs\"\n[profile]\nmodel = 7\n";
+    testing::ModalAnswerer answers;
+    EXPECT_FALSE(w.openProject(bad));
+    EXPECT_EQ(answers.seen.count, 1);
+    EXPECT_TRUE(answers.seen.text.contains("model")) << answers.seen.text.toStdString();
+    EXPECT_TRUE(answers.seen.text.contains("4")) << answers.seen.text.toStdString();
+    EXPECT_EQ(w.windowTitle(), title);
+    EXPECT_EQ(w.table()->rowCount(), 5);
+
+    // A refused edit in the table goes back to the value in use.
+    w.table()->item(1, WorkbenchWindow::Value)->setText("abc");
+    QTest::qWait(20);
+    EXPECT_EQ(w.table()->item(1, WorkbenchWindow::Value)->text(), "300");
+
+    // An accepted value redraws the computed curve and the profile at once.
+    const QPointF before = w.plots()->computedSeries()->at(900);
+    QElapsedTimer clock;
+    clock.start();
+    w.table()->item(1, WorkbenchWindow::Value)->setText("400");
+    const double ms = clock.nsecsElapsed() / 1e6;
+    EXPECT_NE(w.plots()->computedSeries()->at(900), before);
+    EXPECT_TRUE(w.windowTitle().endsWith("*"));
+    std::printf("[ redraw   ] edit of ro: curve of %d points and profile in %.2f ms\n",
+                static_cast<int>(w.plots()->computedSeries()->count()), ms);
+}
+
+}  // namespace
+}  // namespace kelvarin::gui

@@ -1,0 +1,206 @@
+// The workbench driven headless: open, edit, fit, stop, save and export, and what bad input
+// leaves behind.
+#include "workbench/workbench.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace kelvarin::workbench {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readAll(const fs::path& p) {
+    std::ifstream in(p);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+/// A folder with the example project and its measured curve; `generations` shortens the fit.
+class WorkbenchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("kelvarin-workbench-" +
+               std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        const fs::path examples = fs::path(KELVARIN_SOURCE_DIR) / "examples";
+        fs::copy_file(examples / "measured.dat", dir / "measured.dat");
+        project = (dir / "fit.toml").string();
+        writeProject(project, 100);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    void writeProject(const std::string& path, int generations) {
+        std::string text = readAll(fs::path(KELVARIN_SOURCE_DIR) / "examples" / "fit.toml");
+        const std::string key = "generations = 100";
+        text.replace(text.find(key), key.size(), "generations = " + std::to_string(generations));
+        std::ofstream(path) << text;
+    }
+
+    fs::path dir;
+    std::string project;
+    HeadlessPlatform platform;
+};
+
+TEST_F(WorkbenchTest, FitOfTheExampleReachesTheCommandLinesErrorAndBecomesTheProjectsValues) {
+    Workbench bench(platform);
+    ASSERT_TRUE(bench.open(project)) << bench.message();
+    EXPECT_FALSE(bench.dirty());
+    ASSERT_EQ(bench.parameters().size(), 5u);
+    EXPECT_EQ(bench.dataSummary().rfind("measured.dat: 1802 points, ", 0), 0u)
+        << bench.dataSummary();
+    // The last measured points lie beyond the computed curve.
+    EXPECT_GT(bench.curve().computed.size(), bench.curve().angle.size() - 5);
+    int updates = 0;
+    bench.onChanged = [&] { ++updates; };
+    bench.fit();
+    ASSERT_EQ(bench.message(), "");
+    // examples/fit.toml with kelvarin-cli fit: 3.343 %.
+    EXPECT_NE(bench.report().find("error 3.343 %"), std::string::npos) << bench.report();
+    EXPECT_NE(bench.report().find("tau = 0.00407709973"), std::string::npos) << bench.report();
+    EXPECT_EQ(bench.progress().generation, 100);
+    EXPECT_EQ(bench.progress().bestByGeneration.size(), 100u);
+    EXPECT_FALSE(bench.progress().running);
+    EXPECT_GE(updates, 2);  // the start, at least one generation, the end
+    // No more than about ten a second.
+    EXPECT_LE(updates, 3 + bench.progress().elapsedSeconds / 0.1);
+    EXPECT_TRUE(bench.dirty());
+    EXPECT_TRUE(bench.parameters()[0].fitted);
+    // Residuals are those of the curve shown, and the profile starts at the surface.
+    const CurveView& c = bench.curve();
+    for (std::size_t i = 0; i < c.computed.size(); i += 37) {
+        if (c.measured[i] > 0) {
+            EXPECT_NEAR(c.residual[i], std::log10(c.measured[i]) - std::log10(c.computed[i]),
+                        1e-12);
+        }
+    }
+    ASSERT_FALSE(bench.profile().depth.empty());
+    EXPECT_EQ(bench.profile().depth.front(), 0);
+
+    // Saved and opened again, the fitted values are the project's.
+    const Extended tau = bench.parameters()[0].parameter.value;
+    ASSERT_TRUE(bench.save());
+    Workbench again(platform);
+    ASSERT_TRUE(again.open(project)) << again.message();
+    EXPECT_NEAR(static_cast<double>(again.parameters()[0].parameter.value),
+                static_cast<double>(tau), 1e-12);
+}
+
+TEST_F(WorkbenchTest, StopEndsTheFitAfterTheCurrentGenerationWithTheBestKept) {
+    Workbench bench(platform);
+    ASSERT_TRUE(bench.open(project));
+    bench.onChanged = [&] {
+        if (bench.progress().running && bench.progress().generation >= 1) bench.stop();
+    };
+    bench.fit();
+    EXPECT_LT(bench.progress().generation, 100);
+    EXPECT_NE(bench.report().find("stopped"), std::string::npos) << bench.report();
+    // A refit runs its course again.
+    bench.onChanged = nullptr;
+    writeProject(project, 3);
+    ASSERT_TRUE(bench.open(project));
+    bench.fit();
+    EXPECT_EQ(bench.progress().generation, 3);
+}
+
+TEST_F(WorkbenchTest, ABadProjectOrMeasuredFileLeavesTheOpenProjectAsItWas) {
+    Workbench bench(platform);
+    ASSERT_TRUE(bench.open(project));
+    ASSERT_TRUE(bench.setParameter(0, ParameterField::Value, "0.0041"));
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string expected;  // in the message
+    };
+    const std::string good = readAll(project);
+    const Case cases[] = {
+        {"unknown key", good + "\n[fit2]\nfoo = 1\n", "fit2"},
+        {"wrong type", "[sample]\nsubstrate = 3\n", "substrate"},
+        {"missing measured file",
+         [&] {
+             std::string t = good;
+             t.replace(t.find("\"measured.dat\""), 14, "\"absent.dat\"");
+             return t;
+         }(),
+         "absent.dat"},
+    };
+    for (const Case& c : cases) {
+        const fs::path bad = dir / "bad.toml";
+        std::ofstream(bad) << c.text;
+        EXPECT_FALSE(bench.open(bad.string())) << c.what;
+        EXPECT_NE(bench.message().find(c.expected), std::string::npos)
+            << c.what << ": " << bench.message();
+        EXPECT_EQ(bench.project().path, project) << c.what;
+        EXPECT_NEAR(static_cast<double>(bench.parameters()[0].parameter.value), 0.0041, 1e-9)
+            << c.what;
+        EXPECT_TRUE(bench.dirty()) << c.what;
+    }
+    EXPECT_FALSE(bench.newProject((dir / "absent.dat").string()));
+    EXPECT_EQ(bench.project().path, project);
+}
+
+TEST_F(WorkbenchTest, ParameterEditsAreCheckedAndSavedWhereTheMeasuredFileIsStillFound) {
+    Workbench bench(platform);
+    ASSERT_TRUE(bench.open(project));
+    struct Case {
+        int row;
+        ParameterField field;
+        const char* text;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {1, ParameterField::Max, " 900 ", true},  {1, ParameterField::Min, "12x", false},
+        {1, ParameterField::Value, "", false},    {1, ParameterField::Value, "nan", false},
+        {2, ParameterField::Free, "false", true}, {2, ParameterField::Free, "maybe", false},
+        {4, ParameterField::Value, "9.5", true},  {9, ParameterField::Value, "1", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(bench.setParameter(c.row, c.field, c.text), c.accepted) << c.row << " " << c.text;
+    EXPECT_TRUE(bench.dirty());
+    fs::create_directories(dir / "elsewhere");
+    const std::string moved = (dir / "elsewhere" / "copy.toml").string();
+    ASSERT_TRUE(bench.save(moved)) << bench.message();
+    EXPECT_FALSE(bench.dirty());
+    Workbench again(platform);
+    ASSERT_TRUE(again.open(moved)) << again.message();
+    EXPECT_EQ(again.parameters()[1].parameter.max, 900);
+    EXPECT_FALSE(again.parameters()[2].parameter.free);
+    EXPECT_EQ(again.parameters()[4].parameter.value, Extended(9.5));
+    EXPECT_EQ(again.parameters()[4].parameter.name, "width");
+}
+
+TEST_F(WorkbenchTest, ExportAndSaveIntoAMissingFolderNameTheFolder) {
+    Workbench bench(platform);
+    EXPECT_FALSE(bench.exportProfileCsv((dir / "x.csv").string()));  // nothing open
+    ASSERT_TRUE(bench.open(project));
+    ASSERT_TRUE(bench.exportProfileCsv((dir / "profile.csv").string())) << bench.message();
+    EXPECT_EQ(readAll(dir / "profile.csv").rfind("depth_angstrom,strain_percent,damage\n", 0), 0u);
+    const fs::path missing = dir / "no-such-folder";
+    EXPECT_FALSE(bench.exportProfileCsv((missing / "profile.csv").string()));
+    EXPECT_NE(bench.message().find(missing.string()), std::string::npos) << bench.message();
+    EXPECT_FALSE(bench.save((missing / "p.toml").string()));
+    EXPECT_NE(bench.message().find(missing.string()), std::string::npos) << bench.message();
+    EXPECT_EQ(bench.project().path, project);
+}
+
+TEST_F(WorkbenchTest, NewProjectAroundAMeasuredFileCanBeFittedAndSaved) {
+    Workbench bench(platform);
+    ASSERT_TRUE(bench.newProject((dir / "measured.dat").string())) << bench.message();
+    EXPECT_EQ(bench.project().path, (dir / "measured.toml").string());
+    EXPECT_TRUE(bench.dirty());
+    ASSERT_TRUE(bench.save());
+    Workbench again(platform);
+    ASSERT_TRUE(again.open((dir / "measured.toml").string())) << again.message();
+    EXPECT_EQ(again.parameters().size(), bench.parameters().size());
+}
+
+}  // namespace
+}  // namespace kelvarin::workbench
