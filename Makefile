@@ -45,17 +45,19 @@ bench: deps
 	@for b in $$(ls $(BUILD)/bench/bench_* 2>/dev/null); do echo "== $$b"; $$b; done
 
 asan: deps
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVARIN_SANITIZE=ON -DKELVARIN_BENCH=OFF
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVARIN_SANITIZE=ON -DKELVARIN_BENCH=OFF \
+	  -DKELVARIN_PYTHON=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
-# The window logic and the command-line tool (where candidates are evaluated on several threads)
-# under ThreadSanitizer; the Qt program is left out, as Qt itself is not instrumented.
+# The fit core, the window logic and the command-line tool (where candidates are evaluated on
+# several threads) under ThreadSanitizer; the Qt program is left out, as Qt itself is not
+# instrumented, and so is the Python module (the interpreter is not either).
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVARIN_GUI=OFF -DKELVARIN_BENCH=OFF \
-	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
-	cmake --build $(TSAN_BUILD) -j $(JOBS) --target kelvarin_windows_tests kelvarin_cli_tests
-	cd $(TSAN_BUILD) && for t in tests/kelvarin_windows_tests tests/kelvarin_cli_tests; do \
+	  -DKELVARIN_PYTHON=OFF -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target kelvarin_fit_tests kelvarin_windows_tests kelvarin_cli_tests
+	cd $(TSAN_BUILD) && for t in tests/kelvarin_fit_tests tests/kelvarin_windows_tests tests/kelvarin_cli_tests; do \
 	  TSAN_OPTIONS=halt_on_error=1 ./$$t --gtest_brief=1 || exit 1; done
 
 format:

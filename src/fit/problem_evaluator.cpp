@@ -1,6 +1,8 @@
 #include "fit/problem_evaluator.hpp"
 
 #include <atomic>
+#include <cstdio>
+#include <new>
 #include <exception>
 #include <mutex>
 
@@ -11,19 +13,34 @@ namespace kelvarin::fit {
 
 ProblemEvaluator::ProblemEvaluator(const FitProblem& problem, int threads)
     : problem_(problem), free_(problem.geneOrder()) {
-    int n = WorkerPool::resolve(threads);
-    // The pool may start fewer threads than asked for when the system refuses some.
-    if (n > 1) {
-        pool_ = std::make_unique<WorkerPool>(n);
-        n = pool_->size();
-        if (n < 2) pool_.reset();
+    const int wanted = WorkerPool::resolve(threads);
+    // One lane per worker the system gave; when memory runs out for a lane the pool shrinks to
+    // the lanes there are (one at least, or nothing can be evaluated at all).
+    if (wanted > 1) pool_ = std::make_unique<WorkerPool>(wanted);
+    int n = pool_ ? pool_->size() : 1;
+    lanes_.reserve(static_cast<std::size_t>(n));
+    try {
+        while (static_cast<int>(lanes_.size()) < n) {
+            Lane lane;
+            lane.kept = std::make_unique<ProblemWorkspace>(problem.makeWorkspace());
+            lane.scratch = std::make_unique<ProblemWorkspace>(problem.makeWorkspace());
+            lane.values = problem.parameters().values();
+            lanes_.push_back(std::move(lane));
+        }
+    } catch (const std::bad_alloc&) {
+        if (lanes_.empty()) throw;
+        n = static_cast<int>(lanes_.size());
+        pool_.reset();
+        if (n > 1) pool_ = std::make_unique<WorkerPool>(n);
+        lanes_.resize(static_cast<std::size_t>(pool_ ? pool_->size() : 1));
     }
-    lanes_.resize(static_cast<std::size_t>(n));
-    for (Lane& lane : lanes_) {
-        lane.kept = std::make_unique<ProblemWorkspace>(problem.makeWorkspace());
-        lane.scratch = std::make_unique<ProblemWorkspace>(problem.makeWorkspace());
-        lane.values = problem.parameters().values();
-    }
+    if (pool_ && pool_->size() < 2) pool_.reset();
+    lanes_.resize(static_cast<std::size_t>(pool_ ? pool_->size() : 1));
+    if (this->threads() < wanted)
+        std::fprintf(stderr,
+                     "kelvarin: %d of %d evaluation threads could be started (the system refused "
+                     "the others); the refinement goes on with %d.\n",
+                     this->threads(), wanted, this->threads());
 }
 
 ProblemEvaluator::~ProblemEvaluator() = default;

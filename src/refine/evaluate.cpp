@@ -1,14 +1,8 @@
 #include "refine/evaluate.hpp"
 
-#include <atomic>
-#include <cstdio>
-#include <exception>
-#include <mutex>
-#include <new>
 
 #include "app/application.hpp"
 #include "engine/engine_error.hpp"
-#include "fit/worker_pool.hpp"
 
 namespace kelvarin {
 
@@ -48,110 +42,70 @@ Extended evaluateCandidate(Application& app, int k) {
     return e.error;
 }
 
-EngineEvaluator::EngineEvaluator(EngineState& engine, int threads) : engine_(engine) {
-    const int wanted = fit::WorkerPool::resolve(threads);
-    if (wanted > 1) pool_ = std::make_unique<fit::WorkerPool>(wanted);
-    // One lane per worker the system gave; when memory runs out for a lane the pool shrinks
-    // to the lanes there are (one at least, or the evaluation cannot run at all).
-    int n = pool_ ? pool_->size() : 1;
-    lanes_.reserve(static_cast<std::size_t>(n));
-    try {
-        while (static_cast<int>(lanes_.size()) < n) {
-            Lane lane;
-            lane.kept = std::make_unique<Workspace>();
-            lane.scratch = std::make_unique<Workspace>();
-            lanes_.push_back(std::move(lane));
-        }
-    } catch (const std::bad_alloc&) {
-        if (lanes_.empty()) throw;
-        n = static_cast<int>(lanes_.size());
-        pool_.reset();
-        if (n > 1) pool_ = std::make_unique<fit::WorkerPool>(n);
-        lanes_.resize(static_cast<std::size_t>(pool_ ? pool_->size() : 1));
-    }
-    if (static_cast<int>(lanes_.size()) < wanted)
-        std::fprintf(stderr,
-                     "kelvarin: %d of %d evaluation threads could be started (the system refused "
-                     "the others); the refinement goes on with %d.\n",
-                     static_cast<int>(lanes_.size()), wanted, static_cast<int>(lanes_.size()));
+EngineEvaluator::EngineEvaluator(EngineState& engine, int threads)
+    : engine_(engine), threadsAsked_(threads) {
+    ensureProblem();
 }
 
 EngineEvaluator::~EngineEvaluator() = default;
 
-int EngineEvaluator::threads() const {
-    return static_cast<int>(lanes_.size());
+bool EngineEvaluator::ensureProblem() {
+    if (problem_ && builtModel_ == engine_.profileModel && builtLayers_ == engine_.layerCount)
+        return true;
+    rows_.reset();
+    problem_.reset();
+    builtModel_ = engine_.profileModel;
+    builtLayers_ = engine_.layerCount;
+    try {
+        problem_ = std::make_unique<fit::FitProblem>(
+            fit::makeProfileModel(engine_.profileModel, engine_.layerCount));
+    } catch (const EngineError& e) {
+        setupProblem_ = e.what();
+        return false;
+    }
+    problem_->addDataset(engine_, {"width", "arcsec", 0, 0, 0, 0, true});
+    rows_ = std::make_unique<fit::ProblemEvaluator>(*problem_, threadsAsked_);
+    return true;
 }
 
+int EngineEvaluator::threads() const {
+    return rows_ ? rows_->threads() : 1;
+}
+
+namespace {
+
+/// Every row of the table as a pool of the fit core (genes in the table's column order).
+fit::GenePool tablePool(const RefineState& state) {
+    fit::GenePool pool(kGeneCount, kMaxPopulation);
+    for (int i = 0; i < kMaxPopulation; ++i)
+        std::copy(state.population[static_cast<std::size_t>(i)].begin(),
+                  state.population[static_cast<std::size_t>(i)].end(), pool.row(i));
+    return pool;
+}
+
+Evaluation unscorable(const std::string& why) {
+    Evaluation e;
+    e.scored = false;
+    e.error = kUnscorableError;
+    e.problem = why;
+    return e;
+}
+
+}  // namespace
+
 Evaluation EngineEvaluator::evaluate(const RefineState& state, int k) {
-    return evaluateCandidate(engine_, state, k, *lanes_[0].scratch);
+    if (!ensureProblem()) return unscorable(setupProblem_);
+    return rows_->evaluate(tablePool(state), k);
 }
 
 void EngineEvaluator::evaluateRows(const RefineState& state, int first, int count,
                                    const RowScored& scored) {
-    if (!pool_ || count < 2) {
-        CandidateEvaluator::evaluateRows(state, first, count, scored);
+    if (!ensureProblem()) {
+        for (int k = first; k < first + count; ++k)
+            scored(k, unscorable(setupProblem_));
         return;
     }
-    const int end = first + count;
-    const auto slot = [first](int row) { return static_cast<std::size_t>(row - first); };
-    std::vector<Evaluation> results(static_cast<std::size_t>(count));
-    std::vector<Extended> peaks(static_cast<std::size_t>(count), 0);
-    std::vector<char> finished(static_cast<std::size_t>(count), 0);
-    std::atomic<int> next{first};
-    std::atomic<bool> abandon{false};
-    std::mutex handOver;
-    int delivered = first;  // rows before it have been handed to `scored`
-    std::exception_ptr failure;
-
-    for (Lane& lane : lanes_)
-        lane.keptRow = -1;
-
-    pool_->runOnAll([&](int w) {
-        Lane& lane = lanes_[static_cast<std::size_t>(w)];
-        while (!abandon.load(std::memory_order_relaxed)) {
-            // Rows are taken in increasing order, so a lane's kept workspace always holds the
-            // last row it scored.
-            const int row = next.fetch_add(1);
-            if (row >= end) break;
-            Evaluation ev = scoreRow(engine_, state, row, *lane.scratch);
-            if (ev.scored) {
-                peaks[slot(row)] = lane.scratch->curve.calcMax;
-                std::swap(lane.kept, lane.scratch);
-                lane.keptRow = row;
-            }
-            std::lock_guard lock(handOver);
-            results[slot(row)] = std::move(ev);
-            finished[slot(row)] = 1;
-            while (delivered < end && finished[slot(delivered)] && !failure) {
-                try {
-                    scored(delivered, results[slot(delivered)]);
-                } catch (...) {
-                    failure = std::current_exception();
-                    abandon = true;
-                }
-                ++delivered;
-            }
-        }
-    });
-
-    // The engine state as one evaluation after another leaves it: the curve maximum raised by
-    // every curve handed over, the rest from the last of them that was scored.
-    int last = -1;
-    for (int row = first; row < delivered; ++row) {
-        if (!results[slot(row)].scored) continue;
-        if (peaks[slot(row)] > engine_.curveStore.calcMax)
-            engine_.curveStore.calcMax = peaks[slot(row)];
-        last = row;
-    }
-    if (last >= 0) {
-        for (const Lane& lane : lanes_) {
-            if (lane.keptRow == last) {
-                commitEvaluation(engine_, *lane.kept);
-                break;
-            }
-        }
-    }
-    if (failure) std::rethrow_exception(failure);
+    rows_->evaluateRows(tablePool(state), first, count, scored);
 }
 
 }  // namespace kelvarin

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/evaluation.hpp"
+#include "fit/problem_evaluator.hpp"
 #include "refine/refinement_run.hpp"
 
 namespace kelvarin {
@@ -22,13 +23,10 @@ Evaluation evaluateCandidate(EngineState& engine, const RefineState& refine, int
 /// cannot be scored.
 Extended evaluateCandidate(Application& app, int k);
 
-namespace fit {
-class WorkerPool;
-}
-
-/// Evaluator of a run. A pass of rows is shared among `threads` workers (0: one per core),
-/// each with workspaces of its own that every evaluation reuses; the engine state ends as if
-/// the rows had been evaluated one after another.
+/// Evaluator of a run on the candidate table: the fit core's evaluator on a problem made from
+/// what "Start" stored (model, lamellae, set-up, measured curve). A pass of rows is shared among
+/// `threads` workers (0: one per core); the engine state ends as if the rows had been evaluated
+/// one after another.
 class EngineEvaluator : public CandidateEvaluator {
 public:
     explicit EngineEvaluator(EngineState& engine, int threads = 1);
@@ -43,17 +41,17 @@ public:
     int threads() const;
 
 private:
-    /// One worker's workspaces: `kept` holds the last row it scored, `scratch` is written by
-    /// the evaluation under way.
-    struct Lane {
-        std::unique_ptr<Workspace> kept;
-        std::unique_ptr<Workspace> scratch;
-        int keptRow = -1;
-    };
+    /// The problem and its evaluator for the engine state's model and lamellae as they stand;
+    /// empty with `setupProblem_` saying why when the model cannot be made.
+    bool ensureProblem();
 
     EngineState& engine_;
-    std::vector<Lane> lanes_;
-    std::unique_ptr<fit::WorkerPool> pool_;
+    int threadsAsked_;
+    ProfileKind builtModel_ = ProfileKind::TwoGauss;
+    int builtLayers_ = -1;
+    std::unique_ptr<fit::FitProblem> problem_;
+    std::unique_ptr<fit::ProblemEvaluator> rows_;
+    std::string setupProblem_;
 };
 
 }  // namespace kelvarin
