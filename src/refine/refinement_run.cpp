@@ -131,25 +131,9 @@ RunResult runRefinement(RefineState& state, CandidateEvaluator& evaluator,
     }
     if (options.progress) {
         opt.progress = [&](const fit::SearchProgress& p) {
-            using K = fit::SearchProgress::Kind;
-            RunProgress::Kind kind = RunProgress::Kind::GenerationDone;
-            switch (p.kind) {
-                case K::PairBred:
-                    kind = RunProgress::Kind::PairBred;
-                    break;
-                case K::BreedingDone:
-                    kind = RunProgress::Kind::BreedingDone;
-                    break;
-                case K::CandidateScored:
-                    kind = RunProgress::Kind::CandidateScored;
-                    break;
-                case K::GenerationDone:
-                    kind = RunProgress::Kind::GenerationDone;
-                    break;
-            }
             // Whoever watches the run sees the table as the search holds it.
             storePool(pool, state);
-            return options.progress(RunProgress{kind, p.generation, p.row, p.barStep});
+            return options.progress(p);
         };
     }
     const fit::SearchResult result = fit::runEvolutionary(pool, rows, opt);

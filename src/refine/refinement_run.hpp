@@ -37,24 +37,9 @@ public:
                               const RowScored& scored);
 };
 
-struct RunProgress {
-    enum class Kind {
-        PairBred,      ///< one crossover done; `barStep` = 2
-        BreedingDone,  ///< the breeding loop of a generation ended; `barStep` = 2
-        /// Row `row` has its new error (generation 0: the first pass). Rows come in order, but
-        /// perhaps from another thread while later rows are scored; answering "stop" ends the
-        /// run when the pass is complete.
-        CandidateScored,
-        GenerationDone,  ///< statistics of generation `generation` are complete
-    };
-    Kind kind;
-    int generation = 0;
-    int row = -1;
-    int barStep = 0;
-};
-
-/// Return false to stop the run at this point.
-using ProgressCallback = std::function<bool(const RunProgress&)>;
+/// What a run reports as it goes (see the fit core's search); return false to stop it.
+using RunProgress = fit::SearchProgress;
+using ProgressCallback = fit::SearchCallback;
 
 struct RunOptions {
     int generations = 1;  ///< G; below 1 only the first pass and the final evaluation
