@@ -11,4 +11,5 @@ set(ENGINE_TEST_SOURCES
   engine/evaluation_test.cpp
   engine/scattering_test.cpp
   engine/dispersion_test.cpp
+  engine/golden_test.cpp
 )
