@@ -19,6 +19,8 @@ Extended evaluateFilledStack(const EngineState& state, Extended widthArcsec, Wor
     const CurveStore& cs = state.curveStore;
     prepareLayered(state, ws.stack, ws.constants);
     layeredCurve(state, ws.constants, ws.curve, ws.layeredPath);
+    // Broadening writes the curve up to the last measured point, also past the computed ones.
+    ws.curve.ensure(cs.measLast + 1);
     buildKernel(widthArcsec, cs.scanStep, std::max(ws.curve.calcComputed, cs.measLast + 1),
                 ws.instrumentKernel);
     broaden(ws.instrumentKernel, ws.curve.calcRaw, ws.curve.calcComputed, ws.curve.calcCurve,
@@ -35,9 +37,10 @@ Extended evaluateFilledStack(const EngineState& state, Extended widthArcsec, Wor
 void commitEvaluation(EngineState& state, const Workspace& ws) {
     CurveStore& cs = state.curveStore;
     const ComputedCurve& c = ws.curve;
-    const int computed = std::clamp(c.calcComputed, 0, kCurveCapacity);
+    const int held = static_cast<int>(c.calcCurve.size());
+    const int computed = std::clamp(c.calcComputed, 0, held);
     // Broadening rewrote calcCurve up to measLast, also past the computed points.
-    const int curveEnd = std::clamp(std::max(computed, cs.measLast + 1), 0, kCurveCapacity);
+    const int curveEnd = std::clamp(std::max(computed, cs.measLast + 1), 0, held);
     std::copy_n(c.calcAngle.begin(), computed, cs.calcAngle.begin());
     std::copy_n(c.calcRaw.begin(), computed, cs.calcRaw.begin());
     std::copy_n(c.calcCurve.begin(), curveEnd, cs.calcCurve.begin());

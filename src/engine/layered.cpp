@@ -194,6 +194,7 @@ void layeredCurve(const LayeredConstants& constants, Theory theory, const ScanGr
         return;
     }
     const int points = grid.points;
+    out.ensure(points);
     out.calcMax = 0;
     out.calcCount = 0;
     out.calcComputed = 0;

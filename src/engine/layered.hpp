@@ -2,6 +2,7 @@
 // through the strained lamellae by the dynamical (Takagi–Taupin) or the kinematical recursion.
 #pragma once
 
+#include <algorithm>
 #include <vector>
 
 #include "engine/geometry.hpp"
@@ -13,12 +14,23 @@ namespace kelvarin {
 /// A computed curve: angles (seconds of arc), raw reflectivity, the curve that broadening and
 /// scaling rewrite, and its counters (see CurveStore for their meaning).
 struct ComputedCurve {
-    std::vector<Extended> calcAngle = std::vector<Extended>(kCurveCapacity);
-    std::vector<Extended> calcRaw = std::vector<Extended>(kCurveCapacity);
-    std::vector<Extended> calcCurve = std::vector<Extended>(kCurveCapacity);
+    std::vector<Extended> calcAngle;
+    std::vector<Extended> calcRaw;
+    std::vector<Extended> calcCurve;
     int calcCount = 0;     ///< points that take part in scaling and error
     int calcComputed = 0;  ///< points written (calcCount + 1 after the layered calculation)
     Extended calcMax = 0;  ///< largest reflectivity of this calculation
+
+    /// Makes the arrays at least `points` long (up to kCurveCapacity); they only grow, so a curve
+    /// takes memory in proportion to the longest scan it has held, and a reused one allocates
+    /// nothing.
+    void ensure(int points) {
+        const auto n = static_cast<std::size_t>(std::clamp(points, 0, kCurveCapacity));
+        if (calcAngle.size() >= n) return;
+        calcAngle.resize(n);
+        calcRaw.resize(n);
+        calcCurve.resize(n);
+    }
 };
 
 /// Angle-independent values of one crystal slab (substrate or lamella) at one reflection. The

@@ -110,6 +110,7 @@ void layeredCurveFast(const EngineState& state, const LayeredConstants& constant
 void layeredCurveFast(const LayeredConstants& constants, Theory theory, const ScanGrid& grid,
                       ComputedCurve& out, SimdLevel level) {
     const int points = grid.points;
+    out.ensure(points);
     out.calcMax = 0;
     out.calcCount = 0;
     out.calcComputed = 0;
