@@ -36,13 +36,9 @@ SubstrateBragg substrateBragg(const std::string& crystal, const std::array<int, 
         throw SimulationError("unknown crystal '" + crystal + "' (the catalogue has " + names +
                               ")");
     }
-    const Extended a = Locale('.').textToFloat(entry->latticeText('.'), "lattice constant");
     try {
-        const ReflectionGeometry geo =
-            reflectionGeometry(a, a, a, hkl[0], hkl[1], hkl[2], wavelength);
-        const double toDegrees = 180.0 / static_cast<double>(kPi);
-        return SubstrateBragg{static_cast<double>(geo.thetaB) * toDegrees,
-                              static_cast<double>(geo.phi) * toDegrees};
+        return kelvarin::substrateBragg(Crystal::fromCatalogue(crystal), hkl[0], hkl[1], hkl[2],
+                                        wavelength);
     } catch (const EngineError& e) {
         throw SimulationError(crystal + " " + std::to_string(hkl[0]) + " " +
                               std::to_string(hkl[1]) + " " + std::to_string(hkl[2]) + ": " +

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "engine/engine_error.hpp"
+#include "engine/io/rocking_curve.hpp"
+#include "engine/io/scan.hpp"
 #include "engine/sample.hpp"
 #include "engine/sample_curve.hpp"
 #include "python/errors.hpp"
@@ -68,6 +70,75 @@ py::array_t<double> simulate(
         sampleCurve(request, in, values);
     }
     return out;
+}
+
+/// A measured scan as offsets from its zero (seconds of arc) and counts, and what was read.
+py::tuple readScanOf(const std::string& path, int scanNumber, std::optional<std::string> axis,
+                     std::optional<std::string> unit, std::optional<double> wavelength,
+                     std::optional<std::string> crystal, std::optional<std::array<int, 3>> hkl,
+                     std::optional<std::string> radiation, const py::object& zero) {
+    ScanReadOptions options;
+    options.scanNumber = scanNumber;
+    options.wavelength = wavelength;
+    if (axis) {
+        options.axis = axisFromName(*axis);
+        if (!options.axis) throw EngineError("read_scan: unknown axis '" + *axis + "'");
+    }
+    if (unit) {
+        if (*unit == "deg" || *unit == "degrees")
+            options.unit = AngleUnit::Degrees;
+        else if (*unit == "arcsec")
+            options.unit = AngleUnit::ArcSeconds;
+        else
+            throw EngineError("read_scan: the unit must be \"deg\" or \"arcsec\", not '" + *unit +
+                              "'");
+    }
+    ZeroChoice choice;
+    if (py::isinstance<py::str>(zero)) {
+        const std::string z = zero.cast<std::string>();
+        if (z == "bragg")
+            choice.kind = ZeroChoice::Kind::Bragg;
+        else if (z != "substrate-peak")
+            throw EngineError("read_scan: zero must be \"substrate-peak\", \"bragg\" or an angle");
+    } else {
+        choice.kind = ZeroChoice::Kind::Angle;
+        choice.angle = zero.cast<double>();
+    }
+    Scan scan;
+    RockingCurve curve;
+    {
+        py::gil_scoped_release release;
+        runWithFiles({path}, [&] { scan = readScan(path, options); });
+        std::optional<SubstrateBragg> bragg;
+        if (crystal) {
+            const std::array<int, 3> r = hkl ? *hkl : scan.reflection.value_or(std::array{0, 0, 4});
+            const Extended lambda =
+                radiation
+                    ? tubeWavelength(Radiation::tubeLine(*radiation).index)
+                    : static_cast<Extended>(wavelength ? *wavelength : scan.wavelength.value_or(0));
+            bragg = substrateBragg(Crystal::fromCatalogue(*crystal), r[0], r[1], r[2], lambda);
+        }
+        curve = toRockingCurve(scan, choice, bragg);
+    }
+    py::dict meta;
+    meta["format"] = scan.format;
+    meta["axis"] = axisName(scan.axis);
+    meta["unit"] = scan.unit == AngleUnit::Degrees ? "deg" : "arcsec";
+    meta["points"] = scan.angle.size();
+    meta["counting_time"] = scan.countingTime ? py::cast(*scan.countingTime) : py::none();
+    meta["wavelength"] = scan.wavelength ? py::cast(*scan.wavelength) : py::none();
+    meta["scan_number"] = scan.scanNumber;
+    meta["scan_count"] = scan.scanCount;
+    meta["sample"] = scan.sample;
+    meta["date"] = scan.date;
+    meta["instrument"] = scan.instrument;
+    meta["zero"] = curve.zero;
+    meta["zero_reason"] = curve.zeroReason;
+    meta["notes"] = scan.notes;
+    return py::make_tuple(
+        py::array_t<double>(static_cast<py::ssize_t>(curve.offset.size()), curve.offset.data()),
+        py::array_t<double>(static_cast<py::ssize_t>(curve.counts.size()), curve.counts.data()),
+        meta);
 }
 
 }  // namespace
@@ -136,12 +207,15 @@ PYBIND11_MODULE(kelvarin, m) {
           "Bragg angle), as a numpy array; with width (FWHM of the instrument Gaussian, seconds "
           "of arc) broadened over equally spaced angles. The engine runs without the GIL.");
 
-    // The instrument-file reader joins the engine later; until then the name says so.
-    m.def("read_scan", [](const py::args&, const py::kwargs&) {
-        PyErr_SetString(PyExc_NotImplementedError,
-                        "kelvarin.read_scan: this build cannot read instrument files yet");
-        throw py::error_already_set();
-    });
+    m.def("read_scan", &readScanOf, py::arg("path"), py::arg("scan_number") = 0,
+          py::arg("axis") = std::nullopt, py::arg("unit") = std::nullopt,
+          py::arg("wavelength") = std::nullopt, py::arg("crystal") = std::nullopt,
+          py::arg("hkl") = std::nullopt, py::arg("radiation") = std::nullopt,
+          py::arg("zero") = "substrate-peak",
+          "Reads a measured scan (XRDML, .x00, RAS, UXD or plain text, chosen by its content) and "
+          "returns (offsets, counts, metadata): the offsets in seconds of arc from the zero (the "
+          "substrate peak, nearest the substrate's Bragg angle when crystal is given; \"bragg\"; "
+          "or an angle on the file's axis), the counts after attenuation and counting time.");
 
     bindProject(m);
 }

@@ -140,8 +140,25 @@ ERRORS = [
     (missing_measured, OSError, "measured.dat"),
     (lambda p: kelvarin.Project.load(str(short_project(p))).save(str(p / "no" / "x.toml")),
      OSError, "cannot be written"),
-    (lambda p: kelvarin.read_scan("scan.xrdml"), NotImplementedError, "instrument files"),
+    (lambda p: kelvarin.read_scan(str(p / "scan.xrdml")), OSError, "Cannot open scan file"),
+    (lambda p: kelvarin.read_scan(str(SOURCE / "examples" / "fit.toml")), ValueError,
+     "is not a number"),
+    (lambda p: kelvarin.read_scan(str(SOURCE / "examples" / "measured.x00"), zero="middle"),
+     ValueError, "zero must be"),
 ]
+
+
+def test_read_scan_gives_what_the_scan_command_prints(tmp_path):
+    path = str(SOURCE / "examples" / "measured.x00")
+    offsets, counts, meta = kelvarin.read_scan(path, crystal="GaAs", hkl=(0, 0, 4),
+                                               radiation="Cua1")
+    printed = cli("scan", path, "--crystal", "GaAs", "--hkl", "0", "0", "4", "--radiation",
+                  "Cua1")
+    rows = [line.split() for line in printed.splitlines() if not line.startswith("#")]
+    assert meta["format"] == "PANalytical .x00" and meta["points"] == len(rows)
+    assert np.allclose(offsets, [float(r[0]) for r in rows], rtol=1e-9, atol=1e-6)
+    assert np.allclose(counts, [float(r[1]) for r in rows], rtol=1e-9)
+    assert offsets[np.argmax(counts)] == 0
 
 
 @pytest.mark.parametrize("call,kind,message", ERRORS)

@@ -30,6 +30,15 @@ constexpr double kProminence = 0.05;
 
 }  // namespace
 
+SubstrateBragg substrateBragg(const Crystal& crystal, Extended h, Extended k, Extended l,
+                              Extended wavelength) {
+    const ReflectionGeometry geo =
+        reflectionGeometry(crystal.a, crystal.b, crystal.c, h, k, l, wavelength);
+    const double toDegrees = 180.0 / static_cast<double>(kPi);
+    return SubstrateBragg{static_cast<double>(geo.thetaB) * toDegrees,
+                          static_cast<double>(geo.phi) * toDegrees};
+}
+
 double braggOnAxis(const Scan& scan, const SubstrateBragg& bragg) {
     if (scan.axis == ScanAxis::OmegaOffset)
         scanio::fail(scan.source, 0,

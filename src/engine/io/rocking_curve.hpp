@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/io/scan.hpp"
+#include "engine/sample.hpp"
 
 namespace kelvarin {
 
@@ -31,6 +32,11 @@ struct SubstrateBragg {
     double thetaB = 0;  ///< Bragg angle, degrees
     double phi = 0;     ///< angle between the reflecting planes and the surface, degrees
 };
+
+/// The Bragg angle and plane tilt of reflection (h k l) of `crystal` at `wavelength` (Å).
+/// Throws EngineError for a reflection the geometry refuses.
+SubstrateBragg substrateBragg(const Crystal& crystal, Extended h, Extended k, Extended l,
+                              Extended wavelength);
 
 struct RockingCurve {
     std::vector<double> offset;  ///< seconds of arc from the zero, increasing
