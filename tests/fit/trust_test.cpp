@@ -57,6 +57,9 @@ TEST(DifferentialEvolution, ReflectsAtTheLimits) {
 }
 
 TEST(DifferentialEvolution, FindsTheTruthTheSameForAnyThreadCountAndSaysWhichRuleEndedIt) {
+#ifdef KELVARIN_SANITIZED
+    GTEST_SKIP() << "a whole fit takes minutes under the sanitizers; make test runs it";
+#endif
     auto problem = syntheticProblem(16);
     startAtMiddle(*problem);
     DeOptions o;
