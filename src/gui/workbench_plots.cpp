@@ -150,6 +150,10 @@ void WorkbenchPlots::setReadout(const std::function<void(const QString&)>& reado
         v->onReadout = readout;
 }
 
+WorkbenchPlots::~WorkbenchPlots() {
+    delete (log_ ? static_cast<QAbstractAxis*>(linearAxis_) : logAxis_);
+}
+
 void WorkbenchPlots::setLogScale(bool log) {
     if (log == log_) return;
     QAbstractAxis* from = log_ ? static_cast<QAbstractAxis*>(logAxis_) : linearAxis_;

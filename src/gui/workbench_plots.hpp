@@ -23,6 +23,8 @@ class ReadoutChartView;
 class WorkbenchPlots : public QWidget {
 public:
     explicit WorkbenchPlots(QWidget* parent = nullptr);
+    /// Deletes the intensity axis that is not in the chart (the chart owns the other one).
+    ~WorkbenchPlots() override;
 
     /// Draws what the workbench holds now (measured and computed curve, residuals, profile,
     /// best error by generation).
