@@ -370,7 +370,14 @@ TEST_F(Reliability, ResourcesThreadsAreCappedAndAnInterruptStopsLikeStop) {
     // Ctrl-C once: the run stops after the generation under way and writes its results; twice:
     // it ends at once.
     const std::string longJob = job("long.toml", 100000, "long").string();
-    for (int signals : {1, 2}) {
+    // ThreadSanitizer hands signals to the program at points of its own choosing, so the second
+    // interrupt cannot be timed to arrive while the stopped run is still finishing.
+#ifdef __SANITIZE_THREAD__
+    const std::vector<int> interrupts{1};
+#else
+    const std::vector<int> interrupts{1, 2};
+#endif
+    for (int signals : interrupts) {
         const pid_t pid = ::fork();
         if (pid == 0) {
             ::signal(SIGINT, SIG_DFL);
