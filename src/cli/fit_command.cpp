@@ -19,12 +19,6 @@ namespace kelvarin::cli {
 
 namespace {
 
-std::string fixed(double v, int digits = 6) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*g", digits, v);
-    return text;
-}
-
 /// The windows' evolutionary search on the problem, as the project sets it.
 fit::SearchResult runWindowsSearch(const fit::Project& project, fit::FitProblem& problem,
                                    const FitArgs& args, std::ostream& err,
@@ -73,7 +67,7 @@ FitOutcome runProjectFit(const fit::Project& project, fit::FitProblem& problem, 
         if (!args.quiet)
             de.progress = [&err, &de](int generation, double error) {
                 err << "generation " << generation << "/" << de.maxGenerations << ", best error "
-                    << fixed(error) << " %\n";
+                    << fit::shortNumber(error) << " %\n";
                 return true;
             };
         const fit::DeResult r = fit::runDifferentialEvolution(problem, de);

@@ -6,15 +6,11 @@
 
 namespace kelvarin::fit {
 
-namespace {
-
-std::string fixed(double v, int digits = 6) {
+std::string shortNumber(double v, int digits) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*g", digits, v);
     return text;
 }
-
-}  // namespace
 
 ProjectSearch prepareSearch(const Project& project, const FitProblem& problem) {
     const ParameterTable& table = problem.parameters();
@@ -52,12 +48,13 @@ std::string parametersText(const ParameterTable& table, const std::vector<Extend
     std::ostringstream out;
     for (int i = 0; i < table.size(); ++i) {
         const Parameter& p = table[i];
-        out << p.name << " = " << fixed(static_cast<double>(best[static_cast<std::size_t>(i)]), 9);
+        out << p.name << " = "
+            << shortNumber(static_cast<double>(best[static_cast<std::size_t>(i)]), 9);
         if (!p.unit.empty()) out << " " << p.unit;
         if (!p.free) out << " (fixed)";
         out << "\n";
     }
-    out << "error = " << fixed(static_cast<double>(summary.bestError), 9) << " %\n";
+    out << "error = " << shortNumber(static_cast<double>(summary.bestError), 9) << " %\n";
     out << "# " << summary.brief() << "\n";
     return out.str();
 }
@@ -71,10 +68,12 @@ std::string profileCsv(const Sample& sample, const ProfileBand& band) {
     double depth = 0;
     for (std::size_t k = 0; k < sample.lamellae.size(); ++k) {
         const Lamella& l = sample.lamellae[k];
-        out << fixed(depth, 10) << "," << fixed(100 * l.strain, 10) << "," << fixed(l.damage, 10);
+        out << shortNumber(depth, 10) << "," << shortNumber(100 * l.strain, 10) << ","
+            << shortNumber(l.damage, 10);
         if (withBand) {
-            out << "," << fixed(100 * band.low[k], 10) << "," << fixed(100 * band.high[k], 10)
-                << "," << fixed(band.damageLow[k]) << "," << fixed(band.damageHigh[k]);
+            out << "," << shortNumber(100 * band.low[k], 10) << ","
+                << shortNumber(100 * band.high[k], 10) << "," << shortNumber(band.damageLow[k])
+                << "," << shortNumber(band.damageHigh[k]);
         }
         out << "\n";
         depth += l.thicknessAngstrom;

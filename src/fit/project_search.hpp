@@ -32,6 +32,9 @@ std::vector<Extended> finishSearch(const FitProblem& problem, const ProblemEvalu
                                    const GenePool& pool, SearchResult& result,
                                    ProblemWorkspace& ws);
 
+/// `v` in the "%g" form with `digits` significant digits, as the reports and result files write.
+std::string shortNumber(double v, int digits = 6);
+
 /// Parameters with their units, one a line, then the error of the fit and the summary line.
 std::string parametersText(const ParameterTable& table, const std::vector<Extended>& best,
                            const Summary& summary);
