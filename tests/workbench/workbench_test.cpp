@@ -74,7 +74,8 @@ TEST_F(WorkbenchTest, FitOfTheExampleReachesTheCommandLinesErrorAndBecomesThePro
     EXPECT_FALSE(bench.progress().running);
     EXPECT_GE(updates, 2);  // the start, at least one generation, the end
     // No more than about ten a second.
-    EXPECT_LE(updates, 3 + bench.progress().elapsedSeconds / 0.1);
+    // (a generation may land just past a tenth of a second: one more is allowed for it)
+    EXPECT_LE(updates, 4 + bench.progress().elapsedSeconds / 0.1);
     EXPECT_TRUE(bench.dirty());
     EXPECT_TRUE(bench.parameters()[0].fitted);
     // Residuals are those of the curve shown, and the profile starts at the surface.
