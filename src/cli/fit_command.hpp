@@ -1,13 +1,11 @@
 // `kelvarin-cli fit PROJECT`: runs the fit of a project file and writes its results beside it.
 #pragma once
 
-#include <memory>
 #include <ostream>
 #include <string>
 
-#include "fit/fit_report.hpp"
-#include "fit/profile_band.hpp"
 #include "fit/project_file.hpp"
+#include "fit/project_fit.hpp"
 
 namespace kelvarin::cli {
 
@@ -17,19 +15,11 @@ struct FitArgs {
     int threads = 0;
 };
 
-/// What a fit of a project gave.
-struct FitOutcome {
-    bool failed = false;
-    std::string message;  ///< why it failed
-    fit::FitReport report;
-    fit::ProfileBand band;
-    std::unique_ptr<fit::ProblemWorkspace> workspace;  ///< curves and profile of the result
-};
+/// What a fit of a project gave: the fit core's result.
+using FitOutcome = fit::ProjectFitResult;
 
-/// Runs the project's search (the windows' evolutionary search or differential evolution), the
-/// polish when asked for, and the uncertainties, statistics and profile band of the result; the
-/// result's curves are committed to the problem's datasets. Throws ProjectError when every
-/// parameter is fixed.
+/// The fit core's whole-project fit (fit::fitProject), its progress printed to `err` after each
+/// generation unless `args.quiet`. Throws ProjectError when every parameter is fixed.
 FitOutcome runProjectFit(const fit::Project& project, fit::FitProblem& problem, const FitArgs& args,
                          std::ostream& err);
 

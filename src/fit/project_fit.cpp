@@ -3,13 +3,19 @@
 #include <chrono>
 #include <ctime>
 
+#include "fit/differential_evolution.hpp"
 #include "fit/problem_evaluator.hpp"
 #include "fit/project_search.hpp"
+#include "fit/worker_pool.hpp"
 
 namespace kelvarin::fit {
 
-ProjectFitResult fitProject(const Project& project, FitProblem& problem, int threads,
-                            const SearchCallback& progress) {
+namespace {
+
+/// The windows' evolutionary search on the problem, as the project sets it, its best candidate
+/// evaluated once more so that the problem's datasets hold its curves.
+SearchResult runWindowsSearch(const Project& project, FitProblem& problem, int threads,
+                              const SearchCallback& progress, std::vector<Extended>& best) {
     ProjectSearch search = prepareSearch(project, problem);
     EvolutionaryOptions& options = search.options;
     options.progress = progress;
@@ -20,15 +26,109 @@ ProjectFitResult fitProject(const Project& project, FitProblem& problem, int thr
         options.stopRequested = [end] { return std::chrono::steady_clock::now() >= end; };
     }
     ProblemEvaluator evaluator(problem, threads);
-    ProjectFitResult out;
-    out.search = runEvolutionary(search.pool, evaluator, options);
-    if (!out.search.summary.usable()) return out;
-    // The best candidate, evaluated once more so that its curves are the ones reported.
+    SearchResult result = runEvolutionary(search.pool, evaluator, options);
+    if (!result.summary.usable()) return result;
     ProblemWorkspace ws = problem.makeWorkspace();
-    out.best = finishSearch(problem, evaluator, search.pool, out.search, ws);
-    out.profile = ws.datasets[0]->profile;
-    out.evaluated = true;
-    return out;
+    best = finishSearch(problem, evaluator, search.pool, result, ws);
+    return result;
+}
+
+}  // namespace
+
+ProjectFitResult fitProject(const Project& project, FitProblem& problem,
+                            const ProjectFitOptions& options) {
+    const auto started = std::chrono::steady_clock::now();
+    ProjectFitResult o;
+    FitReport& report = o.report;
+    report.project = project.path;
+    report.table = problem.parameters();
+    report.threads = WorkerPool::resolve(options.threads);
+    if (problem.geneOrder().empty())
+        throw ProjectError(project.path + ": every parameter is fixed; nothing to fit");
+
+    // The caller's answer after each generation; false stops the search there.
+    const auto ask = [&o, &options](int generation, int generations, double error) {
+        if (o.stopped) return false;
+        o.stopped = !options.progress({generation, generations, error});
+        return !o.stopped;
+    };
+    std::vector<Extended> best;
+    if (project.fit.optimizer == "de") {
+        // A smooth objective: the values are not rounded to single precision.
+        problem.setSinglePrecision(false);
+        DeOptions de;
+        de.strategy =
+            project.fit.strategy == "best1bin" ? DeStrategy::Best1Bin : DeStrategy::Rand1Bin;
+        de.population = project.fit.population < 4 ? 4 : project.fit.population;
+        de.maxGenerations = project.fit.generations < 1 ? 1 : project.fit.generations;
+        de.seed =
+            project.fit.seeded ? project.fit.seed : static_cast<std::uint64_t>(std::time(nullptr));
+        de.tolerance = project.fit.tolerance;
+        de.budgetSeconds = project.fit.budgetSeconds;
+        de.threads = options.threads;
+        if (options.progress)
+            de.progress = [&ask, &de](int generation, double error) {
+                return ask(generation, de.maxGenerations, error);
+            };
+        const DeResult r = runDifferentialEvolution(problem, de);
+        report.search = std::string("differential evolution (") +
+                        (de.strategy == DeStrategy::Best1Bin ? "best/1/bin" : "rand/1/bin") +
+                        ", self-adapting F and CR), population " + std::to_string(de.population) +
+                        ", seed " + std::to_string(de.seed);
+        report.searchStop = deStopName(r.stop);
+        report.global = r.summary;
+        o.generations = r.generations;
+        best = r.summary.best;
+    } else if (project.fit.optimizer == "none") {
+        // No global search: the project's values, polished when asked for.
+        report.search = "none (the project's values)";
+        report.searchStop = "none";
+        best = problem.parameters().values();
+        report.global.best = best;
+    } else {
+        SearchCallback progress;
+        if (options.progress)
+            progress = [&ask, &project](const SearchProgress& p) {
+                if (p.kind != SearchProgress::Kind::GenerationDone) return true;
+                return ask(p.generation, project.fit.generations, static_cast<double>(p.bestError));
+            };
+        const SearchResult r = runWindowsSearch(project, problem, options.threads, progress, best);
+        report.search = "evolutionary search, population " +
+                        std::to_string(project.fit.population) + ", " +
+                        std::to_string(project.fit.generations) + " generations";
+        report.searchStop = o.stopped ? "stopped" : r.stoppedEarly ? "time" : "generations";
+        report.global = r.summary;
+        o.generations = r.generationsDone;
+    }
+    if (!report.global.usable()) {
+        o.failed = true;
+        o.message = report.global.message;
+        return o;
+    }
+    // The best candidate, evaluated once more so that its curves are the ones written.
+    {
+        ProblemWorkspace ws = problem.makeWorkspace();
+        report.global.bestError = problem.evaluate(best, ws);
+    }
+    report.global.best = best;
+    problem.setSinglePrecision(false);
+    if (project.fit.polish && !o.stopped) {
+        report.polish = polishLeastSquares(problem, best);
+        // A failed polish keeps the global search's result; the report says why.
+        if (report.polish->summary.usable()) best = report.polish->summary.best;
+    }
+    report.values = best;
+    report.uncertainty = estimateUncertainty(problem, best);
+    report.statistics = fitStatistics(problem, best);
+    o.band = profileBand(problem, best, report.uncertainty);
+    o.workspace = std::make_unique<ProblemWorkspace>(problem.makeWorkspace());
+    problem.evaluate(best, *o.workspace);
+    problem.commit(*o.workspace);
+    o.sample = problem.model().fillsSample() ? o.workspace->sample
+                                             : sampleOf(o.workspace->datasets[0]->profile);
+    report.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return o;
 }
 
 }  // namespace kelvarin::fit

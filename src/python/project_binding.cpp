@@ -4,6 +4,7 @@
 #include <pybind11/stl.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -22,17 +23,18 @@ namespace {
 
 /// The outcome of Project.fit, as Python objects.
 struct FitResult {
-    py::dict parameters;  ///< name → value (every parameter of the table)
+    py::dict parameters;  ///< name → final value (every parameter of the table)
     py::dict units;       ///< name → unit
-    py::list free;        ///< names of the fitted parameters
-    double error = 0;     ///< logarithmic error of the best candidate, percent
-    // Filled by the least-squares polish once it exists: one-sigma errors of the free
-    // parameters, their correlation matrix and the band of the profile.
-    py::object errors = py::none();
-    py::object correlations = py::none();
-    py::dict profile;  ///< depth (Å, top of each lamella), thickness (Å), strain (%), damage, band
-    py::list curves;   ///< per dataset: angle, measured, computed
-    py::dict summary;  ///< termination, message, evaluations, seconds, generations, brief
+    py::list free;        ///< names of the fitted parameters: the rows of `correlations`
+    double error = 0;     ///< logarithmic error of the final values, percent
+    py::dict errors;      ///< free name → one-sigma standard error (NaN: not determined)
+    py::dict flags;       ///< free name → list of "at minimum", "at maximum", "undetermined"
+    py::array_t<double> correlations;  ///< free × free
+    py::dict profile;  ///< depth, thickness, strain, damage and the 16/84 % band of each lamella
+    py::dict curve;    ///< of the first dataset: angles, measured, computed
+    py::list curves;   ///< the same for each dataset
+    py::dict summary;  ///< how the search ended, its effort, and the statistics of the fit
+    std::string reportText;
     bool stopped = false;
 };
 
@@ -41,7 +43,7 @@ py::array_t<double> arrayOf(const std::vector<T>& v, std::size_t n) {
     py::array_t<double> a(static_cast<py::ssize_t>(n));
     double* out = a.mutable_data();
     for (std::size_t i = 0; i < n; ++i)
-        out[i] = static_cast<double>(v[i]);
+        out[i] = i < v.size() ? static_cast<double>(v[i]) : std::nan("");
     return a;
 }
 
@@ -78,58 +80,101 @@ void saveText(const std::string& path, const std::string& text) {
     }
 }
 
-/// The profile of the best candidate: lamellae from the surface inward.
-py::dict profileOf(const StrainProfile& profile) {
-    const auto n = static_cast<std::size_t>(profile.layerCount);
-    std::vector<double> depth(n), thickness(n), strain(n), damage(n, 1.0);
+/// The fitted profile, lamellae from the surface inward: the depth of each lamella's top (Å), its
+/// thickness (Å), strain (%) and damage factor, and the 16 % and 84 % quantiles of strain and
+/// damage at its middle (NaN when the uncertainties could not be worked out).
+py::dict profileOf(const Sample& sample, const fit::ProfileBand& band) {
+    const std::size_t n = sample.lamellae.size();
+    std::vector<double> depth(n), thickness(n), strain(n), damage(n), low, high;
     double top = 0;
-    for (std::size_t j = 0; j < n; ++j) {
-        const std::size_t i = n - j;  // lamella n lies at the surface
-        depth[j] = top;
-        thickness[j] = static_cast<double>(profile.profileThickness[i]);
-        strain[j] = 100 * static_cast<double>(profile.profileStrain[i]);
-        top += thickness[j];
+    for (std::size_t k = 0; k < n; ++k) {
+        const Lamella& l = sample.lamellae[k];
+        depth[k] = top;
+        thickness[k] = l.thicknessAngstrom;
+        strain[k] = 100 * l.strain;
+        damage[k] = l.damage;
+        top += l.thicknessAngstrom;
     }
+    const bool withBand = band.low.size() == n;
+    if (withBand)
+        for (std::size_t k = 0; k < n; ++k) {
+            low.push_back(100 * band.low[k]);
+            high.push_back(100 * band.high[k]);
+        }
+    const std::vector<double> none;
     py::dict d;
     d["depth"] = arrayOf(depth, n);
     d["thickness"] = arrayOf(thickness, n);
     d["strain"] = arrayOf(strain, n);
     d["damage"] = arrayOf(damage, n);
-    d["band"] = py::none();  // from the uncertainties of the least-squares polish, later
+    d["strain_lower"] = arrayOf(low, n);
+    d["strain_upper"] = arrayOf(high, n);
+    d["damage_lower"] = arrayOf(withBand ? band.damageLow : none, n);
+    d["damage_upper"] = arrayOf(withBand ? band.damageHigh : none, n);
     return d;
 }
 
 FitResult resultOf(const fit::FitProblem& problem, const fit::ProjectFitResult& fitted) {
     FitResult r;
+    const fit::FitReport& report = fitted.report;
     const fit::ParameterTable& table = problem.parameters();
     for (int i = 0; i < table.size(); ++i) {
         const fit::Parameter& p = table[i];
         r.parameters[py::str(p.name)] =
-            static_cast<double>(fitted.best[static_cast<std::size_t>(i)]);
+            static_cast<double>(report.values[static_cast<std::size_t>(i)]);
         r.units[py::str(p.name)] = p.unit;
-        if (p.free) r.free.append(p.name);
     }
-    const fit::Summary& s = fitted.search.summary;
-    r.error = static_cast<double>(s.bestError);
-    r.profile = profileOf(fitted.profile);
+    const fit::Uncertainty& u = report.uncertainty;
+    const std::vector<int> genes = problem.geneOrder();
+    const std::size_t m = genes.size();
+    r.correlations =
+        py::array_t<double>({static_cast<py::ssize_t>(m), static_cast<py::ssize_t>(m)});
+    auto c = r.correlations.mutable_unchecked<2>();
+    for (std::size_t i = 0; i < m; ++i) {
+        const std::string& name = table[genes[i]].name;
+        r.free.append(name);
+        const bool known = u.valid && i < u.parameters.size();
+        r.errors[py::str(name)] = known ? u.parameters[i].standardError : std::nan("");
+        py::list flags;
+        if (known && u.parameters[i].atMinimum) flags.append("at minimum");
+        if (known && u.parameters[i].atMaximum) flags.append("at maximum");
+        if (known && u.parameters[i].undetermined) flags.append("undetermined");
+        r.flags[py::str(name)] = flags;
+        for (std::size_t j = 0; j < m; ++j)
+            c(static_cast<py::ssize_t>(i), static_cast<py::ssize_t>(j)) =
+                known && j < u.correlation[i].size() ? u.correlation[i][j] : std::nan("");
+    }
+    r.error = report.statistics.logError;
+    r.profile = profileOf(fitted.sample, fitted.band);
     for (int d = 0; d < problem.datasetCount(); ++d) {
         const CurveStore& cs = problem.dataset(d).state->curveStore;
         const std::size_t n =
             std::min(static_cast<std::size_t>(std::max(cs.calcCount, 0)), cs.measAngle.size());
-        py::dict c;
-        c["file"] = problem.dataset(d).label;
-        c["angle"] = arrayOf(cs.measAngle, n);
-        c["measured"] = arrayOf(cs.measIntensity, n);
-        c["computed"] = arrayOf(cs.calcCurve, n);
-        r.curves.append(c);
+        py::dict curve;
+        curve["file"] = problem.dataset(d).label;
+        curve["angles"] = arrayOf(cs.measAngle, n);
+        curve["measured"] = arrayOf(cs.measIntensity, n);
+        curve["computed"] = arrayOf(cs.calcCurve, n);
+        r.curves.append(curve);
+        if (d == 0) r.curve = curve;
     }
-    r.summary["termination"] = fit::terminationName(s.termination);
+    const fit::Summary& s = report.global;
+    r.summary["search"] = report.search;
+    r.summary["termination"] = report.searchStop;
     r.summary["message"] = s.message;
+    r.summary["generations"] = fitted.generations;
     r.summary["evaluations"] = s.evaluations;
-    r.summary["seconds"] = s.seconds;
-    r.summary["generations"] = fitted.search.generationsDone;
-    r.summary["brief"] = s.brief();
-    r.stopped = s.termination == fit::Termination::Stopped;
+    r.summary["search_seconds"] = s.seconds;
+    r.summary["seconds"] = report.seconds;
+    r.summary["search_error"] = static_cast<double>(s.bestError);
+    r.summary["error"] = report.statistics.logError;
+    r.summary["polish"] = report.polish ? py::cast(report.polish->summary.brief()) : py::none();
+    r.summary["uncertainty"] = u.message;
+    r.summary["reduced_chi2"] = report.statistics.reducedChi2;
+    r.summary["weighted_r"] = report.statistics.weightedR;
+    r.summary["points"] = report.statistics.points;
+    r.reportText = fit::reportText(report);
+    r.stopped = fitted.stopped;
     return r;
 }
 
@@ -139,14 +184,15 @@ FitResult fitOf(const fit::Project& shared, const py::object& progress, int thre
     // Another Python thread may change the project while the search runs without the GIL.
     const fit::Project project = shared;
     std::optional<py::error_already_set> raised;
-    fit::SearchCallback callback = [&](const fit::SearchProgress& p) {
-        if (p.kind != fit::SearchProgress::Kind::GenerationDone) return true;
+    fit::ProjectFitOptions options;
+    options.threads = threads;
+    options.progress = [&](const fit::ProjectFitProgress& p) {
         py::gil_scoped_acquire gil;
         if (raised) return false;
         try {
             if (PyErr_CheckSignals() != 0) throw py::error_already_set();
             if (progress.is_none()) return true;
-            const py::object answer = progress(p.generation, static_cast<double>(p.bestError));
+            const py::object answer = progress(p.generation, p.bestError);
             return !(py::isinstance<py::bool_>(answer) && !answer.cast<bool>());
         } catch (py::error_already_set& e) {
             raised.emplace(std::move(e));
@@ -158,11 +204,10 @@ FitResult fitOf(const fit::Project& shared, const py::object& progress, int thre
     runWithFiles(projectFiles(project), [&] {
         py::gil_scoped_release release;
         problem = fit::buildProblem(project);
-        fitted = fit::fitProject(project, *problem, threads, callback);
+        fitted = fit::fitProject(project, *problem, options);
     });
     if (raised) throw std::move(*raised);
-    if (!fitted.evaluated)
-        throw fit::ProjectError(project.path + ": " + fitted.search.summary.message);
+    if (fitted.failed) throw fit::ProjectError(project.path + ": " + fitted.message);
     return resultOf(*problem, fitted);
 }
 
@@ -184,10 +229,13 @@ void bindProject(py::module_& m) {
         .def_readonly("free", &FitResult::free)
         .def_readonly("error", &FitResult::error)
         .def_readonly("errors", &FitResult::errors)
+        .def_readonly("flags", &FitResult::flags)
         .def_readonly("correlations", &FitResult::correlations)
         .def_readonly("profile", &FitResult::profile)
+        .def_readonly("curve", &FitResult::curve)
         .def_readonly("curves", &FitResult::curves)
         .def_readonly("summary", &FitResult::summary)
+        .def_readonly("report_text", &FitResult::reportText)
         .def_readonly("stopped", &FitResult::stopped);
 
     py::class_<fit::Project>(m, "Project", "A project file: sample, profile model, datasets, fit.")
@@ -232,9 +280,12 @@ void bindProject(py::module_& m) {
                 changeFit(p, [n](fit::FitSettings& f) { f.population = n; });
             })
         .def("fit", &fitOf, py::arg("progress") = py::none(), py::arg("threads") = 0,
-             "Runs the evolutionary search of the project. progress(generation, best_error) is "
-             "called after each generation; returning False stops the search there and the best "
-             "candidate so far is kept (result.stopped is True).");
+             "Runs the fit of the project as kelvarin-cli fit does (the same seed gives the same "
+             "numbers): the global search, the least-squares polish when the project asks for "
+             "it, the standard errors, correlations and the band of the profile. "
+             "progress(generation, best_error) is called after each generation of the search; "
+             "returning False stops the search there, and the best candidate so far is kept "
+             "without a polish (result.stopped is True).");
 }
 
 }  // namespace kelvarin::python
