@@ -1,8 +1,10 @@
 """The Python module against kelvarin-cli: the same curves and fits to the last printed digit,
 the program's errors as Python exceptions, and a fit stopped from its progress callback."""
 
+import json
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 
@@ -20,14 +22,27 @@ def cli(*args, cwd=None):
                           cwd=cwd).stdout
 
 
-def short_project(tmp_path, generations=4):
-    """examples/fit.toml with fewer generations, beside its own copy of the measured curve."""
+def project_copy(tmp_path, name="fit.toml", edits=(("generations = 100", "generations = 4"),)):
+    """An example project with `edits` made to its text, beside its own copy of the measured
+    curve."""
     shutil.copy(SOURCE / "examples" / "measured.dat", tmp_path / "measured.dat")
-    text = (SOURCE / "examples" / "fit.toml").read_text()
-    text = text.replace("generations = 100", f"generations = {generations}")
-    path = tmp_path / "short.toml"
+    text = (SOURCE / "examples" / name).read_text()
+    for old, new in edits:
+        assert old in text
+        text = text.replace(old, new)
+    path = tmp_path / name
     path.write_text(text)
     return path
+
+
+def short_project(tmp_path, generations=4):
+    """examples/fit.toml with fewer generations."""
+    return project_copy(tmp_path, edits=(("generations = 100", f"generations = {generations}"),))
+
+
+def untimed(report_text):
+    """The report's lines but those that give a time (they differ from run to run)."""
+    return [line for line in report_text.splitlines() if not re.search(r"[0-9] s\b", line)]
 
 
 # (lamellae as thickness Å / strain %, hkl, radiation, scan, width, physics)
@@ -62,29 +77,57 @@ def test_simulate_prints_what_the_command_line_prints(tmp_path, layers, hkl, rad
     assert ["%.10g" % v for v in curve] == [r[column] for r in rows]
 
 
-def test_fit_reproduces_the_command_line_fit(tmp_path):
-    project = short_project(tmp_path)
+# The windows' evolutionary search alone, and differential evolution with the least-squares
+# polish: parameters, standard errors, correlations and statistics as kelvarin-cli fit writes them
+# (its JSON report keeps every bit), the curve, the profile with its band, the report's text.
+FITS = [
+    ("fit.toml", (("generations = 100", "generations = 4"),)),
+    ("fit_de.toml", (("generations = 300", "generations = 30"),)),
+]
+
+
+@pytest.mark.parametrize("name,edits", FITS)
+def test_fit_reproduces_the_command_line_fit(tmp_path, name, edits):
+    project = project_copy(tmp_path, name, edits)
     cli("fit", "--quiet", "-j", "2", project)
-    params = (tmp_path / "short.params.txt").read_text().splitlines()
-    fitted = [line.split() for line in (tmp_path / "short.fit").read_text().splitlines()]
-
+    stem = project.with_suffix("")
+    report = json.loads(stem.with_suffix(".report.json").read_text())
     result = kelvarin.Project.load(str(project)).fit(threads=1)
-    for line in params:
-        if line.startswith("#"):
-            continue
-        name, _, value = line.split()[:3]
-        got = result.error if name == "error" else result.parameters[name]
-        assert "%.9g" % got == value, name
-    curve = result.curves[0]
-    assert len(curve["angle"]) == len(fitted)
-    assert ["%.6f" % v for v in curve["computed"]] == [r[2] for r in fitted]
-    assert result.summary["generations"] == 4 and not result.stopped
-    assert result.errors is None and result.profile["band"] is None
-    assert len(result.profile["strain"]) == 16
+
+    table = report["parameters"]
+    assert result.parameters == {p["name"]: p["value"] for p in table}
+    assert result.errors == {p["name"]: p["standard_error"] for p in table if p["free"]}
+    assert result.free == report["uncertainty"]["free_parameters"]
+    assert result.correlations.tolist() == report["uncertainty"]["correlation"]
+    statistics = report["statistics"]
+    assert (result.error, result.summary["reduced_chi2"], result.summary["weighted_r"]) == (
+        statistics["log_error_percent"], statistics["reduced_chi2"],
+        statistics["weighted_r_percent"])
+    search = report["search"]
+    assert (result.summary["termination"], result.summary["evaluations"],
+            result.summary["search_error"]) == (search["rule"], search["evaluations"],
+                                                search["error_percent"])
+    assert (result.summary["polish"] is None) == (report["polish"] is None)
+    assert not result.stopped and result.summary["generations"] > 0
+
+    fitted = [line.split() for line in stem.with_suffix(".fit").read_text().splitlines()]
+    assert ["%.6f" % v for v in result.curve["computed"]] == [r[2] for r in fitted]
+    assert ["%.6f" % v for v in result.curves[0]["measured"]] == [r[1] for r in fitted]
+    rows = [r.split(",") for r in stem.with_suffix(".profile.csv").read_text().splitlines()[1:]]
+    profile = result.profile
+    for column, key in enumerate(("depth", "strain", "damage", "strain_lower", "strain_upper")):
+        assert ["%.10g" % v for v in profile[key]] == [r[column] for r in rows], key
+    assert (profile["strain_lower"] <= profile["strain"]).all()
+    assert (profile["strain"] <= profile["strain_upper"]).all()
+    assert untimed(result.report_text) == untimed(stem.with_suffix(".report.txt").read_text())
 
 
-def test_a_fit_stops_from_its_progress_callback(tmp_path):
-    project = kelvarin.Project.load(str(short_project(tmp_path, generations=50)))
+@pytest.mark.parametrize("name,edits", [
+    ("fit.toml", (("generations = 100", "generations = 50"),)),
+    ("fit_de.toml", ()),
+])
+def test_a_fit_stops_from_its_progress_callback(tmp_path, name, edits):
+    project = kelvarin.Project.load(str(project_copy(tmp_path, name, edits)))
     seen = []
 
     def progress(generation, best_error):
@@ -94,7 +137,9 @@ def test_a_fit_stops_from_its_progress_callback(tmp_path):
     result = project.fit(progress=progress)
     assert [g for g, _ in seen] == [1, 2]
     assert result.stopped and result.summary["termination"] == "stopped"
-    assert result.error == pytest.approx(seen[-1][1], rel=1e-6)
+    assert result.summary["generations"] == 2 and result.summary["polish"] is None
+    assert result.summary["search_error"] == pytest.approx(seen[-1][1], rel=1e-6)
+    assert "stopped" in result.report_text
 
     def fails(generation, best_error):
         raise KeyError("from the callback")
@@ -113,6 +158,13 @@ def test_project_saves_and_loads_back(tmp_path):
 
 def bad_population(tmp_path):
     kelvarin.Project.load(str(short_project(tmp_path))).population = 1
+
+
+def all_fixed(tmp_path):
+    edits = [(f"{name} = {{ value = {value}, min", f"{name} = {value}\n# {{ min")
+             for name, value in (("tau", "0.004"), ("ro", "300"), ("sigma1", "150"),
+                                 ("sigma2", "250"), ("width", "8.5"))]
+    kelvarin.Project.load(str(project_copy(tmp_path, "fit_de.toml", edits))).fit()
 
 
 def missing_measured(tmp_path):
@@ -138,6 +190,7 @@ ERRORS = [
      kelvarin.Project.load(str(p / "bad.toml")), ValueError, "substrate"),
     (bad_population, ValueError, "population"),
     (missing_measured, OSError, "measured.dat"),
+    (all_fixed, ValueError, "every parameter is fixed"),
     (lambda p: kelvarin.Project.load(str(short_project(p))).save(str(p / "no" / "x.toml")),
      OSError, "cannot be written"),
     (lambda p: kelvarin.read_scan(str(p / "scan.xrdml")), OSError, "Cannot open scan file"),
