@@ -7,6 +7,7 @@ import pathlib
 import re
 import shutil
 import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -224,7 +225,6 @@ def test_simulate_releases_the_interpreter_while_it_computes():
     """The main thread runs Python code while another thread is inside simulate: with the
     interpreter lock held no main-thread time stamp could fall between its entry and return
     (a long switch interval keeps the lock with the worker unless simulate lets it go)."""
-    import sys
     import threading
     import time
     sample = kelvarin.Sample("GaAs", [kelvarin.Lamella(100, 0.5 - 0.03 * i) for i in range(16)])
@@ -249,3 +249,11 @@ def test_simulate_releases_the_interpreter_while_it_computes():
     finally:
         sys.setswitchinterval(interval)
     assert any(inside[0] < t < inside[1] for t in ticks)
+
+
+def test_the_notebook_example_reproduces_the_command_line_fit(tmp_path):
+    script = SOURCE / "examples" / "python" / "reproduce_cli_fit.py"
+    done = subprocess.run([sys.executable, script, "--cli", CLI, "--out", tmp_path,
+                           "--generations", "20"], capture_output=True, text=True)
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert "agree on every number" in done.stdout
