@@ -29,11 +29,29 @@ struct PySample {
     Sample sample;
 };
 
-Theory theoryOf(const std::string& physics) {
-    if (physics == "full" || physics == "dynamical") return kTheoryDynamical;
-    if (physics == "kinematical") return kTheoryKinematical;
-    throw EngineError("physics must be \"full\" (dynamical) or \"kinematical\", not \"" + physics +
-                      "\"");
+/// The recursion through the lamellae: "dynamical" or "kinematical". Before the physics and the
+/// theory were separate keywords, `physics` named the theory ("kinematical"; "full" meant the
+/// dynamical one); those names are still taken from `physics` when `theory` is not given.
+Theory theoryOf(const std::optional<std::string>& theory, const std::string& physics) {
+    const std::string name = theory                     ? *theory
+                             : physics == "kinematical" ? "kinematical"
+                                                        : "dynamical";
+    if (name == "dynamical") return kTheoryDynamical;
+    if (name == "kinematical") return kTheoryKinematical;
+    throw EngineError("theory must be \"dynamical\" or \"kinematical\", not \"" + name + "\"");
+}
+
+/// The physics of the angle and intensity arithmetic. Only "classic" (the linear strain-to-angle
+/// relation, the substrate's geometry for every lamella, σ polarisation, no refraction) exists in
+/// this build; "full" is refused until the engine has it.
+void checkPhysics(const std::string& physics, const std::optional<std::string>& theory) {
+    if (physics == "classic") return;
+    if (!theory && (physics == "dynamical" || physics == "kinematical")) return;
+    if (physics == "full")
+        throw EngineError(
+            "physics \"full\" (exact strain, refraction, polarisation) is not available in this "
+            "build; use physics=\"classic\"");
+    throw EngineError("physics must be \"classic\" or \"full\", not \"" + physics + "\"");
 }
 
 Reflection reflectionOf(std::array<int, 3> hkl, const std::string& radiation,
@@ -55,11 +73,13 @@ Lamella lamellaOf(double thickness, double strainPercent, double damage) {
 py::array_t<double> simulate(
     const PySample& s, const Reflection& reflection,
     const py::array_t<double, py::array::c_style | py::array::forcecast>& angles,
-    std::optional<double> width, const std::string& physics) {
+    std::optional<double> width, const std::string& physics,
+    const std::optional<std::string>& theory) {
+    checkPhysics(physics, theory);
     if (angles.ndim() != 1) throw EngineError("the angles must be a one-dimensional array");
     SampleCurveRequest request;
     request.sample = s.sample;
-    request.theory = theoryOf(physics);
+    request.theory = theoryOf(theory, physics);
     if (width) request.width = *width;
     py::array_t<double> out(angles.shape(0));
     const std::span<const double> in(angles.data(), static_cast<std::size_t>(angles.shape(0)));
@@ -202,10 +222,13 @@ PYBIND11_MODULE(kelvarin, m) {
         .def_property_readonly("lamellae", [](const PySample& s) { return s.sample.lamellae; });
 
     m.def("simulate", &simulate, py::arg("sample"), py::arg("reflection"), py::arg("angles"),
-          py::arg("width") = std::nullopt, py::arg("physics") = "full",
+          py::arg("width") = std::nullopt, py::arg("physics") = "classic",
+          py::arg("theory") = std::nullopt,
           "The reflectivity of the sample at each angle (seconds of arc from the substrate's "
           "Bragg angle), as a numpy array; with width (FWHM of the instrument Gaussian, seconds "
-          "of arc) broadened over equally spaced angles. The engine runs without the GIL.");
+          "of arc) broadened over equally spaced angles. theory: \"dynamical\" (default) or "
+          "\"kinematical\" recursion through the lamellae; physics: \"classic\". The engine "
+          "runs without the GIL.");
 
     m.def("read_scan", &readScanOf, py::arg("path"), py::arg("scan_number") = 0,
           py::arg("axis") = std::nullopt, py::arg("unit") = std::nullopt,

@@ -46,21 +46,26 @@ def untimed(report_text):
     return [line for line in report_text.splitlines() if not re.search(r"[0-9] s\b", line)]
 
 
-# (lamellae as thickness Å / strain %, hkl, radiation, scan, width, physics)
+# (lamellae as thickness Å / strain %, hkl, radiation, scan, width, keywords of simulate); the
+# older spelling physics="kinematical" still chooses the kinematical recursion.
 SIMULATIONS = [
-    ([], (0, 0, 4), "Cua1", (-300, 200, 2), None, "full"),
-    ([(200, 0.5), (300, 0.25), (400, 0.125)], (0, 0, 4), "Cua1", (-2000, 500, 1), None, "full"),
-    ([(200, 0.5), (300, 0.25)], (0, 0, 4), "Cua1", (-1500, 500, 0.5), 8.5, "full"),
-    ([(500, 1.0), (100, -0.25)], (0, 0, 4), "Moa1", (-800, 300, 1), None, "kinematical"),
-    ([(300, 0.75)], (1, 1, 3), "Cua1", (-1000, 400, 2), 12, "full"),
+    ([], (0, 0, 4), "Cua1", (-300, 200, 2), None, {}),
+    ([(200, 0.5), (300, 0.25), (400, 0.125)], (0, 0, 4), "Cua1", (-2000, 500, 1), None,
+     {"physics": "classic", "theory": "dynamical"}),
+    ([(200, 0.5), (300, 0.25)], (0, 0, 4), "Cua1", (-1500, 500, 0.5), 8.5, {}),
+    ([(500, 1.0), (100, -0.25)], (0, 0, 4), "Moa1", (-800, 300, 1), None,
+     {"theory": "kinematical"}),
+    ([(400, 0.5)], (0, 0, 4), "Cua1", (-800, 300, 2), None, {"physics": "kinematical"}),
+    ([(300, 0.75)], (1, 1, 3), "Cua1", (-1000, 400, 2), 12, {}),
 ]
 
 
-@pytest.mark.parametrize("layers,hkl,radiation,scan,width,physics", SIMULATIONS)
+@pytest.mark.parametrize("layers,hkl,radiation,scan,width,keywords", SIMULATIONS)
 def test_simulate_prints_what_the_command_line_prints(tmp_path, layers, hkl, radiation, scan,
-                                                      width, physics):
+                                                      width, keywords):
+    theory = "kinematical" if "kinematical" in keywords.values() else "dynamical"
     args = ["simulate", "--crystal", "GaAs", "--hkl", *hkl, "--radiation", radiation,
-            "--scan", *scan, "--theory", "dynamical" if physics == "full" else "kinematical"]
+            "--scan", *scan, "--theory", theory]
     if layers:
         (tmp_path / "profile.dat").write_text("".join(f"{t} {s}\n" for t, s in layers))
         args += ["--profile", tmp_path / "profile.dat"]
@@ -72,7 +77,7 @@ def test_simulate_prints_what_the_command_line_prints(tmp_path, layers, hkl, rad
 
     sample = kelvarin.Sample("GaAs", [kelvarin.Lamella(t, s) for t, s in layers])
     curve = kelvarin.simulate(sample, kelvarin.Reflection(hkl, radiation=radiation), angles,
-                              width=width, physics=physics)
+                              width=width, **keywords)
     assert isinstance(curve, np.ndarray) and curve.dtype == np.float64
     column = 2 if width is not None else 1
     assert ["%.10g" % v for v in curve] == [r[column] for r in rows]
@@ -185,7 +190,11 @@ ERRORS = [
     (lambda p: kelvarin.simulate(kelvarin.Sample(), kelvarin.Reflection((0, 0, 4)),
                                  np.array([0.0, np.nan])), ValueError, "finite"),
     (lambda p: kelvarin.simulate(kelvarin.Sample(), kelvarin.Reflection((0, 0, 4)), [0.0],
-                                 physics="quantum"), ValueError, "physics"),
+                                 physics="quantum"), ValueError, "physics must be"),
+    (lambda p: kelvarin.simulate(kelvarin.Sample(), kelvarin.Reflection((0, 0, 4)), [0.0],
+                                 physics="full"), ValueError, "not available in this build"),
+    (lambda p: kelvarin.simulate(kelvarin.Sample(), kelvarin.Reflection((0, 0, 4)), [0.0],
+                                 theory="quantum"), ValueError, "theory must be"),
     (lambda p: kelvarin.Project.load(str(p / "none.toml")), OSError, "does not exist"),
     (lambda p: (p / "bad.toml").write_text("[sample]\nsubstrate = 3\n") and
      kelvarin.Project.load(str(p / "bad.toml")), ValueError, "substrate"),
