@@ -211,6 +211,33 @@ FitResult fitOf(const fit::Project& shared, const py::object& progress, int thre
     return resultOf(*problem, fitted);
 }
 
+/// `name`, relative to `from` (a folder) unless absolute, made relative to the folder `to`.
+std::string rebased(const std::string& name, const std::filesystem::path& from,
+                    const std::filesystem::path& to) {
+    namespace fs = std::filesystem;
+    if (name.empty() || fs::path(name).is_absolute()) return name;
+    std::error_code ec;
+    const fs::path file = fs::weakly_canonical(fs::absolute(from / name), ec);
+    if (ec) return name;
+    const fs::path moved = file.lexically_relative(fs::weakly_canonical(fs::absolute(to), ec));
+    return ec || moved.empty() ? file.string() : moved.generic_string();
+}
+
+/// The project as it is to be written to `path`: saved into another folder, its measured and
+/// profile files are named relative to that folder, so that the copy reads the same files.
+fit::Project movedTo(const fit::Project& p, const std::string& path) {
+    namespace fs = std::filesystem;
+    const fs::path from = fs::path(p.path).parent_path();
+    const fs::path to = fs::path(path).parent_path();
+    std::error_code ec;
+    if (fs::equivalent(fs::absolute(from), fs::absolute(to), ec) && !ec) return p;
+    fit::Project moved = p;
+    for (fit::DatasetSpec& d : moved.datasets)
+        d.file = rebased(d.file, from, to);
+    moved.ionProfileFile = rebased(moved.ionProfileFile, from, to);
+    return moved;
+}
+
 /// Sets a setting of the fit through the project text, so that the file's checks and messages
 /// apply.
 template <typename Set>
@@ -250,11 +277,11 @@ void bindProject(py::module_& m) {
         .def(
             "save",
             [](const fit::Project& p, const std::string& path) {
-                saveText(path, fit::projectText(p));
+                saveText(path, fit::projectText(movedTo(p, path)));
             },
             py::arg("path"),
-            "Writes the project as a TOML text (the measured files stay where "
-            "they are: their names are relative to the loaded file's folder).")
+            "Writes the project as a TOML text. The measured files stay where they are: saved "
+            "into another folder, the project names them relative to that folder.")
         .def_readonly("path", &fit::Project::path)
         .def_readonly("substrate", &fit::Project::substrate)
         .def_property_readonly("text", [](const fit::Project& p) { return fit::projectText(p); })

@@ -154,12 +154,20 @@ def test_a_fit_stops_from_its_progress_callback(tmp_path, name, edits):
         project.fit(progress=fails)
 
 
-def test_project_saves_and_loads_back(tmp_path):
-    project = kelvarin.Project.load(str(short_project(tmp_path)))
+@pytest.mark.parametrize("target", ["copy.toml", "deeper/copy.toml", "../elsewhere/copy.toml"])
+def test_project_saves_and_loads_back(tmp_path, target):
+    """Saved anywhere, the copy reads the measured file the project reads."""
+    (tmp_path / "a").mkdir()
+    project = kelvarin.Project.load(str(short_project(tmp_path / "a")))
     project.seed = 7
-    project.save(str(tmp_path / "copy.toml"))
-    again = kelvarin.Project.load(str(tmp_path / "copy.toml"))
-    assert again.text == project.text and again.seed == 7 and again.generations == 4
+    copy = tmp_path / "a" / target
+    copy.parent.mkdir(parents=True, exist_ok=True)
+    project.save(str(copy))
+    again = kelvarin.Project.load(str(copy))
+    assert again.seed == 7 and again.generations == 4
+    measured = re.search(r'^file = "(.*)"$', again.text, re.MULTILINE).group(1)
+    assert (copy.parent / measured).samefile(tmp_path / "a" / "measured.dat")
+    assert again.text.replace(measured, "measured.dat") == project.text
 
 
 def bad_population(tmp_path):
