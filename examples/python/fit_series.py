@@ -77,10 +77,16 @@ def main():
             project_path = folder / f"scan{index}.toml"
             project_path.write_text(PROJECT.format(file=scan.name, generations=args.generations))
             result = kelvarin.Project.load(str(project_path)).fit()
-            peak = float(result.profile["strain"].max())
-            rows.append((fluence, 100 * tau, peak, result.error))
+            profile = result.profile
+            top = int(profile["strain"].argmax())
+            peak = float(profile["strain"][top])
+            # The 16/84 % band of the profile at the peak's lamella (NaN without uncertainties).
+            low, high = float(profile["strain_lower"][top]), float(profile["strain_upper"][top])
+            rows.append((fluence, 100 * tau, peak, result.error, low, high))
             print(f"fluence {fluence:.1e} cm^-2: peak strain {peak:.4f} % "
-                  f"(made with {100 * tau:.4f} %), error {result.error:.3f} %")
+                  f"[{low:.4f}, {high:.4f}] (made with {100 * tau:.4f} %), "
+                  f"error {result.error:.3f} %, tau = {100 * result.parameters['tau']:.4f} "
+                  f"± {100 * result.errors['tau']:.4f} %")
 
         try:
             import matplotlib
@@ -90,7 +96,9 @@ def main():
             print("matplotlib is not installed: the fits ran, the plot is left out")
             return
         figure, axes = plt.subplots()
-        axes.plot([r[0] for r in rows], [r[2] for r in rows], "o-", label="fitted")
+        bars = [[max(r[2] - r[4], 0) for r in rows], [max(r[5] - r[2], 0) for r in rows]]
+        axes.errorbar([r[0] for r in rows], [r[2] for r in rows], yerr=bars, fmt="o-",
+                      capsize=3, label="fitted (16/84 % band)")
         axes.plot([r[0] for r in rows], [r[1] for r in rows], "x", label="simulated")
         axes.set_xscale("log")
         axes.set_xlabel("fluence (ions/cm²)")
