@@ -238,20 +238,31 @@ def test_errors_arrive_as_exceptions_with_the_programs_message(tmp_path, call, k
         call(tmp_path)
 
 
-def test_simulate_releases_the_interpreter_while_it_computes():
-    """The main thread runs Python code while another thread is inside simulate: with the
-    interpreter lock held no main-thread time stamp could fall between its entry and return
-    (a long switch interval keeps the lock with the worker unless simulate lets it go)."""
-    import threading
-    import time
+def simulate_16_lamellae(tmp_path):
     sample = kelvarin.Sample("GaAs", [kelvarin.Lamella(100, 0.5 - 0.03 * i) for i in range(16)])
     angles = np.arange(-2000.0, 2000.0, 0.2)
     reflection = kelvarin.Reflection((0, 0, 4))
+    return lambda: kelvarin.simulate(sample, reflection, angles)
+
+
+def fit_short_project(tmp_path):
+    project = kelvarin.Project.load(str(short_project(tmp_path)))
+    return lambda: project.fit(threads=1)
+
+
+@pytest.mark.parametrize("prepare", [simulate_16_lamellae, fit_short_project])
+def test_the_engine_releases_the_interpreter_while_it_computes(tmp_path, prepare):
+    """The main thread runs Python code while another thread simulates or fits: with the
+    interpreter lock held no main-thread time stamp could fall between its entry and return
+    (a long switch interval keeps the lock with the worker unless the call lets it go)."""
+    import threading
+    import time
+    call = prepare(tmp_path)
     inside = []
 
     def work():
         inside.append(time.perf_counter())
-        kelvarin.simulate(sample, reflection, angles)
+        call()
         inside.append(time.perf_counter())
 
     interval = sys.getswitchinterval()
