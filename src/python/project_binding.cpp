@@ -211,26 +211,34 @@ FitResult fitOf(const fit::Project& shared, const py::object& progress, int thre
     return resultOf(*problem, fitted);
 }
 
-/// `name`, relative to `from` (a folder) unless absolute, made relative to the folder `to`.
+/// The folder of a file's path as an absolute path ("" when it cannot be worked out).
+std::filesystem::path folderOf(const std::string& path) {
+    namespace fs = std::filesystem;
+    fs::path folder = fs::path(path).parent_path();
+    if (folder.empty()) folder = ".";
+    std::error_code ec;
+    folder = fs::weakly_canonical(fs::absolute(folder, ec), ec);
+    return ec ? fs::path() : folder;
+}
+
+/// `name`, relative to the folder `from` unless absolute, made relative to the folder `to`.
 std::string rebased(const std::string& name, const std::filesystem::path& from,
                     const std::filesystem::path& to) {
     namespace fs = std::filesystem;
     if (name.empty() || fs::path(name).is_absolute()) return name;
     std::error_code ec;
-    const fs::path file = fs::weakly_canonical(fs::absolute(from / name), ec);
-    if (ec) return name;
-    const fs::path moved = file.lexically_relative(fs::weakly_canonical(fs::absolute(to), ec));
-    return ec || moved.empty() ? file.string() : moved.generic_string();
+    const fs::path file = fs::weakly_canonical(from / name, ec);
+    if (ec) return (from / name).string();
+    const fs::path moved = file.lexically_relative(to);
+    return moved.empty() ? file.string() : moved.generic_string();
 }
 
 /// The project as it is to be written to `path`: saved into another folder, its measured and
 /// profile files are named relative to that folder, so that the copy reads the same files.
 fit::Project movedTo(const fit::Project& p, const std::string& path) {
-    namespace fs = std::filesystem;
-    const fs::path from = fs::path(p.path).parent_path();
-    const fs::path to = fs::path(path).parent_path();
-    std::error_code ec;
-    if (fs::equivalent(fs::absolute(from), fs::absolute(to), ec) && !ec) return p;
+    const std::filesystem::path from = folderOf(p.path);
+    const std::filesystem::path to = folderOf(path);
+    if (from.empty() || to.empty() || from == to) return p;
     fit::Project moved = p;
     for (fit::DatasetSpec& d : moved.datasets)
         d.file = rebased(d.file, from, to);

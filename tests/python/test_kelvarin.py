@@ -155,18 +155,20 @@ def test_a_fit_stops_from_its_progress_callback(tmp_path, name, edits):
 
 
 @pytest.mark.parametrize("target", ["copy.toml", "deeper/copy.toml", "../elsewhere/copy.toml"])
-def test_project_saves_and_loads_back(tmp_path, target):
-    """Saved anywhere, the copy reads the measured file the project reads."""
+def test_project_saves_and_loads_back(tmp_path, monkeypatch, target):
+    """Saved anywhere, the copy reads the measured file the project reads (the project loaded
+    by a bare file name, from the working folder)."""
     (tmp_path / "a").mkdir()
-    project = kelvarin.Project.load(str(short_project(tmp_path / "a")))
+    short_project(tmp_path / "a")
+    monkeypatch.chdir(tmp_path / "a")
+    project = kelvarin.Project.load("fit.toml")
     project.seed = 7
-    copy = tmp_path / "a" / target
-    copy.parent.mkdir(parents=True, exist_ok=True)
-    project.save(str(copy))
-    again = kelvarin.Project.load(str(copy))
+    pathlib.Path(target).parent.mkdir(parents=True, exist_ok=True)
+    project.save(target)
+    again = kelvarin.Project.load(target)
     assert again.seed == 7 and again.generations == 4
     measured = re.search(r'^file = "(.*)"$', again.text, re.MULTILINE).group(1)
-    assert (copy.parent / measured).samefile(tmp_path / "a" / "measured.dat")
+    assert (pathlib.Path(target).parent / measured).samefile(tmp_path / "a" / "measured.dat")
     assert again.text.replace(measured, "measured.dat") == project.text
 
 
@@ -211,6 +213,8 @@ ERRORS = [
     (all_fixed, ValueError, "every parameter is fixed"),
     (lambda p: kelvarin.Project.load(str(short_project(p))).save(str(p / "no" / "x.toml")),
      OSError, "cannot be written"),
+    (lambda p: kelvarin.Project.load(str(short_project(p))).save(str(p))), OSError,
+     "cannot be written"),
     (lambda p: kelvarin.read_scan(str(p / "scan.xrdml")), OSError, "Cannot open scan file"),
     (lambda p: kelvarin.read_scan(str(SOURCE / "examples" / "fit.toml")), ValueError,
      "is not a number"),
