@@ -213,7 +213,7 @@ ERRORS = [
     (all_fixed, ValueError, "every parameter is fixed"),
     (lambda p: kelvarin.Project.load(str(short_project(p))).save(str(p / "no" / "x.toml")),
      OSError, "cannot be written"),
-    (lambda p: kelvarin.Project.load(str(short_project(p))).save(str(p))), OSError,
+    (lambda p: kelvarin.Project.load(str(short_project(p))).save(str(p)), OSError,
      "cannot be written"),
     (lambda p: kelvarin.read_scan(str(p / "scan.xrdml")), OSError, "Cannot open scan file"),
     (lambda p: kelvarin.read_scan(str(SOURCE / "examples" / "fit.toml")), ValueError,
