@@ -314,6 +314,18 @@ void bindProject(py::module_& m) {
             [](fit::Project& p, int n) {
                 changeFit(p, [n](fit::FitSettings& f) { f.population = n; });
             })
+        .def_property(
+            "optimizer", [](const fit::Project& p) { return p.fit.optimizer; },
+            [](fit::Project& p, const std::string& name) {
+                changeFit(p, [&name](fit::FitSettings& f) { f.optimizer = name; });
+            },
+            "the global search: \"evolutionary\", \"de\" or \"none\"")
+        .def_property(
+            "polish", [](const fit::Project& p) { return p.fit.polish; },
+            [](fit::Project& p, bool on) {
+                changeFit(p, [on](fit::FitSettings& f) { f.polish = on; });
+            },
+            "a least-squares polish after the search")
         .def("fit", &fitOf, py::arg("progress") = py::none(), py::arg("threads") = 0,
              "Runs the fit of the project as kelvarin-cli fit does (the same seed gives the same "
              "numbers): the global search, the least-squares polish when the project asks for "

@@ -162,11 +162,11 @@ def test_project_saves_and_loads_back(tmp_path, monkeypatch, target):
     short_project(tmp_path / "a")
     monkeypatch.chdir(tmp_path / "a")
     project = kelvarin.Project.load("fit.toml")
-    project.seed = 7
+    project.seed, project.optimizer, project.polish = 7, "de", True
     pathlib.Path(target).parent.mkdir(parents=True, exist_ok=True)
     project.save(target)
     again = kelvarin.Project.load(target)
-    assert again.seed == 7 and again.generations == 4
+    assert (again.seed, again.generations, again.optimizer, again.polish) == (7, 4, "de", True)
     measured = re.search(r'^file = "(.*)"$', again.text, re.MULTILINE).group(1)
     assert (pathlib.Path(target).parent / measured).samefile(tmp_path / "a" / "measured.dat")
     assert again.text.replace(measured, "measured.dat") == project.text
@@ -209,6 +209,8 @@ ERRORS = [
     (lambda p: (p / "bad.toml").write_text("[sample]\nsubstrate = 3\n") and
      kelvarin.Project.load(str(p / "bad.toml")), ValueError, "substrate"),
     (bad_population, ValueError, "population"),
+    (lambda p: setattr(kelvarin.Project.load(str(short_project(p))), "optimizer", "anneal"),
+     ValueError, "optimizer"),
     (missing_measured, OSError, "measured.dat"),
     (all_fixed, ValueError, "every parameter is fixed"),
     (lambda p: kelvarin.Project.load(str(short_project(p))).save(str(p / "no" / "x.toml")),
