@@ -92,6 +92,13 @@ py::array_t<double> simulate(
     return out;
 }
 
+/// `values` as a numpy array that owns them, without copying them.
+py::array_t<double> ownedArray(std::vector<double>&& values) {
+    auto* owned = new std::vector<double>(std::move(values));
+    const py::capsule free(owned, [](void* p) { delete static_cast<std::vector<double>*>(p); });
+    return py::array_t<double>(static_cast<py::ssize_t>(owned->size()), owned->data(), free);
+}
+
 /// A measured scan as offsets from its zero (seconds of arc) and counts, and what was read.
 py::tuple readScanOf(const std::string& path, int scanNumber, std::optional<std::string> axis,
                      std::optional<std::string> unit, std::optional<double> wavelength,
@@ -155,10 +162,8 @@ py::tuple readScanOf(const std::string& path, int scanNumber, std::optional<std:
     meta["zero"] = curve.zero;
     meta["zero_reason"] = curve.zeroReason;
     meta["notes"] = scan.notes;
-    return py::make_tuple(
-        py::array_t<double>(static_cast<py::ssize_t>(curve.offset.size()), curve.offset.data()),
-        py::array_t<double>(static_cast<py::ssize_t>(curve.counts.size()), curve.counts.data()),
-        meta);
+    return py::make_tuple(ownedArray(std::move(curve.offset)), ownedArray(std::move(curve.counts)),
+                          meta);
 }
 
 }  // namespace
