@@ -182,6 +182,7 @@ DeResult runDifferentialEvolution(const FitProblem& problem, const DeOptions& op
         const double now = errors[static_cast<std::size_t>(best)];
         history.push_back(now);
         result.generations = gen;
+        if (options.bestSoFar) options.bestSoFar(asValues(members[static_cast<std::size_t>(best)]));
         if (options.progress && !options.progress(gen, now)) {
             result.stop = DeStop::Stopped;
             break;

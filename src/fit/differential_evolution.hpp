@@ -32,6 +32,8 @@ struct DeOptions {
     int threads = 1;           ///< 0: one per core
     /// Asked after each generation with its number and best error (percent); false stops.
     std::function<bool(int generation, double bestError)> progress;
+    /// Told the best member (every table entry) after each generation, before `progress`.
+    std::function<void(const std::vector<Extended>& best)> bestSoFar;
 
     /// Empty when usable; otherwise which setting is wrong.
     std::string validate() const;

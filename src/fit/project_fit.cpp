@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <ctime>
+#include <functional>
+#include <limits>
 
 #include "fit/differential_evolution.hpp"
 #include "fit/problem_evaluator.hpp"
@@ -12,20 +14,35 @@ namespace kelvarin::fit {
 
 namespace {
 
+/// After each generation: its number, the best error so far (percent) and that candidate (every
+/// table entry); false stops the search.
+using GenerationStep = std::function<bool(int generation, double error, std::vector<Extended>)>;
+
 /// The windows' evolutionary search on the problem, as the project sets it, its best candidate
 /// evaluated once more so that the problem's datasets hold its curves.
 SearchResult runWindowsSearch(const Project& project, FitProblem& problem, int threads,
-                              const SearchCallback& progress, std::vector<Extended>& best) {
+                              const GenerationStep& step, std::vector<Extended>& best) {
     ProjectSearch search = prepareSearch(project, problem);
     EvolutionaryOptions& options = search.options;
-    options.progress = progress;
+    ProblemEvaluator evaluator(problem, threads);
+    // The best row scored so far: its genes and, after them, its error.
+    std::vector<float> bestRow(static_cast<std::size_t>(search.pool.genes) + 1,
+                               std::numeric_limits<float>::infinity());
+    if (step)
+        options.progress = [&](const SearchProgress& p) {
+            const int genes = search.pool.genes;
+            if (p.kind == SearchProgress::Kind::CandidateScored && p.genes[genes] < bestRow.back())
+                bestRow.assign(p.genes, p.genes + genes + 1);
+            if (p.kind != SearchProgress::Kind::GenerationDone) return true;
+            return step(p.generation, static_cast<double>(p.bestError),
+                        evaluator.valuesOf(bestRow.data()));
+        };
     if (project.fit.budgetSeconds > 0) {
         // A time budget ends the search after the generation in which it runs out.
         const auto end = std::chrono::steady_clock::now() +
                          std::chrono::duration<double>(project.fit.budgetSeconds);
         options.stopRequested = [end] { return std::chrono::steady_clock::now() >= end; };
     }
-    ProblemEvaluator evaluator(problem, threads);
     SearchResult result = runEvolutionary(search.pool, evaluator, options);
     if (!result.summary.usable()) return result;
     ProblemWorkspace ws = problem.makeWorkspace();
@@ -47,9 +64,10 @@ ProjectFitResult fitProject(const Project& project, FitProblem& problem,
         throw ProjectError(project.path + ": every parameter is fixed; nothing to fit");
 
     // The caller's answer after each generation; false stops the search there.
-    const auto ask = [&o, &options](int generation, int generations, double error) {
+    const auto ask = [&o, &options](int generation, int generations, double error,
+                                    std::vector<Extended> best) {
         if (o.stopped) return false;
-        o.stopped = !options.progress({generation, generations, error});
+        o.stopped = !options.progress({generation, generations, error, std::move(best)});
         return !o.stopped;
     };
     std::vector<Extended> best;
@@ -66,10 +84,13 @@ ProjectFitResult fitProject(const Project& project, FitProblem& problem,
         de.tolerance = project.fit.tolerance;
         de.budgetSeconds = project.fit.budgetSeconds;
         de.threads = options.threads;
-        if (options.progress)
-            de.progress = [&ask, &de](int generation, double error) {
-                return ask(generation, de.maxGenerations, error);
+        std::vector<Extended> bestSoFar;
+        if (options.progress) {
+            de.bestSoFar = [&bestSoFar](const std::vector<Extended>& b) { bestSoFar = b; };
+            de.progress = [&ask, &de, &bestSoFar](int generation, double error) {
+                return ask(generation, de.maxGenerations, error, std::move(bestSoFar));
             };
+        }
         const DeResult r = runDifferentialEvolution(problem, de);
         report.search = std::string("differential evolution (") +
                         (de.strategy == DeStrategy::Best1Bin ? "best/1/bin" : "rand/1/bin") +
@@ -86,13 +107,12 @@ ProjectFitResult fitProject(const Project& project, FitProblem& problem,
         best = problem.parameters().values();
         report.global.best = best;
     } else {
-        SearchCallback progress;
+        GenerationStep step;
         if (options.progress)
-            progress = [&ask, &project](const SearchProgress& p) {
-                if (p.kind != SearchProgress::Kind::GenerationDone) return true;
-                return ask(p.generation, project.fit.generations, static_cast<double>(p.bestError));
+            step = [&ask, &project](int generation, double error, std::vector<Extended> b) {
+                return ask(generation, project.fit.generations, error, std::move(b));
             };
-        const SearchResult r = runWindowsSearch(project, problem, options.threads, progress, best);
+        const SearchResult r = runWindowsSearch(project, problem, options.threads, step, best);
         report.search = "evolutionary search, population " +
                         std::to_string(project.fit.population) + ", " +
                         std::to_string(project.fit.generations) + " generations";

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/sample.hpp"
 #include "fit/fit_problem.hpp"
@@ -22,6 +23,9 @@ struct ProjectFitProgress {
     int generation = 0;    ///< the generation just finished, from 1
     int generations = 0;   ///< the most the search runs
     double bestError = 0;  ///< the best logarithmic error so far, percent
+    /// The best candidate so far, every table entry (fixed ones at their values), for a
+    /// display of its curve and profile.
+    std::vector<Extended> best;
 };
 
 /// Asked after each generation of the global search, from the thread that runs the fit. Returning

@@ -99,6 +99,12 @@ TEST_F(ProjectFit, StopsAfterTheGenerationItsProgressAnswersNoInEverySearch) {
         EXPECT_NEAR(static_cast<double>(r.report.global.bestError), seen[1].bestError,
                     1e-6 * seen[1].bestError)
             << optimizer;
+        // The best candidate so far comes with each generation, for a display to draw.
+        ProblemWorkspace ws = problem->makeWorkspace();
+        ASSERT_EQ(seen[1].best.size(), 5u) << optimizer;
+        EXPECT_NEAR(static_cast<double>(problem->evaluate(seen[1].best, ws)), seen[1].bestError,
+                    1e-4 * seen[1].bestError)
+            << optimizer;
     }
 }
 
