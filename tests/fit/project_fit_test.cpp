@@ -1,6 +1,6 @@
 // The whole fit of a project (fit::fitProject): a progress answer stops the search after that
 // generation whatever the search, the result then keeps the best candidate unpolished with its
-// uncertainties, profile and curves; a fit of fixed parameters only is refused.
+// uncertainties, profile and curves.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -106,21 +106,6 @@ TEST_F(ProjectFit, StopsAfterTheGenerationItsProgressAnswersNoInEverySearch) {
                     1e-4 * seen[1].bestError)
             << optimizer;
     }
-}
-
-TEST_F(ProjectFit, RefusesAProjectWithNothingToFit) {
-    std::string text = projectText(dir, "de");
-    for (const char* name : {"tau", "ro", "sigma1", "sigma2", "width"}) {
-        const std::size_t at = text.find(std::string(name) + " = { value = ");
-        ASSERT_NE(at, std::string::npos) << name;
-        const std::size_t end = text.find('}', at);
-        const std::size_t value = at + std::string(name).size() + 13;
-        text.replace(at, end - at + 1,
-                     std::string(name) + " = " + text.substr(value, text.find(',', value) - value));
-    }
-    const Project project = parseProject(text, (dir / "p.toml").string());
-    auto problem = buildProblem(project);
-    EXPECT_THROW(fitProject(project, *problem, {}), ProjectError);
 }
 
 }  // namespace
