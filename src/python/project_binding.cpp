@@ -13,6 +13,7 @@
 
 #include "fit/project_file.hpp"
 #include "fit/project_fit.hpp"
+#include "fit/project_search.hpp"
 #include "python/errors.hpp"
 
 namespace py = pybind11;
@@ -271,7 +272,12 @@ void bindProject(py::module_& m) {
         .def_readonly("curves", &FitResult::curves)
         .def_readonly("summary", &FitResult::summary)
         .def_readonly("report_text", &FitResult::reportText)
-        .def_readonly("stopped", &FitResult::stopped);
+        .def_readonly("stopped", &FitResult::stopped)
+        .def("__repr__", [](const FitResult& r) {
+            return "<kelvarin.FitResult: error " + fit::shortNumber(r.error) + " %, " +
+                   std::to_string(py::len(r.free)) + " fitted parameters, search ended by " +
+                   r.summary["termination"].cast<std::string>() + ">";
+        });
 
     py::class_<fit::Project>(m, "Project", "A project file: sample, profile model, datasets, fit.")
         .def_static(
@@ -291,6 +297,8 @@ void bindProject(py::module_& m) {
             "Writes the project as a TOML text. The measured files stay where they are: saved "
             "into another folder, the project names them relative to that folder.")
         .def_readonly("path", &fit::Project::path)
+        .def("__repr__",
+             [](const fit::Project& p) { return "kelvarin.Project.load('" + p.path + "')"; })
         .def_readonly("substrate", &fit::Project::substrate)
         .def_property_readonly("text", [](const fit::Project& p) { return fit::projectText(p); })
         .def_property(
