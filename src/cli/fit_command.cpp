@@ -115,6 +115,7 @@ FitOutcome runProjectFit(const fit::Project& project, fit::FitProblem& problem, 
     o.band = fit::profileBand(problem, best, report.uncertainty);
     o.workspace = std::make_unique<fit::ProblemWorkspace>(problem.makeWorkspace());
     problem.evaluate(best, *o.workspace);
+    report.global.warnings = fit::rangeWarnings(problem, *o.workspace);
     problem.commit(*o.workspace);
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -152,6 +153,8 @@ int doFit(const FitArgs& args, std::ostream& out, std::ostream& err) {
     }
     const std::string stem = std::filesystem::path(args.project).replace_extension("").string();
     writeFitResults(stem, *problem, o);
+    for (const std::string& w : o.report.global.warnings)
+        err << "kelvarin-cli: warning: " << w << "\n";
     if (!args.quiet) {
         out << fit::reportText(o.report);
         out << "wrote " << stem << ".fit, .params.txt, .profile.csv, .report.txt, .report.json\n";

@@ -390,6 +390,25 @@ void layeredCurve(const EngineState& state, const LayerStack& stack, ComputedCur
     layeredCurve(state, constants, out, path);
 }
 
+std::string kinematicalRangeWarning(const LayeredConstants& constants, Theory theory,
+                                    Extended calcMax) {
+    if (theory != kTheoryKinematical) return {};
+    double thickness = 0;
+    for (int i = 1; i <= constants.layerCount; ++i)
+        thickness += constants.slab[static_cast<std::size_t>(i)].T.real();
+    if (calcMax > 1) {
+        return "the kinematical theory gives a reflectivity of " + engineNumber(calcMax) +
+               ", above 1: the lamellae are too thick or too strongly reflecting for it "
+               "(use the dynamical theory)";
+    }
+    if (thickness > 1) {
+        return "the lamellae are " + engineNumber(std::round(thickness * 100) / 100) +
+               " times as thick as the extinction length of the reflection, beyond the range "
+               "of the kinematical theory (use the dynamical theory)";
+    }
+    return {};
+}
+
 Complex dynamicalStep(Complex X, Complex x, Complex T) {
     // A lamella of zero thickness passes X on exactly (the formula would, to rounding).
     if (T == Complex(0.0, 0.0)) return X;

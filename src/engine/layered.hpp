@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "engine/geometry.hpp"
@@ -172,6 +173,13 @@ void layeredCurve(const EngineState& state, const LayerStack& stack, ComputedCur
 /// through the lamellae with `theory` (the full calculation: the weighted σ and π curves, and 0
 /// where a beam runs inside the surface). Throws CandidateRejected when it is not finite.
 Extended referenceReflectivity(const LayeredConstants& constants, Theory theory, double theta);
+
+/// Why a kinematical curve lies outside the range of its theory, or "" when it does not (or the
+/// theory is not kinematical): a largest reflectivity `calcMax` above 1, or lamellae thicker in
+/// sum than the extinction length of the reflection (their thickness parameters Re T add up to
+/// more than 1), where multiple scattering, which the kinematical theory leaves out, dominates.
+std::string kinematicalRangeWarning(const LayeredConstants& constants, Theory theory,
+                                    Extended calcMax);
 
 /// Amplitude ratio X after crossing a homogeneous lamella of deviation parameter x and thickness
 /// parameter T (Takagi–Taupin solution), evaluated so that a thick lamella cannot overflow.
