@@ -2,9 +2,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <new>
 #include <exception>
 #include <mutex>
-#include <new>
 
 #include "engine/engine_error.hpp"
 #include "fit/worker_pool.hpp"
