@@ -360,7 +360,7 @@ void layeredCurve(const LayeredConstants& constants, Theory theory, const ScanGr
         throw EngineError("A scan of " + std::to_string(grid.points) + " points in steps of " +
                           engineNumber(grid.step) + " seconds of arc cannot be computed.");
     }
-    if (path == LayeredPath::Fast && constants.model == PhysicsModel::Classic) {
+    if (path == LayeredPath::Fast) {
         layeredCurveFast(constants, theory, grid, out, bestSimdLevel());
         return;
     }

@@ -267,6 +267,10 @@ struct Lanes {
     /// processor's pipelines full, and each lamella's coefficients are loaded once. A lane that
     /// needs the scalar arithmetic becomes NaN, and stays NaN through the later lamellae.
     static void run(const LayeredJob& job, const LayeredChunk& chunk) {
+        if (job.full) {
+            runFull(job, chunk);
+            return;
+        }
         const int blocks = (chunk.count + kWidth - 1) / kWidth;
         const B lane = iota();
         const B nan(__builtin_nan(""));
@@ -313,12 +317,14 @@ struct Lanes {
     /// X' = x + r·(N1 + N2)/(N1 − N2), N1 = (X − x + r)·exp(−S), N2 = (X − x − r)·exp(S),
     /// S = i·T·r, both N divided by the larger of exp(±S).
     [[gnu::always_inline]] static void dynamical(const Slab& c, B p, B& Xr, B& Xi, M& bad) {
-        const B xr = fma(p, c.xr1, c.xr0);
-        const B xi = fma(p, c.xi1, c.xi0);
+        dynamicalStep(fma(p, c.xr1, c.xr0), fma(p, c.xi1, c.xi0), c.tr, c.ti, Xr, Xi, bad);
+    }
+
+    /// The same step for x = xr + i·xi and T = Tr + i·Ti.
+    [[gnu::always_inline]] static void dynamicalStep(B xr, B xi, const B& Tr, const B& Ti, B& Xr,
+                                                     B& Xi, M& bad) {
         B rr, ri;
         principalSqrt(fms(xr, xr, xi * xi) - B(1.0), (xr + xr) * xi, rr, ri, bad);
-        const B& Tr = c.tr;
-        const B& Ti = c.ti;
         // T·r = a + i·b, so S = −b + i·a; exp(S) grows when −b ≥ 0.
         const B a = fms(Tr, rr, Ti * ri);
         const B b = fma(Tr, ri, Ti * rr);
@@ -371,6 +377,12 @@ struct Lanes {
             bad = bad | (twoV > B(0.0));
             modulus = expNonPositive(twoV);
         }
+        kinematicalStep(xr, xi, u, modulus, Xr, Xi, bad);
+    }
+
+    /// The same step for x = xr + i·xi, Re(x·T) = u and exp(2·Im(x·T)) = modulus.
+    [[gnu::always_inline]] static void kinematicalStep(B xr, B xi, B u, B modulus, B& Xr, B& Xi,
+                                                       M& bad) {
         B cosine, sine;
         cosSin(safePhase(B(-2.0) * u, modulus, bad), cosine, sine);
         const B er = modulus * cosine;
@@ -381,6 +393,96 @@ struct Lanes {
         const B ni = fma(Xr, ei, Xi * er) + qi;
         Xr = nr;
         Xi = ni;
+    }
+
+    /// x, T = A·(1 + i·κ), √(γ0·G) and q = 1/√(γ0·G) of a slab of the full calculation at incidence
+    /// cos ω, sin ω (see FullSlabConstants); a diffracted beam that would run into the crystal (G ≤
+    /// 0) or an incident one that would not reach it is marked in `bad`.
+    struct FullSlab {
+        B hx2, hz2, hz, hh, chi0r, chi0i, scale, kappa, damping, thick;
+        FullSlab(const LayeredJob& job, int s)
+            : hx2(2 * job.hx[s]),
+              hz2(2 * job.hz[s]),
+              hz(job.hz[s]),
+              hh(job.hh[s]),
+              chi0r(job.chi0r[s]),
+              chi0i(job.chi0i[s]),
+              scale(job.scale[s]),
+              kappa(job.kappa[s]),
+              damping(job.damping[s]),
+              thick(job.thick[s]) {}
+    };
+
+    [[gnu::always_inline]] static void fullSlabAt(const FullSlab& f, B cosOmega, B sinOmega, B& xr,
+                                                  B& xi, B& A, B& root, B& q, M& bad) {
+        const B G = f.hz - sinOmega;
+        bad = bad | !(G > B(0.0)) | !(sinOmega > B(0.0));
+        // α = hh + 2·(hx·cos ω − hz·sin ω), exactly; the sum G + γ0 is hz.
+        const B alpha = fma(f.hx2, cosOmega, fnma(f.hz2, sinOmega, f.hh));
+        root = sqrt(sinOmega * G);
+        q = B(1.0) / root;
+        const B scale = q * f.scale;
+        const B eta = fms(f.hz, f.chi0r, sinOmega * alpha) * scale;
+        const B g = f.hz * f.chi0i * scale;
+        xr = fma(g, f.kappa, eta) * f.damping;
+        xi = fnma(eta, f.kappa, g) * f.damping;
+        A = f.thick * q;
+    }
+
+    /// The full calculation: every slab's x and T formed at each point from cos ω and sin ω;
+    /// the reduced X is rescaled by √(G_below/G) at each interface, where the wave amplitudes
+    /// are continuous.
+    static void runFull(const LayeredJob& job, const LayeredChunk& chunk) {
+        const int blocks = (chunk.count + kWidth - 1) / kWidth;
+        const B nan(__builtin_nan(""));
+        {
+            const FullSlab f(job, 0);
+            for (int blk = 0; blk < blocks; ++blk) {
+                const int at = blk * kWidth;
+                M bad(false);
+                B xr, xi, A, root, q;
+                fullSlabAt(f, load(chunk.cosOmega + at), load(chunk.sinOmega + at), xr, xi, A, root,
+                           q, bad);
+                B rr, ri;
+                principalSqrt(fms(xr, xr, xi * xi) - B(1.0), (xr + xr) * xi, rr, ri, bad);
+                const M negative = xr < B(0.0);
+                const B Xr = select(negative, xr + rr, xr - rr);
+                const B Xi = select(negative, xi + ri, xi - ri);
+                store(select(bad, nan, Xr), chunk.re + at);
+                store(select(bad, nan, Xi), chunk.im + at);
+                store(q, chunk.scratch + at);
+            }
+        }
+        const bool dynamicalTheory = job.theory == kTheoryDynamical;
+        if (!dynamicalTheory && job.theory != kTheoryKinematical) return;
+        for (int s = 1; s <= job.lamellae; ++s) {
+            const FullSlab f(job, s);
+            for (int blk = 0; blk < blocks; ++blk) {
+                const int at = blk * kWidth;
+                M bad(false);
+                B xr, xi, A, root, q;
+                fullSlabAt(f, load(chunk.cosOmega + at), load(chunk.sinOmega + at), xr, xi, A, root,
+                           q, bad);
+                // q of the slab below over this slab's q.
+                const B rescale = root * load(chunk.scratch + at);
+                B Xr = load(chunk.re + at) * rescale;
+                B Xi = load(chunk.im + at) * rescale;
+                if (dynamicalTheory) {
+                    dynamicalStep(xr, xi, A, A * f.kappa, Xr, Xi, bad);
+                } else {
+                    // u + i·v = x·T with T = A·(1 + i·κ); x = 0 and a gain go to the scalar
+                    // arithmetic as in the classic step.
+                    const B Ti = A * f.kappa;
+                    const B u = fms(xr, A, xi * Ti);
+                    const B v = fma(xr, Ti, xi * A);
+                    bad = bad | (v > B(0.0)) | ((xr == B(0.0)) & (xi == B(0.0)));
+                    kinematicalStep(xr, xi, u, expNonPositive(B(2.0) * v), Xr, Xi, bad);
+                }
+                store(select(bad, nan, Xr), chunk.re + at);
+                store(select(bad, nan, Xi), chunk.im + at);
+                store(q, chunk.scratch + at);
+            }
+        }
     }
 };
 
