@@ -288,6 +288,15 @@ void readPhysics(Reader& r, const toml::table& t, DatasetSpec& d) {
                    "must be \"symmetric\", \"grazing-incidence\" or \"grazing-exit\"");
         d.geometry = *g;
     }
+    // The classic physics has no choice of these: refused rather than silently left out.
+    if (d.physics == PhysicsModel::Classic) {
+        for (const char* key : {"polarisation", "monochromator", "geometry"}) {
+            if (const auto* v = r.get(t, "dataset.", key))
+                r.fail(std::string("dataset.") + key, v,
+                       "needs physics = \"full\" (the classic physics is σ-polarised, "
+                       "without monochromator, in the geometry the sign of l gives)");
+        }
+    }
     if (const auto* v = r.get(t, "dataset.", "surface")) {
         const toml::array* a = v->as_array();
         bool normal001 = a != nullptr && a->size() == 3;

@@ -197,9 +197,21 @@ TEST(ProjectFile, ReadsWritesAndReadsBackTheSameProject) {
     EXPECT_EQ(p.datasets[0].theory, Theory::Kinematical);
     EXPECT_TRUE(p.fit.seeded);
 
+    // A project computes the full physics for an unpolarised beam unless it says otherwise.
+    EXPECT_EQ(p.datasets[0].physics, PhysicsModel::Full);
+    EXPECT_EQ(p.datasets[0].polarisation, Polarisation::Unpolarised);
+
     const std::string text = projectText(p);
     const Project again = parseProject(text, "again.toml");
     EXPECT_EQ(projectText(again), text);
+    std::string physics = kProject;
+    physics.insert(physics.find("[fit]"),
+                   "physics = \"full\"\npolarisation = \"sigma\"\nmonochromator = \"Ge440\"\n"
+                   "geometry = \"grazing-exit\"\nsurface = [0, 0, 1]\n\n");
+    const Project named = parseProject(projectText(parseProject(physics, "n.toml")), "n.toml");
+    EXPECT_EQ(named.datasets[0].polarisation, Polarisation::Sigma);
+    EXPECT_EQ(named.datasets[0].monochromator, "Ge440");
+    EXPECT_EQ(named.datasets[0].geometry, ScatteringGeometry::GrazingExit);
     EXPECT_EQ(again.profileLayers, 12);
     EXPECT_EQ(again.profileParameters[0].max, p.profileParameters[0].max);
     EXPECT_EQ(again.datasets[0].width.min, 7);
@@ -220,6 +232,14 @@ TEST(ProjectFile, RefusesBadKeysWithFileLineAndKey) {
         {"min = 0.003, max = 0.005", "min = 0.005, max = 0.003", "minimum below"},
         {"hkl = [0, 0, 4]", "hkl = [0, 0]", "[h, k, l]"},
         {"wavelength = 1.43807", "radiation = \"Xxa1\"", "Unknown radiation"},
+        {"theory = \"kinematical\"", "physics = \"exact\"", "'dataset.physics'"},
+        {"theory = \"kinematical\"", "polarisation = \"circular\"", "'dataset.polarisation'"},
+        {"theory = \"kinematical\"", "monochromator = \"Ge111\"", "Ge220, Ge440, Si111"},
+        {"theory = \"kinematical\"", "geometry = \"sideways\"", "'dataset.geometry'"},
+        {"theory = \"kinematical\"", "surface = [1, 1, 1]", "only the (001) surface"},
+        {"theory = \"kinematical\"", "surface = [0, 0]", "'dataset.surface'"},
+        {"theory = \"kinematical\"", "physics = \"classic\"\npolarisation = \"pi\"",
+         "needs physics = \"full\""},
     };
     for (const Case& c : cases) {
         std::string text = kProject;
