@@ -329,6 +329,43 @@ TEST(FullPhysics, VectorPathAgreesWithTheReferenceOnEveryInstructionSet) {
     }
 }
 
+TEST(FullPhysics, ThermalMotionNarrowsTheDarwinCurveByTheDebyeWallerFactor) {
+    // The width of a thick crystal's curve is proportional to |χh|, which exp(−B·s²) scales.
+    const Crystal2 x(Case{"GaAs", 0, 0, 4});
+    PhysicsOptions warm = fullWith(Polarisation::Sigma);
+    warm.debyeWallerB = {0.6, 0.6};
+    const double s = 4 / (2 * x.c);
+    const Engine atRest(x, 0, 0, fullWith(Polarisation::Sigma)), vibrating(x, 0, 0, warm);
+    double centre, still, moving;
+    halfMaximum([&](double t) { return atRest.at(t); }, -40, 60, 0.05, centre, still);
+    halfMaximum([&](double t) { return vibrating.at(t); }, -40, 60, 0.05, centre, moving);
+    EXPECT_NEAR(moving / still, std::exp(-0.6 * s * s), 0.01);
+}
+
+TEST(FullPhysics, KinematicalRangeWarnings) {
+    // GaAs 0 0 4 (extinction length about 1.5 µm) under one lamella, classic and full.
+    struct Row {
+        Theory theory;
+        double thickness;
+        Extended calcMax;
+        const char* expected;  ///< part of the warning, or "" for none
+    };
+    const Crystal2 x(Case{"GaAs", 0, 0, 4});
+    for (const PhysicsOptions& options : {PhysicsOptions{}, fullPhysicsDefaults()}) {
+        for (const Row row :
+             {Row{Theory::Dynamical, 1e5, 2, ""}, Row{Theory::Kinematical, 1000, 0.2L, ""},
+              Row{Theory::Kinematical, 1e5, 0.5L, "times as thick"},
+              Row{Theory::Kinematical, 1000, 25.6L, "above 1"}}) {
+            const Engine e(x, 0.01, row.thickness, options);
+            const std::string w = kinematicalRangeWarning(e.constants, row.theory, row.calcMax);
+            if (*row.expected == 0)
+                EXPECT_EQ(w, "") << row.thickness;
+            else
+                EXPECT_NE(w.find(row.expected), std::string::npos) << w;
+        }
+    }
+}
+
 TEST(FullPhysics, MonochromatorAnglesAndRefusals) {
     // Ge 2 2 0 at Cu Kα1 (1.5405929 Å): 2θM = 45.30°.
     EXPECT_NEAR(monochromatorTwoTheta("Ge220", 1.5405929) * 180 / 3.14159265358979, 45.30, 0.02);
