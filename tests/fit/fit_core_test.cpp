@@ -3,6 +3,7 @@
 // files refuse what cannot be fitted, and the sample path with damage behaves as the physics says.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -158,6 +159,45 @@ TEST(ParameterTable, RefusesWhatCannotBeFittedNamingTheParameter) {
     twice.add({"tau", "", 0, 0, 1, 0, true});
     twice.add({"tau", "", 0, 0, 1, 0, true});
     EXPECT_NE(twice.validate().find("twice"), std::string::npos);
+}
+
+TEST(FitProblem, EachDatasetKeepsItsPhysicsAndReportsCurvesBeyondTheirTheory) {
+    auto s = gaasState(kModelTwoGauss, 16);
+    FitProblem p(makeProfileModel(ProfileKind::TwoGauss, 16));
+    p.addDataset(s, {"width", "arcsec", 8.5L, 7, 10, 1, true}, "thick.dat");
+    p.setSinglePrecision(false);
+    ProblemWorkspace ws = p.makeWorkspace();
+    // The centroid of the substrate peak, −40…50″.
+    const auto peakAngle = [&] {
+        const ComputedCurve& c = ws.datasets[0]->curve;
+        double sum = 0, moment = 0;
+        for (int i = 0; i < c.calcCount; ++i) {
+            const double t = static_cast<double>(c.calcAngle[static_cast<std::size_t>(i)]);
+            const double r = static_cast<double>(c.calcRaw[static_cast<std::size_t>(i)]);
+            if (t >= -40 && t <= 50) sum += r, moment += r * t;
+        }
+        return moment / sum;
+    };
+    // A thin profile: the full physics moves the substrate peak by refraction.
+    s->theoryChoice = kTheoryDynamical;
+    p.evaluate(std::vector<Extended>{0.004L, 300, 150, 250, 8.5L}, ws);
+    const double classic = peakAngle();
+    PhysicsOptions sigma = fullPhysicsDefaults();
+    sigma.polarisation = Polarisation::Sigma;
+    p.setPhysics(0, sigma);
+    p.evaluate(std::vector<Extended>{0.004L, 300, 150, 250, 8.5L}, ws);
+    EXPECT_NEAR(peakAngle() - classic, 6.5, 1);
+    EXPECT_TRUE(rangeWarnings(p, ws).empty());
+    // Lamellae 10 µm deep in all: beyond the kinematical theory, not the dynamical one.
+    const std::vector<Extended> thick{0.01L, 20000, 5000, 5000, 8.5L};
+    s->theoryChoice = kTheoryKinematical;
+    p.evaluate(thick, ws);
+    const std::vector<std::string> warnings = rangeWarnings(p, ws);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("'thick.dat'"), std::string::npos) << warnings[0];
+    s->theoryChoice = kTheoryDynamical;
+    p.evaluate(thick, ws);
+    EXPECT_TRUE(rangeWarnings(p, ws).empty());
 }
 
 constexpr const char* kProject = R"([sample]
