@@ -262,6 +262,15 @@ struct Lanes {
               constantAttenuation(job.v1[s] == 0) {}
     };
 
+    /// The semi-infinite substrate: X = x ∓ sqrt(x² − 1), the root of modulus ≤ 1.
+    [[gnu::always_inline]] static void substrate(B xr, B xi, B& Xr, B& Xi, M& bad) {
+        B rr, ri;
+        principalSqrt(fms(xr, xr, xi * xi) - B(1.0), (xr + xr) * xi, rr, ri, bad);
+        const M negative = xr < B(0.0);
+        Xr = select(negative, xr + rr, xr - rr);
+        Xi = select(negative, xi + ri, xi - ri);
+    }
+
     /// The chunk's amplitudes live in chunk.re/chunk.im while the lamellae are crossed one after
     /// another: the vectors of one lamella are independent of each other, which keeps the
     /// processor's pipelines full, and each lamella's coefficients are loaded once. A lane that
@@ -279,14 +288,8 @@ struct Lanes {
             for (int blk = 0; blk < blocks; ++blk) {
                 const B p = B(chunk.first + blk * kWidth) + lane;
                 M bad(false);
-                // The semi-infinite substrate: X = x ∓ sqrt(x² − 1), the root of modulus ≤ 1.
-                const B xr = fma(p, c.xr1, c.xr0);
-                const B xi = fma(p, c.xi1, c.xi0);
-                B rr, ri;
-                principalSqrt(fms(xr, xr, xi * xi) - B(1.0), (xr + xr) * xi, rr, ri, bad);
-                const M negative = xr < B(0.0);
-                const B Xr = select(negative, xr + rr, xr - rr);
-                const B Xi = select(negative, xi + ri, xi - ri);
+                B Xr, Xi;
+                substrate(fma(p, c.xr1, c.xr0), fma(p, c.xi1, c.xi0), Xr, Xi, bad);
                 store(select(bad, nan, Xr), chunk.re + blk * kWidth);
                 store(select(bad, nan, Xi), chunk.im + blk * kWidth);
             }
@@ -443,11 +446,8 @@ struct Lanes {
                 B xr, xi, A, root, q;
                 fullSlabAt(f, load(chunk.cosOmega + at), load(chunk.sinOmega + at), xr, xi, A, root,
                            q, bad);
-                B rr, ri;
-                principalSqrt(fms(xr, xr, xi * xi) - B(1.0), (xr + xr) * xi, rr, ri, bad);
-                const M negative = xr < B(0.0);
-                const B Xr = select(negative, xr + rr, xr - rr);
-                const B Xi = select(negative, xi + ri, xi - ri);
+                B Xr, Xi;
+                substrate(xr, xi, Xr, Xi, bad);
                 store(select(bad, nan, Xr), chunk.re + at);
                 store(select(bad, nan, Xi), chunk.im + at);
                 store(q, chunk.scratch + at);
