@@ -438,6 +438,8 @@ struct Lanes {
     static void runFull(const LayeredJob& job, const LayeredChunk& chunk) {
         const int blocks = (chunk.count + kWidth - 1) / kWidth;
         const B nan(__builtin_nan(""));
+        const bool dynamicalTheory = job.theory == kTheoryDynamical;
+        const bool kinematicalTheory = job.theory == kTheoryKinematical;
         {
             const FullSlab f(job, 0);
             for (int blk = 0; blk < blocks; ++blk) {
@@ -448,41 +450,94 @@ struct Lanes {
                            q, bad);
                 B Xr, Xi;
                 substrate(xr, xi, Xr, Xi, bad);
+                if (kinematicalTheory) {
+                    // The kinematical steps carry Y = q·X, continuous across interfaces.
+                    Xr = Xr * q;
+                    Xi = Xi * q;
+                    store(root * root, chunk.scratch + at);
+                } else {
+                    store(q, chunk.scratch + at);
+                }
                 store(select(bad, nan, Xr), chunk.re + at);
                 store(select(bad, nan, Xi), chunk.im + at);
-                store(q, chunk.scratch + at);
             }
         }
-        const bool dynamicalTheory = job.theory == kTheoryDynamical;
-        if (!dynamicalTheory && job.theory != kTheoryKinematical) return;
+        if (!dynamicalTheory && !kinematicalTheory) return;
         for (int s = 1; s <= job.lamellae; ++s) {
             const FullSlab f(job, s);
             for (int blk = 0; blk < blocks; ++blk) {
                 const int at = blk * kWidth;
                 M bad(false);
-                B xr, xi, A, root, q;
-                fullSlabAt(f, load(chunk.cosOmega + at), load(chunk.sinOmega + at), xr, xi, A, root,
-                           q, bad);
-                // q of the slab below over this slab's q.
-                const B rescale = root * load(chunk.scratch + at);
-                B Xr = load(chunk.re + at) * rescale;
-                B Xi = load(chunk.im + at) * rescale;
+                const B cosOmega = load(chunk.cosOmega + at);
+                const B sinOmega = load(chunk.sinOmega + at);
+                B Xr = load(chunk.re + at);
+                B Xi = load(chunk.im + at);
                 if (dynamicalTheory) {
+                    B xr, xi, A, root, q;
+                    fullSlabAt(f, cosOmega, sinOmega, xr, xi, A, root, q, bad);
+                    // q of the slab below over this slab's q.
+                    const B rescale = root * load(chunk.scratch + at);
+                    Xr = Xr * rescale;
+                    Xi = Xi * rescale;
                     dynamicalStep(xr, xi, A, A * f.kappa, Xr, Xi, bad);
+                    store(q, chunk.scratch + at);
                 } else {
-                    // u + i·v = x·T with T = A·(1 + i·κ); x = 0 and a gain go to the scalar
-                    // arithmetic as in the classic step.
-                    const B Ti = A * f.kappa;
-                    const B u = fms(xr, A, xi * Ti);
-                    const B v = fma(xr, Ti, xi * A);
-                    bad = bad | (v > B(0.0)) | ((xr == B(0.0)) & (xi == B(0.0)));
-                    kinematicalStep(xr, xi, u, expNonPositive(B(2.0) * v), Xr, Xi, bad);
+                    const B d = kinematicalFullStep(f, cosOmega, sinOmega, Xr, Xi, bad);
+                    store(d, chunk.scratch + at);
                 }
                 store(select(bad, nan, Xr), chunk.re + at);
                 store(select(bad, nan, Xi), chunk.im + at);
-                store(q, chunk.scratch + at);
             }
         }
+        if (kinematicalTheory) {
+            // X = Y/q of the surface slab, q = 1/√(γ0·G).
+            for (int blk = 0; blk < blocks; ++blk) {
+                const int at = blk * kWidth;
+                const B root = sqrt(load(chunk.scratch + at));
+                store(load(chunk.re + at) * root, chunk.re + at);
+                store(load(chunk.im + at) * root, chunk.im + at);
+            }
+        }
+    }
+
+    /// The kinematical step of the full calculation on Y = q·X, q = 1/√(γ0·G): with x = q·z and
+    /// T = q·t·(1 + i·κ), Y' = Y·e + (1 − e)/(2z), e = exp(−2i·q²·t·(η′ + i·g′)), where z and
+    /// η′ + i·g′ = z·(1 + i·κ) do not depend on q; so one division serves both q² and 1/(2z) and
+    /// no square root is needed. Returns γ0·G of the slab (for the final X = Y·√(γ0·G)).
+    [[gnu::always_inline]] static B kinematicalFullStep(const FullSlab& f, B cosOmega, B sinOmega,
+                                                        B& Yr, B& Yi, M& bad) {
+        const B G = f.hz - sinOmega;
+        const B d = sinOmega * G;
+        bad = bad | !(G > B(0.0)) | !(sinOmega > B(0.0));
+        const B alpha = fma(f.hx2, cosOmega, fnma(f.hz2, sinOmega, f.hh));
+        const B eta = fms(f.hz, f.chi0r, sinOmega * alpha) * f.scale;
+        const B g = f.hz * f.chi0i * f.scale;
+        const B wr = B(2.0) * fma(g, f.kappa, eta) * f.damping;
+        const B wi = B(2.0) * fnma(eta, f.kappa, g) * f.damping;
+        const B w2 = fma(wr, wr, wi * wi);
+        const B product = d * w2;
+        bad = bad | !((product > B(1e-290)) & (product < B(1e290)));
+        const B inv = B(1.0) / product;
+        const B q2t = inv * w2 * f.thick;
+        const B u = q2t * eta;
+        const B v = q2t * g;
+        bad = bad | (v > B(0.0));
+        const B modulus = expNonPositive(B(2.0) * v);
+        B cosine, sine;
+        cosSin(safePhase(B(-2.0) * u, modulus, bad), cosine, sine);
+        const B er = modulus * cosine;
+        const B ei = modulus * sine;
+        // (1 − e)/(2z) = (1 − e)·conj(w)/|w|², 1/|w|² = d/(d·|w|²).
+        const B scale = inv * d;
+        const B ar = B(1.0) - er;
+        const B ai = -ei;
+        const B qr = fma(ar, wr, ai * wi) * scale;
+        const B qi = fms(ai, wr, ar * wi) * scale;
+        const B nr = fms(Yr, er, Yi * ei) + qr;
+        const B ni = fma(Yr, ei, Yi * er) + qi;
+        Yr = nr;
+        Yi = ni;
+        return d;
     }
 };
 
