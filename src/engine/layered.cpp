@@ -149,22 +149,25 @@ namespace {
 /// for the reflection of `state` in `geometry`.
 double inPlaneSign(const EngineState& state, ScatteringGeometry geometry) {
     const bool symmetric = state.millerH == 0 && state.millerK == 0;
-    const std::string hkl = engineNumber(state.millerH) + " " + engineNumber(state.millerK) + " " +
-                            engineNumber(state.millerL);
+    // Only a refusal spells the reflection out: a candidate's preparation allocates nothing.
+    const auto hkl = [&state] {
+        return engineNumber(state.millerH) + " " + engineNumber(state.millerK) + " " +
+               engineNumber(state.millerL);
+    };
     switch (geometry) {
         case ScatteringGeometry::FromMillerIndices:
             if (symmetric) return 0;
             return state.millerL < 0 ? 1 : -1;
         case ScatteringGeometry::Symmetric:
             if (!symmetric) {
-                throw EngineError("The reflection " + hkl +
+                throw EngineError("The reflection " + hkl() +
                                   " is asymmetric: the geometry \"symmetric\" needs planes "
                                   "parallel to the (001) surface (h = k = 0).");
             }
             return 0;
         case ScatteringGeometry::GrazingIncidence:
             if (state.millerL < 0) {
-                throw EngineError("The reflection " + hkl +
+                throw EngineError("The reflection " + hkl() +
                                   " with a negative l is measured in grazing exit; give l > 0 "
                                   "for the geometry \"grazing-incidence\".");
             }
