@@ -226,7 +226,10 @@ SimulationRequest simulationRequest(const SimulateArgs& a) {
         r.width = finiteNumber(a.width, "--width");
         if (!(*r.width > 0)) throw UsageError("option --width: the width must be above 0");
     }
-    if (a.physics == "full") r.physics = fullPhysicsDefaults();
+    if (a.physics == "full") {
+        r.physics = fullPhysicsDefaults();
+        r.physics.polarisation = defaultPolarisation(r.radiation);
+    }
     const bool full = r.physics.full();
     for (const auto& [value, name] :
          {std::pair{&a.polarisation, "--polarisation"},

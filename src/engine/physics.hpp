@@ -63,6 +63,13 @@ inline PhysicsOptions fullPhysicsDefaults() {
     return o;
 }
 
+/// The polarisation of a beam of radiation `radiationIndex` (see Radiation) when nothing else is
+/// said: unpolarised for a tube line, σ for synchrotron radiation (index 6), which is polarised
+/// in the orbit plane and diffracted in a vertical plane.
+inline Polarisation defaultPolarisation(int radiationIndex) {
+    return radiationIndex == 6 ? Polarisation::Sigma : Polarisation::Unpolarised;
+}
+
 /// "classic" or "full"; nothing for another name.
 std::optional<PhysicsModel> physicsModelNamed(std::string_view name);
 /// "sigma", "pi" or "unpolarised"; nothing for another name.

@@ -270,6 +270,9 @@ void readPhysics(Reader& r, const toml::table& t, DatasetSpec& d) {
         if (!model) r.fail("dataset.physics", v, "must be \"classic\" or \"full\"");
         d.physics = *model;
     }
+    // A tube beam is unpolarised; synchrotron radiation is polarised in the orbit plane,
+    // σ for the usual vertical scattering plane.
+    d.polarisation = defaultPolarisation(d.radiation.index);
     if (const auto* v = r.get(t, "dataset.", "polarisation")) {
         const auto pol = polarisationNamed(r.text(*v, "dataset.polarisation"));
         if (!pol) r.fail("dataset.polarisation", v, "must be \"sigma\", \"pi\" or \"unpolarised\"");

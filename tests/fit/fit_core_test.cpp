@@ -237,9 +237,13 @@ TEST(ProjectFile, ReadsWritesAndReadsBackTheSameProject) {
     EXPECT_EQ(p.datasets[0].theory, Theory::Kinematical);
     EXPECT_TRUE(p.fit.seeded);
 
-    // A project computes the full physics for an unpolarised beam unless it says otherwise.
+    // A project computes the full physics unless it says otherwise, for a σ-polarised
+    // synchrotron beam or an unpolarised tube beam.
     EXPECT_EQ(p.datasets[0].physics, PhysicsModel::Full);
-    EXPECT_EQ(p.datasets[0].polarisation, Polarisation::Unpolarised);
+    EXPECT_EQ(p.datasets[0].polarisation, Polarisation::Sigma);
+    std::string tube = kProject;
+    tube.replace(tube.find("wavelength = 1.43807"), 20, "radiation = \"Cua1\"");
+    EXPECT_EQ(parseProject(tube, "t.toml").datasets[0].polarisation, Polarisation::Unpolarised);
 
     const std::string text = projectText(p);
     const Project again = parseProject(text, "again.toml");
