@@ -366,6 +366,29 @@ TEST(FullPhysics, KinematicalRangeWarnings) {
     }
 }
 
+TEST(FullPhysics, AScanPastTheSurfaceReflectsNothingThere) {
+    // GaAs 2 2 4 is met at 6.6° incidence; some 23 800″ lower the incident beam no longer
+    // reaches the crystal: those points are 0, on the vector path as on the reference.
+    const Crystal2 x(Case{"GaAs", 2, 2, 4});
+    const Engine e(x, 0.01, 1000, fullWith(Polarisation::Unpolarised));
+    const ScanGrid grid{-24500, 5, 301};
+    for (const Theory theory : {Theory::Dynamical, Theory::Kinematical}) {
+        auto reference = std::make_unique<ComputedCurve>();
+        auto fast = std::make_unique<ComputedCurve>();
+        layeredCurve(e.constants, theory, grid, *reference, LayeredPath::Reference);
+        layeredCurve(e.constants, theory, grid, *fast, LayeredPath::Fast);
+        EXPECT_EQ(reference->calcRaw[0], 0);
+        EXPECT_GT(reference->calcRaw[300], 0);
+        for (int p = 0; p < grid.points; ++p) {
+            const auto i = static_cast<std::size_t>(p);
+            ASSERT_NEAR(static_cast<double>(fast->calcRaw[i]),
+                        static_cast<double>(reference->calcRaw[i]),
+                        1e-9 * static_cast<double>(reference->calcRaw[i]) + 1e-13)
+                << p;
+        }
+    }
+}
+
 TEST(FullPhysics, MonochromatorAnglesAndRefusals) {
     // Ge 2 2 0 at Cu Kα1 (1.5405929 Å): 2θM = 45.30°.
     EXPECT_NEAR(monochromatorTwoTheta("Ge220", 1.5405929) * 180 / 3.14159265358979, 45.30, 0.02);
