@@ -74,6 +74,35 @@ BENCHMARK(BM_LayeredCurve)
     ->ArgsProduct({{0, 1}, {16, 48}, {0, 1, 2, 3}})
     ->Unit(benchmark::kMillisecond);
 
+/// Classic and full physics side by side on the same stack (48 lamellae), per angle-lamella
+/// step: physics 0 classic, 1 full σ, 2 full unpolarised (two curves, σ and π); path 0 the
+/// reference loop, 1 the widest vector kernel of the machine.
+void BM_LayeredPhysics(benchmark::State& st) {
+    const auto theory = static_cast<Theory>(st.range(0));
+    const int physics = static_cast<int>(st.range(1));
+    const int layers = 48;
+    const EngineState s = siliconState(layers, theory);
+    auto ws = std::make_unique<Workspace>();
+    strainProfile(kCandidate, s.profileModel, layers, ws->profile);
+    layerStack(ws->profile, s, ws->stack);
+    PhysicsOptions options;
+    if (physics > 0) {
+        options = fullPhysicsDefaults();
+        options.polarisation = physics == 1 ? Polarisation::Sigma : Polarisation::Unpolarised;
+    }
+    const LayeredPath path = st.range(2) == 0 ? LayeredPath::Reference : LayeredPath::Fast;
+    for (auto _ : st) {
+        prepareLayered(s, ws->stack, options, ws->constants);
+        layeredCurve(s, ws->constants, ws->curve, path);
+        benchmark::DoNotOptimize(ws->curve.calcRaw[kAngles / 2]);
+    }
+    reportSteps(st, layers);
+}
+BENCHMARK(BM_LayeredPhysics)
+    ->ArgNames({"dynamical", "physics", "fast"})
+    ->ArgsProduct({{0, 1}, {0, 1, 2}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
+
 /// The angle-independent part alone (structure factors of every lamella), which BM_LayeredCurve
 /// includes; reported per angle-lamella step of the same curve for comparison.
 void BM_PrepareLayered(benchmark::State& st) {

@@ -116,6 +116,10 @@ struct SimulateArgs {
     std::string background;
     std::string noise;
     std::string project;
+    std::string physics = "classic";
+    std::string polarisation;
+    std::string monochromator;
+    std::string geometry;
 };
 
 volatile std::sig_atomic_t gInterrupts = 0;
@@ -222,17 +226,38 @@ SimulationRequest simulationRequest(const SimulateArgs& a) {
         r.width = finiteNumber(a.width, "--width");
         if (!(*r.width > 0)) throw UsageError("option --width: the width must be above 0");
     }
+    if (a.physics == "full") {
+        r.physics = fullPhysicsDefaults();
+        r.physics.polarisation = defaultPolarisation(r.radiation);
+    }
+    const bool full = r.physics.full();
+    for (const auto& [value, name] :
+         {std::pair{&a.polarisation, "--polarisation"},
+          std::pair{&a.monochromator, "--monochromator"}, std::pair{&a.geometry, "--geometry"}})
+        if (!value->empty() && !full)
+            throw UsageError(std::string("option ") + name +
+                             ": the classic physics is σ-polarised in the Miller indices' "
+                             "geometry; give --physics full");
+    if (!a.polarisation.empty()) r.physics.polarisation = *polarisationNamed(a.polarisation);
+    if (!a.geometry.empty()) r.physics.geometry = *geometryNamed(a.geometry);
+    if (!a.monochromator.empty()) {
+        if (a.monochromator != "none" && !monochromatorSpacing(a.monochromator))
+            throw UsageError("option --monochromator: '" + a.monochromator + "' is none of none, " +
+                             monochromatorNames());
+        r.monochromator = a.monochromator;
+    }
     return r;
 }
 
 /// `simulate --project`: every dataset's curve at the project's values, one block a dataset.
-int doSimulateProject(const SimulateArgs& a, std::ostream& out) {
+int doSimulateProject(const SimulateArgs& a, std::ostream& out, std::ostream& err) {
     const bool toStdout = a.out.empty() || a.out == "-";
     if (!toStdout) checkResultTargets({a.out}, {a.project});
     const fit::Project project = fit::loadProject(a.project);
     std::string text;
     for (const fit::ProjectCurve& c : fit::projectCurves(project)) {
-        SimulationResult r{c.angle, c.reflectivity, c.broadened};
+        SimulationResult r{c.angle, c.reflectivity, c.broadened, {}};
+        if (!c.warning.empty()) err << "kelvarin-cli: warning: " << c.warning << "\n";
         if (!text.empty()) text += "\n";
         text += simulationText(r);
     }
@@ -245,8 +270,8 @@ int doSimulateProject(const SimulateArgs& a, std::ostream& out) {
     return kExitOk;
 }
 
-int doSimulate(const SimulateArgs& a, std::ostream& out) {
-    if (!a.project.empty()) return doSimulateProject(a, out);
+int doSimulate(const SimulateArgs& a, std::ostream& out, std::ostream& err) {
+    if (!a.project.empty()) return doSimulateProject(a, out, err);
     for (const auto& [given, name] :
          {std::pair{!a.crystal.empty(), "--crystal"}, std::pair{!a.hkl.empty(), "--hkl"},
           std::pair{!a.radiation.empty(), "--radiation"}, std::pair{!a.scan.empty(), "--scan"}})
@@ -279,6 +304,8 @@ int doSimulate(const SimulateArgs& a, std::ostream& out) {
     }
 
     const SimulationResult result = simulate(request);
+    for (const std::string& w : result.warnings)
+        err << "kelvarin-cli: warning: " << w << "\n";
     std::string text;
     if (noise) {
         const std::vector<double> counts =
@@ -415,6 +442,28 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             ->type_name("FILE");
     simCmd->add_option("--width", sim.width, "FWHM of the instrument Gaussian (seconds of arc)")
         ->type_name("NUMBER");
+    CLI::Option* physicsOptions[] = {
+        simCmd
+            ->add_option("--physics", sim.physics,
+                         "classic (the windows' arithmetic, default) or full (exact wave "
+                         "vectors, refraction, polarisation)")
+            ->check(CLI::IsMember({"classic", "full"})),
+        simCmd
+            ->add_option("--polarisation", sim.polarisation,
+                         "with --physics full: sigma, pi or unpolarised (default)")
+            ->check(CLI::IsMember({"sigma", "pi", "unpolarised"})),
+        simCmd
+            ->add_option("--monochromator", sim.monochromator,
+                         "with --physics full: none (default), Ge220, Ge440, Si111 or Si220")
+            ->type_name("NAME"),
+        simCmd
+            ->add_option("--geometry", sim.geometry,
+                         "with --physics full: symmetric, grazing-incidence or grazing-exit "
+                         "(default: from the sign of l)")
+            ->check(CLI::IsMember({"symmetric", "grazing-incidence", "grazing-exit"}))};
+    // A project states the physics of each dataset itself.
+    for (CLI::Option* o : physicsOptions)
+        projectOption->excludes(o);
     simCmd->add_option("--out", sim.out, "output file (default: standard output)")
         ->type_name("FILE");
     CLI::Option* counts =
@@ -512,7 +561,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             return doBatchFit(fitArgs, batchPatterns, out, err);
         if (fitCmd->parsed()) return doFit(fitArgs, out, err);
         if (scanCmd->parsed()) return doScan(scanArgs, out);
-        return doSimulate(sim, out);
+        return doSimulate(sim, out, err);
     } catch (const UsageError& e) {
         err << "kelvarin-cli: " << e.what() << "\n";
         return kExitUsage;

@@ -51,6 +51,8 @@ int doFit(const FitArgs& args, std::ostream& out, std::ostream& err) {
     }
     const std::string stem = std::filesystem::path(args.project).replace_extension("").string();
     writeFitResults(stem, *problem, o);
+    for (const std::string& w : o.report.global.warnings)
+        err << "kelvarin-cli: warning: " << w << "\n";
     if (!args.quiet) {
         out << fit::reportText(o.report);
         out << "wrote " << stem << ".fit, .params.txt, .profile.csv, .report.txt, .report.json\n";

@@ -88,21 +88,30 @@ void layerStackOfProfile(const SimulationRequest& r, const EngineState& state, L
 void layered(const SimulationRequest& r, const EngineState& state, long long points,
              SimulationResult& out) {
     LayerStack stack;
-    const bool damaged = std::any_of(r.profile.begin(), r.profile.end(),
-                                     [](const ProfileLayer& l) { return l.damage != 1; });
-    if (r.structure == SimulationRequest::Structure::Profile &&
-        (damaged || r.profile.size() > static_cast<std::size_t>(kMaxLayers))) {
-        // Lamellae with damage, or more than the windows hold, go through a sample.
-        Sample sample;
-        for (const ProfileLayer& l : r.profile)
-            sample.lamellae.push_back({l.thicknessAngstrom, l.strainPercent / 100.0, l.damage});
-        validateSample(sample);
-        layerStack(sample, state, stack);
+    if (r.structure == SimulationRequest::Structure::PerfectCrystal) {
+        // The full calculation of the bare substrate: a stack without lamellae.
+        layerStack(Sample{}, state, stack);
     } else {
-        layerStackOfProfile(r, state, stack);
+        const bool damaged = std::any_of(r.profile.begin(), r.profile.end(),
+                                         [](const ProfileLayer& l) { return l.damage != 1; });
+        if (r.structure == SimulationRequest::Structure::Profile &&
+            (damaged || r.profile.size() > static_cast<std::size_t>(kMaxLayers))) {
+            // Lamellae with damage, or more than the windows hold, go through a sample.
+            Sample sample;
+            for (const ProfileLayer& l : r.profile)
+                sample.lamellae.push_back({l.thicknessAngstrom, l.strainPercent / 100.0, l.damage});
+            validateSample(sample);
+            layerStack(sample, state, stack);
+        } else {
+            layerStackOfProfile(r, state, stack);
+        }
     }
+    PhysicsOptions physics = r.physics;
+    if (physics.full())
+        physics.monochromatorTwoTheta = monochromatorTwoTheta(
+            r.monochromator, static_cast<double>(state.radiationRecord[kSlotLambda]));
     LayeredConstants constants;
-    prepareLayered(state, stack, constants);
+    prepareLayered(state, stack, physics, constants);
 
     // The reference arithmetic of the layered calculation works at any angle, not only on
     // the whole-second scans of the windows.
@@ -111,6 +120,9 @@ void layered(const SimulationRequest& r, const EngineState& state, long long poi
         out.angle.push_back(theta);
         out.raw.push_back(referenceReflectivity(constants, r.theory, theta));
     }
+    const Extended top = out.raw.empty() ? 0 : *std::max_element(out.raw.begin(), out.raw.end());
+    if (std::string w = kinematicalRangeWarning(constants, r.theory, top); !w.empty())
+        out.warnings.push_back(std::move(w));
 }
 
 /// The Start run's broadening of a reflectivity: the Gaussian-weighted mean of `raw` over the
@@ -259,7 +271,8 @@ SimulationResult simulate(const SimulationRequest& request) {
         const EngineState& state = prepared.state;
         out.angle.reserve(static_cast<std::size_t>(points));
         out.raw.reserve(static_cast<std::size_t>(points));
-        if (request.structure == SimulationRequest::Structure::PerfectCrystal)
+        if (request.structure == SimulationRequest::Structure::PerfectCrystal &&
+            !request.physics.full())
             perfectCrystal(request, prepared.setup, points, out);
         else
             layered(request, state, points, out);

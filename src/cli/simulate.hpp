@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/physics.hpp"
 #include "engine/state.hpp"
 
 namespace kelvarin::cli {
@@ -50,12 +51,18 @@ struct SimulationRequest {
     std::vector<ProfileLayer> profile;  ///< Profile: surface lamella first
 
     std::optional<Extended> width;  ///< FWHM of the instrument Gaussian, seconds of arc
+
+    /// Classic (the windows' arithmetic, the default) or the full two-beam calculation; its
+    /// monochromatorTwoTheta is set from `monochromator` at the request's wavelength.
+    PhysicsOptions physics;
+    std::string monochromator = "none";  ///< "none", "Ge220", "Ge440", "Si111", "Si220"
 };
 
 struct SimulationResult {
-    std::vector<double> angle;        ///< seconds of arc
-    std::vector<Extended> raw;        ///< reflectivity
-    std::vector<Extended> broadened;  ///< empty without a width
+    std::vector<double> angle;          ///< seconds of arc
+    std::vector<Extended> raw;          ///< reflectivity
+    std::vector<Extended> broadened;    ///< empty without a width
+    std::vector<std::string> warnings;  ///< results to be read with care (printed on stderr)
 };
 
 /// Number of scan points start, start + step, … up to end (a point within 1e-9 steps of end

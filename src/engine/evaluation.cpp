@@ -17,7 +17,7 @@ Extended evaluateFilledProfile(const EngineState& state, Extended widthArcsec, W
 
 Extended evaluateFilledStack(const EngineState& state, Extended widthArcsec, Workspace& ws) {
     const CurveStore& cs = state.curveStore;
-    prepareLayered(state, ws.stack, ws.constants);
+    prepareLayered(state, ws.stack, ws.physics, ws.constants);
     layeredCurve(state, ws.constants, ws.curve, ws.layeredPath);
     // Broadening writes the curve up to the last measured point, also past the computed ones.
     ws.curve.ensure(cs.measLast + 1);

@@ -21,6 +21,7 @@ struct Workspace {
     ErrorResult error;
     MeasuredLogs measuredLogs;  ///< logarithms of the measured curve, reused while it stays
     LayeredPath layeredPath = LayeredPath::Fast;  ///< angle loop of the layered curve
+    PhysicsOptions physics;  ///< classic (the windows) or the full two-beam calculation
 };
 
 /// Evaluates candidate `row` (columns 0..4) against the set-up, scan and measured curve of

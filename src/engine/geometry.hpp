@@ -49,6 +49,7 @@ ReflectionGeometry reflectionGeometry(Extended a, Extended b, Extended c, Extend
 /// (h + k + l odd) Fhr and Fhi mix the two and only |F′|, |F″| mean anything.
 struct StructureFactor {
     Extended F0i = 0;
+    Extended F0r = 0;  ///< real forward structure factor Σ(f(0) + f′), electrons (layered only)
     Extended Fhr = 0;
     Extended Fhi = 0;
     Extended strength = 0;  ///< |F′|, electrons

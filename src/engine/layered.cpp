@@ -44,19 +44,27 @@ Extended siteFormFactor(const CoefficientTables& t, int site, Extended s) {
 }
 
 /// Structure factor of a slab with Bragg value s, negated as the layered calculation takes it
-/// (which leaves |F′| and κ as they are).
+/// (which leaves |F′| and κ as they are), with the real forward term F0r (not negated). Each
+/// site's whole scattering factor at s is multiplied by its thermal factor (1: at rest); the
+/// forward terms, at s = 0, keep theirs.
 StructureFactor negatedStructureFactor(const EngineState& state, const SitePhases& phases,
-                                       Extended s) {
+                                       Extended s, const Extended (&thermal)[2] = {1, 1}) {
     const RadiationRecord& rr = state.radiationRecord;
+    const Extended t1 = thermal[0];
+    const Extended t2 = thermal[1];
     const Extended f1 = siteFormFactor(state.scatteringCoefficients, 1, s);
     const Extended f2 = siteFormFactor(state.scatteringCoefficients, 2, s);
-    StructureFactor F = structureFactor(f1, f2, rr[kSlotF1Real], rr[kSlotF1Imag], rr[kSlotF2Real],
-                                        rr[kSlotF2Imag], phases);
+    StructureFactor F =
+        structureFactor(f1 * t1, f2 * t2, rr[kSlotF1Real] * t1, rr[kSlotF1Imag] * t1,
+                        rr[kSlotF2Real] * t2, rr[kSlotF2Imag] * t2, phases);
     requireAllowedReflection(F, f1, f2, rr[kSlotF1Real], rr[kSlotF2Real], state.millerH,
                              state.millerK, state.millerL);
     F.Fhr = -F.Fhr;
     F.Fhi = -F.Fhi;
-    F.F0i = -F.F0i;
+    // Four atoms on each site; at s = 0 the form factor is the atom's electron count.
+    F.F0i = -(4 * rr[kSlotF1Imag] + 4 * rr[kSlotF2Imag]);
+    F.F0r = 4 * (siteFormFactor(state.scatteringCoefficients, 1, 0) + rr[kSlotF1Real]) +
+            4 * (siteFormFactor(state.scatteringCoefficients, 2, 0) + rr[kSlotF2Real]);
     return F;
 }
 
@@ -74,6 +82,7 @@ void prepareLayered(const EngineState& state, const LayerStack& stack, LayeredCo
     const Extended k = state.millerK;
     const Extended l = state.millerL;
     const Extended P = kPolarisation;
+    out.model = PhysicsModel::Classic;
     out.layerCount = stack.layerCount;
     if (out.slab.size() < static_cast<std::size_t>(stack.layerCount) + 1)
         out.slab.resize(static_cast<std::size_t>(stack.layerCount) + 1);
@@ -134,6 +143,149 @@ void prepareLayered(const EngineState& state, const LayerStack& stack, LayeredCo
     }
 }
 
+namespace {
+
+/// The sign of the in-plane component of h (−1 grazing incidence, +1 grazing exit, 0 symmetric)
+/// for the reflection of `state` in `geometry`.
+double inPlaneSign(const EngineState& state, ScatteringGeometry geometry) {
+    const bool symmetric = state.millerH == 0 && state.millerK == 0;
+    // Only a refusal spells the reflection out: a candidate's preparation allocates nothing.
+    const auto hkl = [&state] {
+        return engineNumber(state.millerH) + " " + engineNumber(state.millerK) + " " +
+               engineNumber(state.millerL);
+    };
+    switch (geometry) {
+        case ScatteringGeometry::FromMillerIndices:
+            if (symmetric) return 0;
+            return state.millerL < 0 ? 1 : -1;
+        case ScatteringGeometry::Symmetric:
+            if (!symmetric) {
+                throw EngineError("The reflection " + hkl() +
+                                  " is asymmetric: the geometry \"symmetric\" needs planes "
+                                  "parallel to the (001) surface (h = k = 0).");
+            }
+            return 0;
+        case ScatteringGeometry::GrazingIncidence:
+            if (state.millerL < 0) {
+                throw EngineError("The reflection " + hkl() +
+                                  " with a negative l is measured in grazing exit; give l > 0 "
+                                  "for the geometry \"grazing-incidence\".");
+            }
+            return symmetric ? 0 : -1;
+        case ScatteringGeometry::GrazingExit:
+            return symmetric ? 0 : 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void prepareLayeredFull(const EngineState& state, const LayerStack& stack,
+                        const PhysicsOptions& options, LayeredConstants& out) {
+    const int n = stack.layerCount;
+    const double lambda = stack.lambda;
+    out.model = PhysicsModel::Full;
+    out.layerCount = n;
+    if (out.slab.size() < static_cast<std::size_t>(n) + 1)
+        out.slab.resize(static_cast<std::size_t>(n) + 1);
+    out.full.resize(static_cast<std::size_t>(n) + 1);
+
+    // The substrate's reciprocal vector in units of k = 1/λ: in-plane part p, normal part l/c.
+    const double a = static_cast<double>(state.latticeA);
+    const double b = static_cast<double>(state.latticeB);
+    const double c = static_cast<double>(state.latticeC);
+    const double inPlane =
+        std::hypot(static_cast<double>(state.millerH) / a, static_cast<double>(state.millerK) / b);
+    const double hx = inPlaneSign(state, options.geometry) * lambda * inPlane;
+    const double hz0 = lambda * std::fabs(static_cast<double>(state.millerL)) / c;
+    // The Bragg law |h| = 2k·sin θB; the incidence angle is θB − ψ with h = |h|·(−sin ψ, cos ψ).
+    const double thetaB = std::asin(std::hypot(hx, hz0) / 2);
+    out.omega0 = thetaB - std::atan2(-hx, hz0);
+    out.phi = std::atan2(std::fabs(hx), hz0);
+    out.gamma0 = std::sin(out.omega0);
+    out.gammaH = std::sin(out.omega0) - hz0;
+    if (!(out.gamma0 > 0) || !(out.gammaH < 0)) {
+        throw EngineError("The reflection " + engineNumber(state.millerH) + " " +
+                          engineNumber(state.millerK) + " " + engineNumber(state.millerL) +
+                          " cannot be measured in reflection from the (001) surface in this "
+                          "geometry: one of the beams would pass through the crystal.");
+    }
+
+    // Intensity weights of the σ and π curves; a monochromator passes cos²2θM of the π part.
+    const double cosMono = std::cos(options.monochromatorTwoTheta);
+    const double piPart = cosMono * cosMono;
+    switch (options.polarisation) {
+        case Polarisation::Sigma:
+            out.sigmaWeight = 1;
+            out.piWeight = 0;
+            break;
+        case Polarisation::Pi:
+            out.sigmaWeight = 0;
+            out.piWeight = 1;
+            break;
+        case Polarisation::Unpolarised:
+            out.sigmaWeight = 1 / (1 + piPart);
+            out.piWeight = piPart / (1 + piPart);
+            break;
+    }
+
+    const SitePhases phases =
+        sitePhases(state.sitePositions, state.millerH, state.millerK, state.millerL);
+    const double pi = static_cast<double>(kPi);
+    const double rootBragg = std::sqrt(static_cast<double>(out.gamma0 * -out.gammaH));
+    for (int i = 0; i <= n; ++i) {
+        const auto index = static_cast<std::size_t>(i);
+        FullSlabConstants& f = out.full[index];
+        const double eps = stack.strain[index];
+        f.hx = hx;
+        f.hz = hz0 / (1 + eps);
+        f.hh = hx * hx + f.hz * f.hz;
+        const double sinTheta = std::sqrt(f.hh) / 2;
+        if (!(sinTheta < 1)) {
+            throw CandidateRejected("Lamella " + std::to_string(i) + " with the strain " +
+                                    engineNumber(eps) + " cannot reflect at this wavelength.");
+        }
+        f.cosTwoTheta = std::fabs(1 - 2 * sinTheta * sinTheta);
+        // s = sin θB/λ of the slab's own spacing; the thermal factor exp(−B·s²) per site.
+        const Extended s = sinTheta / lambda;
+        const Extended thermal[2] = {std::exp(-options.debyeWallerB[0] * s * s),
+                                     std::exp(-options.debyeWallerB[1] * s * s)};
+        StructureFactor F = negatedStructureFactor(state, phases, s, thermal);
+        const double damage = stack.damage[index];
+        const double strength = static_cast<double>(F.strength) * damage;
+        const double Gamma = static_cast<double>(stack.Gamma[index]);
+        f.chi0r = -Gamma * static_cast<double>(F.F0r);
+        f.chi0i = Gamma * static_cast<double>(F.F0i);
+        f.inverseScale = 1 / (2 * Gamma * strength);
+        f.kappa = static_cast<double>(F.kappa);
+        f.thicknessScale = i == 0 ? 0 : pi * stack.thickness[index] * Gamma * strength / lambda;
+        SlabConstants& sc = out.slab[index];
+        sc = SlabConstants{};
+        sc.Fhr = F.Fhr * damage;
+        sc.Fhi = F.Fhi * damage;
+        sc.kappa = f.kappa;
+        const double A = f.thicknessScale / rootBragg;
+        sc.T = Complex(A, A * f.kappa);
+        if (!std::isfinite(f.inverseScale) || !std::isfinite(f.chi0r) ||
+            !std::isfinite(f.thicknessScale) || !std::isfinite(f.kappa)) {
+            if (i == 0)
+                throw EngineError("The substrate values of this reflection are not finite.");
+            throw CandidateRejected("The values of lamella " + std::to_string(i) +
+                                    " are not finite numbers.");
+        }
+    }
+}
+
+void prepareLayered(const EngineState& state, const LayerStack& stack,
+                    const PhysicsOptions& options, LayeredConstants& out) {
+    if (options.full()) {
+        prepareLayeredFull(state, stack, options, out);
+        return;
+    }
+    out.model = PhysicsModel::Classic;
+    prepareLayered(state, stack, out);
+}
+
 int scanPointCount(int scanStart, int scanEnd, int scanStep) {
     if (scanStep <= 0) {
         throw EngineError("The scan step must be a positive number of seconds of arc (it is " +
@@ -152,6 +304,28 @@ int scanPointCount(int scanStart, int scanEnd, int scanStep) {
 }
 
 Extended referenceReflectivity(const LayeredConstants& constants, Theory theory, double theta) {
+    if (constants.model == PhysicsModel::Full) {
+        const Extended omega =
+            constants.omega0 + kPi * static_cast<Extended>(theta) * kArcsecFactor;
+        const double cosOmega = static_cast<double>(std::cos(omega));
+        const double sinOmega = static_cast<double>(std::sin(omega));
+        Extended R = 0;
+        bool outside = false;
+        if (constants.sigmaWeight > 0) {
+            R += constants.sigmaWeight *
+                 reflectivity(fullAmplitude(constants, theory, cosOmega, sinOmega, false, outside));
+        }
+        if (constants.piWeight > 0 && !outside) {
+            R += constants.piWeight *
+                 reflectivity(fullAmplitude(constants, theory, cosOmega, sinOmega, true, outside));
+        }
+        if (outside) R = 0;
+        if (!std::isfinite(R)) {
+            throw CandidateRejected("The reflectivity at " + engineNumber(theta) +
+                                    " seconds of arc is not a finite number.");
+        }
+        return R;
+    }
     const int n = constants.layerCount;
     const SlabConstants* slab = constants.slab.data();
     const Extended thetaRad = kPi * static_cast<Extended>(theta) * kArcsecFactor;
@@ -217,6 +391,25 @@ void layeredCurve(const EngineState& state, const LayerStack& stack, ComputedCur
     LayeredConstants constants;
     prepareLayered(state, stack, constants);
     layeredCurve(state, constants, out, path);
+}
+
+std::string kinematicalRangeWarning(const LayeredConstants& constants, Theory theory,
+                                    Extended calcMax) {
+    if (theory != kTheoryKinematical) return {};
+    double thickness = 0;
+    for (int i = 1; i <= constants.layerCount; ++i)
+        thickness += constants.slab[static_cast<std::size_t>(i)].T.real();
+    if (calcMax > 1) {
+        return "the kinematical theory gives a reflectivity of " + engineNumber(calcMax) +
+               ", above 1: the lamellae are too thick or too strongly reflecting for it "
+               "(use the dynamical theory)";
+    }
+    if (thickness > 1) {
+        return "the lamellae are " + engineNumber(std::round(thickness * 100) / 100) +
+               " times as thick as the extinction length of the reflection, beyond the range "
+               "of the kinematical theory (use the dynamical theory)";
+    }
+    return {};
 }
 
 Complex dynamicalStep(Complex X, Complex x, Complex T) {

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "engine/geometry.hpp"
+#include "engine/physics.hpp"
 #include "engine/state.hpp"
 #include "engine/strain.hpp"
 
@@ -56,6 +58,34 @@ inline Complex slabDeviation(const SlabConstants& c, Extended thetaRad) {
     return reducedDeviation(static_cast<double>(eta), c.g, c.kappa);
 }
 
+/// Angle-independent values of one slab for the full calculation with exact wave vectors.
+///
+/// In the scattering plane, with x along the surface (the direction the incident beam travels)
+/// and z along the outward surface normal, and all wave vectors in units of k = 1/λ, the incident
+/// beam at the incidence angle ω is k0 = (cos ω, −sin ω) and the slab's reciprocal vector is
+/// h = (hx, hz): hz is the substrate's normal component divided by 1 + ε (a pseudomorphic
+/// lamella keeps the in-plane component hx). Then, exactly,
+///   α  = (|k0 + h|² − k²)/k² = hh + 2·(hx·cos ω − hz·sin ω)   (deviation from the Bragg law),
+///   γ0 = sin ω,  γh = −G with G = hz − sin ω                    (direction cosines),
+/// and the two-beam equations (2δγ0 − χ0)(α + 2δγh − χ0) = C²χhχh̄ give, with b = γ0/γh, the
+/// reduced deviation parameter x = (η + i·g)/(1 + i·κ),
+///   η + i·g = (b·α + (1 − b)·χ0)/(2·C·√|b|·Γ|F′|) = q·(−γ0·α + (G + γ0)·χ0)/(2·C·Γ|F′|),
+///   q = 1/√(γ0·G),
+/// where χ0 = −Γ·F0 (Γ = r_e·λ²/(π·V)) carries refraction (real part) and absorption
+/// (imaginary part), C the polarisation factor, and sqrt(χh·χh̄) = Γ|F′|·(1 + i·κ). The
+/// thickness parameter of a lamella of thickness t is T = π·t·C·Γ|F′|·q/λ·(1 + i·κ).
+struct FullSlabConstants {
+    double hx = 0;              ///< in-plane component of h, units of 1/λ
+    double hz = 0;              ///< component along the outward normal, units of 1/λ
+    double hh = 0;              ///< hx² + hz²
+    double chi0r = 0;           ///< Re χ0 (negative: refraction)
+    double chi0i = 0;           ///< Im χ0 in the program's negated convention (as g)
+    double inverseScale = 0;    ///< 1/(2·Γ|F′|)
+    double kappa = 0;           ///< |F″|/|F′|
+    double thicknessScale = 0;  ///< π·t·Γ|F′|/λ (0 for the substrate and empty lamellae)
+    double cosTwoTheta = 1;     ///< |cos 2θB| of the slab's own Bragg angle (π polarisation)
+};
+
 /// The substrate and every lamella of one candidate, prepared once per curve.
 struct LayeredConstants {
     Extended phi = 0;     ///< asymmetry angle, radians
@@ -64,7 +94,32 @@ struct LayeredConstants {
     int layerCount = 0;
     std::vector<SlabConstants> slab =
         std::vector<SlabConstants>(kMaxLayers + 1);  ///< 0 = substrate
+
+    /// Classic: `slab` alone holds the curve. Full: `full` and the values below do, and
+    /// slab[i].T holds the thickness parameter at the Bragg angle (for range checks only).
+    PhysicsModel model = PhysicsModel::Classic;
+    std::vector<FullSlabConstants> full;  ///< 0 = substrate (full calculation only)
+    double omega0 = 0;                    ///< incidence angle at scan angle 0, radians
+    double sigmaWeight = 1;               ///< intensity weights of the σ and π curves (sum 1)
+    double piWeight = 0;
 };
+
+/// The full calculation's constants of `stack` for the reflection of `state` with `options`
+/// (options.model must be Full). Throws EngineError for a geometry that cannot be measured or a
+/// geometry name that contradicts the reflection, CandidateRejected for a lamella that cannot
+/// reflect.
+void prepareLayeredFull(const EngineState& state, const LayerStack& stack,
+                        const PhysicsOptions& options, LayeredConstants& out);
+
+/// prepareLayered for options.model Classic, prepareLayeredFull otherwise.
+void prepareLayered(const EngineState& state, const LayerStack& stack,
+                    const PhysicsOptions& options, LayeredConstants& out);
+
+/// The amplitude ratio of the whole crystal in the full calculation at incidence ω (cos ω and
+/// sin ω given) for the polarisation factor selection `pi` (false: σ). Sets `outside` and
+/// returns 0 where a beam would run inside the surface (γ0 ≤ 0 or γh ≥ 0 for some slab).
+Complex fullAmplitude(const LayeredConstants& constants, Theory theory, double cosOmega,
+                      double sinOmega, bool pi, bool& outside);
 
 /// Computes the angle-independent values of `stack` (form factors at each s, structure factors
 /// negated, κ, g, T, strain shifts) from the set-up in `state`. Throws EngineError for a
@@ -115,8 +170,16 @@ void layeredCurve(const EngineState& state, const LayerStack& stack, ComputedCur
                   LayeredPath path = LayeredPath::Fast);
 
 /// Reflectivity at θ seconds of arc by the reference arithmetic: the substrate amplitude carried
-/// through the lamellae with `theory`. Throws CandidateRejected when it is not finite.
+/// through the lamellae with `theory` (the full calculation: the weighted σ and π curves, and 0
+/// where a beam runs inside the surface). Throws CandidateRejected when it is not finite.
 Extended referenceReflectivity(const LayeredConstants& constants, Theory theory, double theta);
+
+/// Why a kinematical curve lies outside the range of its theory, or "" when it does not (or the
+/// theory is not kinematical): a largest reflectivity `calcMax` above 1, or lamellae thicker in
+/// sum than the extinction length of the reflection (their thickness parameters Re T add up to
+/// more than 1), where multiple scattering, which the kinematical theory leaves out, dominates.
+std::string kinematicalRangeWarning(const LayeredConstants& constants, Theory theory,
+                                    Extended calcMax);
 
 /// Amplitude ratio X after crossing a homogeneous lamella of deviation parameter x and thickness
 /// parameter T (Takagi–Taupin solution), evaluated so that a thick lamella cannot overflow.

@@ -52,6 +52,79 @@ void fillSlab(simd::LayeredJob& job, int s, const SlabConstants& c, Extended the
     }
 }
 
+/// The full calculation's slab s for the polarisation factor selection `pi`.
+void fillFullSlab(simd::LayeredJob& job, int s, const FullSlabConstants& f, bool pi) {
+    const double C = pi ? std::fmax(f.cosTwoTheta, 1e-12) : 1.0;
+    job.hx[s] = f.hx;
+    job.hz[s] = f.hz;
+    job.hh[s] = f.hh;
+    job.chi0r[s] = f.chi0r;
+    job.chi0i[s] = f.chi0i;
+    job.scale[s] = f.inverseScale / C;
+    job.kappa[s] = f.kappa;
+    job.damping[s] = 1 / (1 + f.kappa * f.kappa);
+    job.thick[s] = f.thicknessScale * C;
+}
+
+simd::LayeredKernel kernelFor(SimdLevel level);
+
+/// The full calculation's curve: one kernel pass per polarisation of non-zero weight, the
+/// intensities added with their weights; a point any pass could not compute is recomputed
+/// whole by the reference arithmetic.
+void layeredCurveFastFull(const LayeredConstants& constants, Theory theory, const ScanGrid& grid,
+                          ComputedCurve& out, SimdLevel level) {
+    const int points = grid.points;
+    thread_local simd::LayeredJob job;
+    job.reserveSlabs(constants.layerCount + 1);
+    job.theory = theory;
+    job.full = true;
+    const simd::LayeredKernel kernel = kernelFor(level);
+    alignas(64) double re[simd::kChunkPoints];
+    alignas(64) double im[simd::kChunkPoints];
+    alignas(64) double cosOmega[simd::kChunkPoints];
+    alignas(64) double sinOmega[simd::kChunkPoints];
+    alignas(64) double scratch[simd::kChunkPoints];
+    for (int p = 0; p < points; ++p)
+        out.calcRaw[p] = 0;
+    for (const bool pi : {false, true}) {
+        const double weight = pi ? constants.piWeight : constants.sigmaWeight;
+        if (!(weight > 0)) continue;
+        job.lamellae = 0;
+        fillFullSlab(job, 0, constants.full[0], pi);
+        if (theory == kTheoryDynamical || theory == kTheoryKinematical) {
+            for (int i = 1; i <= constants.layerCount; ++i) {
+                const FullSlabConstants& f = constants.full[static_cast<std::size_t>(i)];
+                if (f.thicknessScale == 0) continue;
+                fillFullSlab(job, ++job.lamellae, f, pi);
+            }
+        }
+        for (int first = 0; first < points; first += simd::kChunkPoints) {
+            const int count = std::min(simd::kChunkPoints, points - first);
+            for (int j = 0; j < simd::kChunkPoints; ++j) {
+                // Points past the scan repeat its last angle.
+                const double theta = grid.angle(first + std::min(j, count - 1));
+                const Extended omega =
+                    constants.omega0 + kPi * static_cast<Extended>(theta) * kArcsecFactor;
+                cosOmega[j] = static_cast<double>(std::cos(omega));
+                sinOmega[j] = static_cast<double>(std::sin(omega));
+            }
+            kernel(job, simd::LayeredChunk{static_cast<double>(first), count, re, im, cosOmega,
+                                           sinOmega, scratch});
+            for (int j = 0; j < count; ++j)
+                out.calcRaw[first + j] += weight * reflectivity(Complex(re[j], im[j]));
+        }
+    }
+    for (int p = 0; p < points; ++p) {
+        const double theta = grid.angle(p);
+        Extended R = out.calcRaw[p];
+        if (!std::isfinite(R)) R = referenceReflectivity(constants, theory, theta);
+        if (R > out.calcMax) out.calcMax = R;
+        out.calcAngle[p] = theta;
+        out.calcRaw[p] = R;
+        out.calcCurve[p] = R;
+    }
+}
+
 simd::LayeredKernel kernelFor(SimdLevel level) {
     switch (level) {
         case SimdLevel::Avx512:
@@ -114,11 +187,18 @@ void layeredCurveFast(const LayeredConstants& constants, Theory theory, const Sc
     out.calcMax = 0;
     out.calcCount = 0;
     out.calcComputed = 0;
+    if (constants.model == PhysicsModel::Full) {
+        layeredCurveFastFull(constants, theory, grid, out, level);
+        out.calcComputed = points;
+        out.calcCount = points > 0 ? points - 1 : 0;
+        return;
+    }
 
     // One job per thread, reused: the angle loop allocates nothing once it has seen a stack.
     thread_local simd::LayeredJob job;
     job.reserveSlabs(constants.layerCount + 1);
     job.theory = theory;
+    job.full = false;
     job.lamellae = 0;
     const Extended theta0 = kPi * static_cast<Extended>(grid.start) * kArcsecFactor;
     const Extended thetaStep = kPi * static_cast<Extended>(grid.step) * kArcsecFactor;

@@ -39,18 +39,19 @@ void sampleCurve(const SampleCurveRequest& request, std::span<const double> angl
     const double step = request.width ? equalStep(angles) : 1;
 
     std::vector<Extended> raw(angles.size());
-    if (request.sample.lamellae.empty()) {
+    if (request.sample.lamellae.empty() && !request.physics.full()) {
         for (std::size_t p = 0; p < angles.size(); ++p)
             raw[p] = perfectCrystalReflectivity(request.setup, angles[p]);
     } else {
-        validateSample(request.sample);
+        // The full calculation takes the bare substrate through the layered arithmetic too.
+        if (!request.sample.lamellae.empty()) validateSample(request.sample);
         EngineState state;
         storeSetup(request.setup, state);
         state.theoryChoice = request.theory;
         LayerStack stack;
         layerStack(request.sample, state, stack);
         LayeredConstants constants;
-        prepareLayered(state, stack, constants);
+        prepareLayered(state, stack, request.physics, constants);
         for (std::size_t p = 0; p < angles.size(); ++p)
             raw[p] = referenceReflectivity(constants, request.theory, angles[p]);
     }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 
+#include "engine/physics.hpp"
 #include "engine/sample.hpp"
 
 namespace kelvarin {
@@ -16,6 +17,7 @@ struct SampleCurveRequest {
     Sample sample;                      ///< no lamella: the perfect crystal
     Theory theory = Theory::Dynamical;  ///< of the strained lamellae
     std::optional<Extended> width;      ///< FWHM of the instrument Gaussian, seconds of arc
+    PhysicsOptions physics;             ///< classic unless the caller asks for the full one
 };
 
 /// Reflectivity of the request at each of `angles` (seconds of arc from the substrate's Bragg

@@ -6,6 +6,8 @@ set(ENGINE_SOURCES
   engine/strain.cpp
   engine/layered.cpp
   engine/layered_simd.cpp
+  engine/layered_full.cpp
+  engine/physics.cpp
   engine/broadening.cpp
   engine/evaluation.cpp
   engine/scattering.cpp

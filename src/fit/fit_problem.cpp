@@ -49,6 +49,17 @@ std::string FitProblem::validate() const {
     return {};
 }
 
+std::vector<std::string> rangeWarnings(const FitProblem& problem, const ProblemWorkspace& ws) {
+    std::vector<std::string> out;
+    for (int d = 0; d < problem.datasetCount() && d < static_cast<int>(ws.datasets.size()); ++d) {
+        const Workspace& w = *ws.datasets[static_cast<std::size_t>(d)];
+        const std::string why = kinematicalRangeWarning(
+            w.constants, problem.dataset(d).state->theoryChoice, w.curve.calcMax);
+        if (!why.empty()) out.push_back("dataset '" + problem.dataset(d).label + "': " + why);
+    }
+    return out;
+}
+
 ProblemWorkspace FitProblem::makeWorkspace() const {
     ProblemWorkspace ws;
     for (std::size_t i = 0; i < datasets_.size(); ++i)
@@ -74,6 +85,7 @@ Extended FitProblem::evaluate(std::span<const Extended> values, ProblemWorkspace
     for (std::size_t d = 0; d < datasets_.size(); ++d) {
         const Dataset& set = datasets_[d];
         Workspace& w = *ws.datasets[d];
+        w.physics = set.physics;
         const Extended width = used(values[static_cast<std::size_t>(set.widthParameter)]);
         if (model_->fillsSample()) {
             layerStack(ws.sample, *set.state, w.stack);

@@ -22,6 +22,8 @@ struct Dataset {
     EngineState* state = nullptr;
     std::shared_ptr<EngineState> owned;  ///< set when the problem owns the state
     int widthParameter = -1;
+    /// The physics of its curve: classic unless the project asks for more (the windows' fits).
+    PhysicsOptions physics;
 };
 
 /// Workspaces of one evaluation of a whole problem (one per dataset), reused between
@@ -32,6 +34,10 @@ struct ProblemWorkspace {
     Sample sample;       ///< lamellae of the last evaluation of a model that fills a sample
     std::vector<Extended> modelValues;  ///< the model's values, reused between evaluations
 };
+
+/// The range warnings of the curves last evaluated in `ws` (kinematicalRangeWarning of each
+/// dataset), each naming its dataset.
+std::vector<std::string> rangeWarnings(const class FitProblem& problem, const ProblemWorkspace& ws);
 
 class FitProblem {
 public:
@@ -53,6 +59,10 @@ public:
     std::vector<int> geneOrder() const;
 
     int datasetCount() const { return static_cast<int>(datasets_.size()); }
+    /// Sets the physics dataset `i` is computed with.
+    void setPhysics(int i, const PhysicsOptions& physics) {
+        datasets_.at(static_cast<std::size_t>(i)).physics = physics;
+    }
     const Dataset& dataset(int i) const { return datasets_[static_cast<std::size_t>(i)]; }
 
     /// Empty when the problem can be evaluated; otherwise why not (no dataset, a parameter table

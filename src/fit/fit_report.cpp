@@ -66,6 +66,8 @@ std::string reportText(const FitReport& r) {
     out << "  evaluations   " << r.global.evaluations << " in " << num(r.global.seconds, 3)
         << " s\n";
     out << "  error         " << num(static_cast<double>(r.global.bestError), 6) << " %\n";
+    for (const std::string& w : r.global.warnings)
+        out << "  warning       " << w << "\n";
     if (r.polish) {
         const PolishResult& p = *r.polish;
         out << "Polish          Levenberg-Marquardt, bounded, numeric derivatives\n";

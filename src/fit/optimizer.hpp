@@ -26,6 +26,8 @@ struct Summary {
     double seconds = 0;          ///< wall time of the run
     Extended bestError = 0;      ///< logarithmic error of the best candidate, percent
     std::vector<Extended> best;  ///< the best parameter vector (every table entry)
+    /// Results to be read with care, such as a curve beyond the range of its theory.
+    std::vector<std::string> warnings;
 
     bool usable() const { return termination != Termination::Failed; }
     /// One line: "finished after 5050 evaluations in 1.08 s, error 3.36 %".

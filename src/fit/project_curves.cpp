@@ -58,12 +58,15 @@ std::vector<ProjectCurve> projectCurves(const Project& project) {
             const Reflection reflection{static_cast<Extended>(d.hkl[0]),
                                         static_cast<Extended>(d.hkl[1]),
                                         static_cast<Extended>(d.hkl[2]), d.radiation};
-            storeSetup(buildSetup(Crystal::fromCatalogue(project.substrate), reflection), state);
+            const Setup setup = buildSetup(Crystal::fromCatalogue(project.substrate), reflection);
+            storeSetup(setup, state);
             const ScanGrid grid = datasetGrid(project, d);
             LayerStack stack;
             layerStack(sample, state, stack);
             LayeredConstants constants;
-            prepareLayered(state, stack, constants);
+            prepareLayered(state, stack,
+                           physicsOptionsOf(d, static_cast<double>(setup.dispersion.lambda)),
+                           constants);
             auto curve = std::make_unique<ComputedCurve>();
             layeredCurve(constants, d.theory, grid, *curve);
             ProjectCurve c;
@@ -72,6 +75,7 @@ std::vector<ProjectCurve> projectCurves(const Project& project) {
             for (int p = 0; p < grid.points; ++p)
                 c.angle[static_cast<std::size_t>(p)] = grid.angle(p);
             c.reflectivity.assign(curve->calcRaw.begin(), curve->calcRaw.begin() + grid.points);
+            c.warning = kinematicalRangeWarning(constants, d.theory, curve->calcMax);
             c.broadened.resize(n);
             InstrumentKernel kernel;
             buildKernel(d.width.value, grid.step, grid.points, kernel);

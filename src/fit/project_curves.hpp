@@ -14,6 +14,7 @@ struct ProjectCurve {
     std::vector<double> angle;
     std::vector<Extended> reflectivity;
     std::vector<Extended> broadened;
+    std::string warning;  ///< why the curve lies outside its theory's range, or empty
 };
 
 /// The sample of a project at its parameter values: its explicit lamellae, or else the lamellae

@@ -263,6 +263,55 @@ void readProfile(Reader& r, const toml::table& root, Project& p) {
     r.refuseUnknown(t, "profile.");
 }
 
+/// The keys of a dataset's physics: physics, polarisation, monochromator, geometry, surface.
+void readPhysics(Reader& r, const toml::table& t, DatasetSpec& d) {
+    if (const auto* v = r.get(t, "dataset.", "physics")) {
+        const auto model = physicsModelNamed(r.text(*v, "dataset.physics"));
+        if (!model) r.fail("dataset.physics", v, "must be \"classic\" or \"full\"");
+        d.physics = *model;
+    }
+    // A tube beam is unpolarised; synchrotron radiation is polarised in the orbit plane,
+    // σ for the usual vertical scattering plane.
+    d.polarisation = defaultPolarisation(d.radiation.index);
+    if (const auto* v = r.get(t, "dataset.", "polarisation")) {
+        const auto pol = polarisationNamed(r.text(*v, "dataset.polarisation"));
+        if (!pol) r.fail("dataset.polarisation", v, "must be \"sigma\", \"pi\" or \"unpolarised\"");
+        d.polarisation = *pol;
+    }
+    if (const auto* v = r.get(t, "dataset.", "monochromator")) {
+        d.monochromator = r.text(*v, "dataset.monochromator");
+        if (d.monochromator != "none" && !monochromatorSpacing(d.monochromator))
+            r.fail("dataset.monochromator", v,
+                   "must be \"none\" or one of " + monochromatorNames());
+    }
+    if (const auto* v = r.get(t, "dataset.", "geometry")) {
+        const auto g = geometryNamed(r.text(*v, "dataset.geometry"));
+        if (!g)
+            r.fail("dataset.geometry", v,
+                   "must be \"symmetric\", \"grazing-incidence\" or \"grazing-exit\"");
+        d.geometry = *g;
+    }
+    // The classic physics has no choice of these: refused rather than silently left out.
+    if (d.physics == PhysicsModel::Classic) {
+        for (const char* key : {"polarisation", "monochromator", "geometry"}) {
+            if (const auto* v = r.get(t, "dataset.", key))
+                r.fail(std::string("dataset.") + key, v,
+                       "needs physics = \"full\" (the classic physics is σ-polarised, "
+                       "without monochromator, in the geometry the sign of l gives)");
+        }
+    }
+    if (const auto* v = r.get(t, "dataset.", "surface")) {
+        const toml::array* a = v->as_array();
+        bool normal001 = a != nullptr && a->size() == 3;
+        for (std::size_t i = 0; normal001 && i < 3; ++i) {
+            const auto value = a->get(i)->value<double>();
+            normal001 = value && *value == (i == 2 ? 1.0 : 0.0);
+        }
+        if (!normal001)
+            r.fail("dataset.surface", v, "only the (001) surface is supported: [0, 0, 1]");
+    }
+}
+
 void readDatasets(Reader& r, const toml::table& root, Project& p) {
     const toml::node* node = r.get(root, "", "dataset");
     if (node == nullptr) return;
@@ -325,6 +374,7 @@ void readDatasets(Reader& r, const toml::table& root, Project& p) {
             else
                 r.fail("dataset.theory", v, "must be \"dynamical\" or \"kinematical\"");
         }
+        readPhysics(r, t, d);
         r.refuseUnknown(t, "dataset.");
         p.datasets.push_back(std::move(d));
     }
@@ -484,6 +534,13 @@ std::string projectText(const Project& p) {
         out << "background = " << numberText(d.background) << "\n";
         out << "theory = " << quoted(d.theory == Theory::Dynamical ? "dynamical" : "kinematical")
             << "\n";
+        out << "physics = " << quoted(physicsModelName(d.physics)) << "\n";
+        if (d.physics == PhysicsModel::Full) {
+            out << "polarisation = " << quoted(polarisationName(d.polarisation)) << "\n";
+            out << "monochromator = " << quoted(d.monochromator) << "\n";
+            if (d.geometry != ScatteringGeometry::FromMillerIndices)
+                out << "geometry = " << quoted(geometryName(d.geometry)) << "\n";
+        }
     }
     out << "\n[fit]\noptimizer = " << quoted(p.fit.optimizer)
         << "\npopulation = " << p.fit.population << "\ngenerations = " << p.fit.generations
@@ -521,6 +578,15 @@ void loadMeasured(const std::string& path, EngineState& state) {
 
 }  // namespace
 
+PhysicsOptions physicsOptionsOf(const DatasetSpec& d, double wavelength) {
+    PhysicsOptions o;
+    o.model = d.physics;
+    o.polarisation = d.polarisation;
+    o.geometry = d.geometry;
+    o.monochromatorTwoTheta = monochromatorTwoTheta(d.monochromator, wavelength);
+    return o;
+}
+
 std::unique_ptr<FitProblem> buildProblem(const Project& p) {
     if (!p.hasProfile) throw ProjectError(p.path + ": a fit needs a [profile] model");
     const std::filesystem::path folder = std::filesystem::path(p.path).parent_path();
@@ -538,7 +604,8 @@ std::unique_ptr<FitProblem> buildProblem(const Project& p) {
             const Reflection reflection{static_cast<Extended>(d.hkl[0]),
                                         static_cast<Extended>(d.hkl[1]),
                                         static_cast<Extended>(d.hkl[2]), d.radiation};
-            storeSetup(buildSetup(Crystal::fromCatalogue(p.substrate), reflection), *state);
+            const Setup setup = buildSetup(Crystal::fromCatalogue(p.substrate), reflection);
+            storeSetup(setup, *state);
             state->theoryChoice = d.theory;
             state->normMode = d.scaling;
             state->background = d.background;
@@ -552,7 +619,9 @@ std::unique_ptr<FitProblem> buildProblem(const Project& p) {
             loadMeasured(file.string(), *state);
             Parameter width = d.width;
             if (p.datasets.size() > 1) width.name = "width" + std::to_string(i + 1);
-            problem->addDataset(state, width, file.string());
+            const int index = problem->addDataset(state, width, file.string());
+            problem->setPhysics(index,
+                                physicsOptionsOf(d, static_cast<double>(setup.dispersion.lambda)));
         }
     } catch (const EngineError& e) {
         throw ProjectError(p.path + ": " + e.what());

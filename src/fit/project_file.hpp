@@ -30,7 +30,17 @@ struct DatasetSpec {
     Scaling scaling = Scaling::FixedBackground;
     double background = 0;
     Theory theory = Theory::Dynamical;
+    /// The physics of the dataset's curve; a project computes the full two-beam calculation
+    /// for an unpolarised beam unless it says otherwise.
+    PhysicsModel physics = PhysicsModel::Full;
+    Polarisation polarisation = Polarisation::Unpolarised;
+    std::string monochromator = "none";  ///< "none", "Ge220", "Ge440", "Si111" or "Si220"
+    ScatteringGeometry geometry = ScatteringGeometry::FromMillerIndices;
 };
+
+/// The engine's physics options of a dataset measured at `wavelength` (Å), which sets the
+/// monochromator's angle. Throws EngineError for a monochromator that cannot reflect it.
+PhysicsOptions physicsOptionsOf(const DatasetSpec& d, double wavelength);
 
 struct FitSettings {
     /// "evolutionary", "de" (differential evolution) or "none" (the given values, then the

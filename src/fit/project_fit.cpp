@@ -143,6 +143,7 @@ ProjectFitResult fitProject(const Project& project, FitProblem& problem,
     o.band = profileBand(problem, best, report.uncertainty);
     o.workspace = std::make_unique<ProblemWorkspace>(problem.makeWorkspace());
     problem.evaluate(best, *o.workspace);
+    report.global.warnings = rangeWarnings(problem, *o.workspace);
     problem.commit(*o.workspace);
     o.sample = problem.model().fillsSample() ? o.workspace->sample
                                              : sampleOf(o.workspace->datasets[0]->profile);

@@ -56,6 +56,8 @@ std::string parametersText(const ParameterTable& table, const std::vector<Extend
     }
     out << "error = " << shortNumber(static_cast<double>(summary.bestError), 9) << " %\n";
     out << "# " << summary.brief() << "\n";
+    for (const std::string& w : summary.warnings)
+        out << "# warning: " << w << "\n";
     return out.str();
 }
 

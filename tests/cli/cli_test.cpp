@@ -61,6 +61,14 @@ TEST(Cli, ExitCodesForUsageAndHelp) {
     EXPECT_EQ(with({"--scan", "0", "1", "1", "--params", "1", "2", "3", "4", "--profile", "p"}),
               kExitUsage);
     EXPECT_EQ(with({"--scan", "0", "1", "1", "--noise", "3"}), kExitUsage) << "noise needs counts";
+    EXPECT_EQ(with({"--scan", "0", "1", "1", "--physics", "exact"}), kExitUsage);
+    EXPECT_EQ(with({"--scan", "0", "1", "1", "--polarisation", "pi"}), kExitUsage)
+        << "polarisation needs the full physics";
+    EXPECT_EQ(with({"--scan", "0", "1", "1", "--physics", "full", "--monochromator", "Ge111"}),
+              kExitUsage);
+    EXPECT_EQ(with({"--scan", "0", "1", "1", "--physics", "full", "--geometry", "symmetric",
+                    "--polarisation", "sigma"}),
+              kExitOk);
     EXPECT_EQ(with({"--scan", "0", "1", "1", "--layers", "60", "--params", "1", "2", "3", "4"}),
               kExitUsage);
     // Values the physics or the files refuse are bad input, not bad usage.
@@ -101,6 +109,36 @@ TEST(Cli, SimulateWritesEveryAngleOfAFractionalScan) {
     const auto mt = rows(m.out);
     ASSERT_EQ(mt.size(), 71u);
     EXPECT_EQ(mt[0].size(), 2u);
+}
+
+TEST_F(CliTest, SimulateFullPhysicsRefractsAndWarnsOutsideTheKinematicalRange) {
+    // GaAs 0 0 4: the classic peak centre lies near 0, the full one moved by refraction.
+    const auto peak = [](const Result& r) {
+        double best = -1, at = 0;
+        for (const auto& row : rows(r.out))
+            if (std::stod(row[1]) > best) best = std::stod(row[1]), at = std::stod(row[0]);
+        return at;
+    };
+    const std::vector<std::string> scan{"simulate", "--crystal", "GaAs",        "--hkl", "0",
+                                        "0",        "4",         "--radiation", "Cua1",  "--scan",
+                                        "-20",      "30",        "0.5"};
+    std::vector<std::string> full = scan;
+    for (const char* a : {"--physics", "full", "--polarisation", "sigma"})
+        full.emplace_back(a);
+    const Result classic = cli(scan), refracted = cli(full);
+    ASSERT_EQ(refracted.code, kExitOk) << refracted.err;
+    EXPECT_NEAR(peak(refracted) - peak(classic), 6.5, 1.0);
+
+    // A 10 µm layer in the kinematical theory: the curve, a warning, success.
+    write("thick.dat", "100000 1\n");
+    const Result k = cli({"simulate", "--crystal", "GaAs", "--hkl", "0", "0", "4", "--radiation",
+                          "Cua1", "--scan", "-1400", "-1200", "1", "--theory", "kinematical",
+                          "--profile", (dir / "thick.dat").string()});
+    EXPECT_EQ(k.code, kExitOk) << k.err;
+    EXPECT_EQ(rows(k.out).size(), 201u);
+    EXPECT_NE(k.err.find("warning: the kinematical theory gives a reflectivity of"),
+              std::string::npos)
+        << k.err;
 }
 
 TEST_F(CliTest, SimulateMakesAMeasuredCurveTheRefinementCanRead) {

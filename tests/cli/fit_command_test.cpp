@@ -57,6 +57,7 @@ sigma2 = { min = 50, max = 800, max_mutation = 10 }
 [[dataset]]
 file = "measured.dat"
 radiation = "Cua1"
+physics = "classic"
 width = { min = 7, max = 10, max_mutation = 1 }
 scaling = "lsm-fixed-background"
 background = 30
@@ -97,7 +98,7 @@ TEST_F(FitProject, SimulatesAProjectAndRefusesBadOnes) {
     const std::string bad =
         write("bad.toml", std::string(kProject) + "colour = \"red\"\n").string();
     const Case cases[] = {
-        {{"fit", bad}, 1, "bad.toml, line 20: key 'fit.colour' is not known"},
+        {{"fit", bad}, 1, "bad.toml, line 21: key 'fit.colour' is not known"},
         {{"simulate", "--project", bad}, 1, "'fit.colour'"},
         {{"fit", (dir / "none.toml").string()}, 1, "does not exist"},
         {{"simulate", "--crystal", "GaAs"}, 2, "--hkl is required"},

@@ -3,6 +3,7 @@
 // files refuse what cannot be fitted, and the sample path with damage behaves as the physics says.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -160,6 +161,45 @@ TEST(ParameterTable, RefusesWhatCannotBeFittedNamingTheParameter) {
     EXPECT_NE(twice.validate().find("twice"), std::string::npos);
 }
 
+TEST(FitProblem, EachDatasetKeepsItsPhysicsAndReportsCurvesBeyondTheirTheory) {
+    auto s = gaasState(kModelTwoGauss, 16);
+    FitProblem p(makeProfileModel(ProfileKind::TwoGauss, 16));
+    p.addDataset(s, {"width", "arcsec", 8.5L, 7, 10, 1, true}, "thick.dat");
+    p.setSinglePrecision(false);
+    ProblemWorkspace ws = p.makeWorkspace();
+    // The centroid of the substrate peak, −40…50″.
+    const auto peakAngle = [&] {
+        const ComputedCurve& c = ws.datasets[0]->curve;
+        double sum = 0, moment = 0;
+        for (int i = 0; i < c.calcCount; ++i) {
+            const double t = static_cast<double>(c.calcAngle[static_cast<std::size_t>(i)]);
+            const double r = static_cast<double>(c.calcRaw[static_cast<std::size_t>(i)]);
+            if (t >= -40 && t <= 50) sum += r, moment += r * t;
+        }
+        return moment / sum;
+    };
+    // A thin profile: the full physics moves the substrate peak by refraction.
+    s->theoryChoice = kTheoryDynamical;
+    p.evaluate(std::vector<Extended>{0.004L, 300, 150, 250, 8.5L}, ws);
+    const double classic = peakAngle();
+    PhysicsOptions sigma = fullPhysicsDefaults();
+    sigma.polarisation = Polarisation::Sigma;
+    p.setPhysics(0, sigma);
+    p.evaluate(std::vector<Extended>{0.004L, 300, 150, 250, 8.5L}, ws);
+    EXPECT_NEAR(peakAngle() - classic, 6.5, 1);
+    EXPECT_TRUE(rangeWarnings(p, ws).empty());
+    // Lamellae 10 µm deep in all: beyond the kinematical theory, not the dynamical one.
+    const std::vector<Extended> thick{0.01L, 20000, 5000, 5000, 8.5L};
+    s->theoryChoice = kTheoryKinematical;
+    p.evaluate(thick, ws);
+    const std::vector<std::string> warnings = rangeWarnings(p, ws);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("'thick.dat'"), std::string::npos) << warnings[0];
+    s->theoryChoice = kTheoryDynamical;
+    p.evaluate(thick, ws);
+    EXPECT_TRUE(rangeWarnings(p, ws).empty());
+}
+
 constexpr const char* kProject = R"([sample]
 substrate = "GaAs"
 
@@ -197,9 +237,25 @@ TEST(ProjectFile, ReadsWritesAndReadsBackTheSameProject) {
     EXPECT_EQ(p.datasets[0].theory, Theory::Kinematical);
     EXPECT_TRUE(p.fit.seeded);
 
+    // A project computes the full physics unless it says otherwise, for a σ-polarised
+    // synchrotron beam or an unpolarised tube beam.
+    EXPECT_EQ(p.datasets[0].physics, PhysicsModel::Full);
+    EXPECT_EQ(p.datasets[0].polarisation, Polarisation::Sigma);
+    std::string tube = kProject;
+    tube.replace(tube.find("wavelength = 1.43807"), 20, "radiation = \"Cua1\"");
+    EXPECT_EQ(parseProject(tube, "t.toml").datasets[0].polarisation, Polarisation::Unpolarised);
+
     const std::string text = projectText(p);
     const Project again = parseProject(text, "again.toml");
     EXPECT_EQ(projectText(again), text);
+    std::string physics = kProject;
+    physics.insert(physics.find("[fit]"),
+                   "physics = \"full\"\npolarisation = \"sigma\"\nmonochromator = \"Ge440\"\n"
+                   "geometry = \"grazing-exit\"\nsurface = [0, 0, 1]\n\n");
+    const Project named = parseProject(projectText(parseProject(physics, "n.toml")), "n.toml");
+    EXPECT_EQ(named.datasets[0].polarisation, Polarisation::Sigma);
+    EXPECT_EQ(named.datasets[0].monochromator, "Ge440");
+    EXPECT_EQ(named.datasets[0].geometry, ScatteringGeometry::GrazingExit);
     EXPECT_EQ(again.profileLayers, 12);
     EXPECT_EQ(again.profileParameters[0].max, p.profileParameters[0].max);
     EXPECT_EQ(again.datasets[0].width.min, 7);
@@ -220,6 +276,14 @@ TEST(ProjectFile, RefusesBadKeysWithFileLineAndKey) {
         {"min = 0.003, max = 0.005", "min = 0.005, max = 0.003", "minimum below"},
         {"hkl = [0, 0, 4]", "hkl = [0, 0]", "[h, k, l]"},
         {"wavelength = 1.43807", "radiation = \"Xxa1\"", "Unknown radiation"},
+        {"theory = \"kinematical\"", "physics = \"exact\"", "'dataset.physics'"},
+        {"theory = \"kinematical\"", "polarisation = \"circular\"", "'dataset.polarisation'"},
+        {"theory = \"kinematical\"", "monochromator = \"Ge111\"", "Ge220, Ge440, Si111"},
+        {"theory = \"kinematical\"", "geometry = \"sideways\"", "'dataset.geometry'"},
+        {"theory = \"kinematical\"", "surface = [1, 1, 1]", "only the (001) surface"},
+        {"theory = \"kinematical\"", "surface = [0, 0]", "'dataset.surface'"},
+        {"theory = \"kinematical\"", "physics = \"classic\"\npolarisation = \"pi\"",
+         "needs physics = \"full\""},
     };
     for (const Case& c : cases) {
         std::string text = kProject;

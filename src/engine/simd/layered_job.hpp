@@ -22,12 +22,19 @@ struct LayeredJob {
     int lamellae = 0;                   ///< lamellae crossed (those of zero thickness are left out)
     std::vector<double> xr0, xr1, xi0, xi1, tr, ti, u0, u1, v0, v1, attenuation;
 
+    /// The full calculation instead: x and T of each slab from its exact wave vectors at the
+    /// incidence angle of each point (see FullSlabConstants), with the polarisation factor C
+    /// already applied: scale = 1/(2·C·Γ|F′|), thick = π·t·C·Γ|F′|/λ, damping = 1/(1 + κ²).
+    bool full = false;
+    std::vector<double> hx, hz, hh, chi0r, chi0i, scale, kappa, damping, thick;
+
     /// Makes room for `slabs` slabs (substrate included); keeps the storage it already has.
     void reserveSlabs(int slabs) {
         const auto n = static_cast<std::size_t>(slabs);
         if (xr0.size() >= n) return;
         for (std::vector<double>* v :
-             {&xr0, &xr1, &xi0, &xi1, &tr, &ti, &u0, &u1, &v0, &v1, &attenuation})
+             {&xr0,         &xr1, &xi0, &xi1, &tr,    &ti,    &u0,    &u1,    &v0,      &v1,
+              &attenuation, &hx,  &hz,  &hh,  &chi0r, &chi0i, &scale, &kappa, &damping, &thick})
             v->resize(n, 0.0);
     }
 };
@@ -42,6 +49,11 @@ struct LayeredChunk {
     int count = 0;
     double* re = nullptr;
     double* im = nullptr;
+    /// Full calculation: cos ω and sin ω of the chunk's points (kChunkPoints long, the points
+    /// past `count` any finite value) and room for one number per point.
+    const double* cosOmega = nullptr;
+    const double* sinOmega = nullptr;
+    double* scratch = nullptr;
 };
 
 using LayeredKernel = void (*)(const LayeredJob&, const LayeredChunk&);

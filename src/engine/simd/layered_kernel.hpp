@@ -262,11 +262,24 @@ struct Lanes {
               constantAttenuation(job.v1[s] == 0) {}
     };
 
+    /// The semi-infinite substrate: X = x ∓ sqrt(x² − 1), the root of modulus ≤ 1.
+    [[gnu::always_inline]] static void substrate(B xr, B xi, B& Xr, B& Xi, M& bad) {
+        B rr, ri;
+        principalSqrt(fms(xr, xr, xi * xi) - B(1.0), (xr + xr) * xi, rr, ri, bad);
+        const M negative = xr < B(0.0);
+        Xr = select(negative, xr + rr, xr - rr);
+        Xi = select(negative, xi + ri, xi - ri);
+    }
+
     /// The chunk's amplitudes live in chunk.re/chunk.im while the lamellae are crossed one after
     /// another: the vectors of one lamella are independent of each other, which keeps the
     /// processor's pipelines full, and each lamella's coefficients are loaded once. A lane that
     /// needs the scalar arithmetic becomes NaN, and stays NaN through the later lamellae.
     static void run(const LayeredJob& job, const LayeredChunk& chunk) {
+        if (job.full) {
+            runFull(job, chunk);
+            return;
+        }
         const int blocks = (chunk.count + kWidth - 1) / kWidth;
         const B lane = iota();
         const B nan(__builtin_nan(""));
@@ -275,14 +288,8 @@ struct Lanes {
             for (int blk = 0; blk < blocks; ++blk) {
                 const B p = B(chunk.first + blk * kWidth) + lane;
                 M bad(false);
-                // The semi-infinite substrate: X = x ∓ sqrt(x² − 1), the root of modulus ≤ 1.
-                const B xr = fma(p, c.xr1, c.xr0);
-                const B xi = fma(p, c.xi1, c.xi0);
-                B rr, ri;
-                principalSqrt(fms(xr, xr, xi * xi) - B(1.0), (xr + xr) * xi, rr, ri, bad);
-                const M negative = xr < B(0.0);
-                const B Xr = select(negative, xr + rr, xr - rr);
-                const B Xi = select(negative, xi + ri, xi - ri);
+                B Xr, Xi;
+                substrate(fma(p, c.xr1, c.xr0), fma(p, c.xi1, c.xi0), Xr, Xi, bad);
                 store(select(bad, nan, Xr), chunk.re + blk * kWidth);
                 store(select(bad, nan, Xi), chunk.im + blk * kWidth);
             }
@@ -313,12 +320,14 @@ struct Lanes {
     /// X' = x + r·(N1 + N2)/(N1 − N2), N1 = (X − x + r)·exp(−S), N2 = (X − x − r)·exp(S),
     /// S = i·T·r, both N divided by the larger of exp(±S).
     [[gnu::always_inline]] static void dynamical(const Slab& c, B p, B& Xr, B& Xi, M& bad) {
-        const B xr = fma(p, c.xr1, c.xr0);
-        const B xi = fma(p, c.xi1, c.xi0);
+        dynamicalStep(fma(p, c.xr1, c.xr0), fma(p, c.xi1, c.xi0), c.tr, c.ti, Xr, Xi, bad);
+    }
+
+    /// The same step for x = xr + i·xi and T = Tr + i·Ti.
+    [[gnu::always_inline]] static void dynamicalStep(B xr, B xi, const B& Tr, const B& Ti, B& Xr,
+                                                     B& Xi, M& bad) {
         B rr, ri;
         principalSqrt(fms(xr, xr, xi * xi) - B(1.0), (xr + xr) * xi, rr, ri, bad);
-        const B& Tr = c.tr;
-        const B& Ti = c.ti;
         // T·r = a + i·b, so S = −b + i·a; exp(S) grows when −b ≥ 0.
         const B a = fms(Tr, rr, Ti * ri);
         const B b = fma(Tr, ri, Ti * rr);
@@ -371,6 +380,12 @@ struct Lanes {
             bad = bad | (twoV > B(0.0));
             modulus = expNonPositive(twoV);
         }
+        kinematicalStep(xr, xi, u, modulus, Xr, Xi, bad);
+    }
+
+    /// The same step for x = xr + i·xi, Re(x·T) = u and exp(2·Im(x·T)) = modulus.
+    [[gnu::always_inline]] static void kinematicalStep(B xr, B xi, B u, B modulus, B& Xr, B& Xi,
+                                                       M& bad) {
         B cosine, sine;
         cosSin(safePhase(B(-2.0) * u, modulus, bad), cosine, sine);
         const B er = modulus * cosine;
@@ -381,6 +396,148 @@ struct Lanes {
         const B ni = fma(Xr, ei, Xi * er) + qi;
         Xr = nr;
         Xi = ni;
+    }
+
+    /// x, T = A·(1 + i·κ), √(γ0·G) and q = 1/√(γ0·G) of a slab of the full calculation at incidence
+    /// cos ω, sin ω (see FullSlabConstants); a diffracted beam that would run into the crystal (G ≤
+    /// 0) or an incident one that would not reach it is marked in `bad`.
+    struct FullSlab {
+        B hx2, hz2, hz, hh, chi0r, chi0i, scale, kappa, damping, thick;
+        FullSlab(const LayeredJob& job, int s)
+            : hx2(2 * job.hx[s]),
+              hz2(2 * job.hz[s]),
+              hz(job.hz[s]),
+              hh(job.hh[s]),
+              chi0r(job.chi0r[s]),
+              chi0i(job.chi0i[s]),
+              scale(job.scale[s]),
+              kappa(job.kappa[s]),
+              damping(job.damping[s]),
+              thick(job.thick[s]) {}
+    };
+
+    [[gnu::always_inline]] static void fullSlabAt(const FullSlab& f, B cosOmega, B sinOmega, B& xr,
+                                                  B& xi, B& A, B& root, B& q, M& bad) {
+        const B G = f.hz - sinOmega;
+        bad = bad | !(G > B(0.0)) | !(sinOmega > B(0.0));
+        // α = hh + 2·(hx·cos ω − hz·sin ω), exactly; the sum G + γ0 is hz.
+        const B alpha = fma(f.hx2, cosOmega, fnma(f.hz2, sinOmega, f.hh));
+        root = sqrt(sinOmega * G);
+        q = B(1.0) / root;
+        const B scale = q * f.scale;
+        const B eta = fms(f.hz, f.chi0r, sinOmega * alpha) * scale;
+        const B g = f.hz * f.chi0i * scale;
+        xr = fma(g, f.kappa, eta) * f.damping;
+        xi = fnma(eta, f.kappa, g) * f.damping;
+        A = f.thick * q;
+    }
+
+    /// The full calculation: every slab's x and T formed at each point from cos ω and sin ω;
+    /// the reduced X is rescaled by √(G_below/G) at each interface, where the wave amplitudes
+    /// are continuous.
+    static void runFull(const LayeredJob& job, const LayeredChunk& chunk) {
+        const int blocks = (chunk.count + kWidth - 1) / kWidth;
+        const B nan(__builtin_nan(""));
+        const bool dynamicalTheory = job.theory == kTheoryDynamical;
+        const bool kinematicalTheory = job.theory == kTheoryKinematical;
+        {
+            const FullSlab f(job, 0);
+            for (int blk = 0; blk < blocks; ++blk) {
+                const int at = blk * kWidth;
+                M bad(false);
+                B xr, xi, A, root, q;
+                fullSlabAt(f, load(chunk.cosOmega + at), load(chunk.sinOmega + at), xr, xi, A, root,
+                           q, bad);
+                B Xr, Xi;
+                substrate(xr, xi, Xr, Xi, bad);
+                if (kinematicalTheory) {
+                    // The kinematical steps carry Y = q·X, continuous across interfaces.
+                    Xr = Xr * q;
+                    Xi = Xi * q;
+                    store(root * root, chunk.scratch + at);
+                } else {
+                    store(q, chunk.scratch + at);
+                }
+                store(select(bad, nan, Xr), chunk.re + at);
+                store(select(bad, nan, Xi), chunk.im + at);
+            }
+        }
+        if (!dynamicalTheory && !kinematicalTheory) return;
+        for (int s = 1; s <= job.lamellae; ++s) {
+            const FullSlab f(job, s);
+            for (int blk = 0; blk < blocks; ++blk) {
+                const int at = blk * kWidth;
+                M bad(false);
+                const B cosOmega = load(chunk.cosOmega + at);
+                const B sinOmega = load(chunk.sinOmega + at);
+                B Xr = load(chunk.re + at);
+                B Xi = load(chunk.im + at);
+                if (dynamicalTheory) {
+                    B xr, xi, A, root, q;
+                    fullSlabAt(f, cosOmega, sinOmega, xr, xi, A, root, q, bad);
+                    // q of the slab below over this slab's q.
+                    const B rescale = root * load(chunk.scratch + at);
+                    Xr = Xr * rescale;
+                    Xi = Xi * rescale;
+                    dynamicalStep(xr, xi, A, A * f.kappa, Xr, Xi, bad);
+                    store(q, chunk.scratch + at);
+                } else {
+                    const B d = kinematicalFullStep(f, cosOmega, sinOmega, Xr, Xi, bad);
+                    store(d, chunk.scratch + at);
+                }
+                store(select(bad, nan, Xr), chunk.re + at);
+                store(select(bad, nan, Xi), chunk.im + at);
+            }
+        }
+        if (kinematicalTheory) {
+            // X = Y/q of the surface slab, q = 1/√(γ0·G).
+            for (int blk = 0; blk < blocks; ++blk) {
+                const int at = blk * kWidth;
+                const B root = sqrt(load(chunk.scratch + at));
+                store(load(chunk.re + at) * root, chunk.re + at);
+                store(load(chunk.im + at) * root, chunk.im + at);
+            }
+        }
+    }
+
+    /// The kinematical step of the full calculation on Y = q·X, q = 1/√(γ0·G): with x = q·z and
+    /// T = q·t·(1 + i·κ), Y' = Y·e + (1 − e)/(2z), e = exp(−2i·q²·t·(η′ + i·g′)), where z and
+    /// η′ + i·g′ = z·(1 + i·κ) do not depend on q; so one division serves both q² and 1/(2z) and
+    /// no square root is needed. Returns γ0·G of the slab (for the final X = Y·√(γ0·G)).
+    [[gnu::always_inline]] static B kinematicalFullStep(const FullSlab& f, B cosOmega, B sinOmega,
+                                                        B& Yr, B& Yi, M& bad) {
+        const B G = f.hz - sinOmega;
+        const B d = sinOmega * G;
+        bad = bad | !(G > B(0.0)) | !(sinOmega > B(0.0));
+        const B alpha = fma(f.hx2, cosOmega, fnma(f.hz2, sinOmega, f.hh));
+        const B eta = fms(f.hz, f.chi0r, sinOmega * alpha) * f.scale;
+        const B g = f.hz * f.chi0i * f.scale;
+        const B wr = B(2.0) * fma(g, f.kappa, eta) * f.damping;
+        const B wi = B(2.0) * fnma(eta, f.kappa, g) * f.damping;
+        const B w2 = fma(wr, wr, wi * wi);
+        const B product = d * w2;
+        bad = bad | !((product > B(1e-290)) & (product < B(1e290)));
+        const B inv = B(1.0) / product;
+        const B q2t = inv * w2 * f.thick;
+        const B u = q2t * eta;
+        const B v = q2t * g;
+        bad = bad | (v > B(0.0));
+        const B modulus = expNonPositive(B(2.0) * v);
+        B cosine, sine;
+        cosSin(safePhase(B(-2.0) * u, modulus, bad), cosine, sine);
+        const B er = modulus * cosine;
+        const B ei = modulus * sine;
+        // (1 − e)/(2z) = (1 − e)·conj(w)/|w|², 1/|w|² = d/(d·|w|²).
+        const B scale = inv * d;
+        const B ar = B(1.0) - er;
+        const B ai = -ei;
+        const B qr = fma(ar, wr, ai * wi) * scale;
+        const B qi = fms(ai, wr, ar * wi) * scale;
+        const B nr = fms(Yr, er, Yi * ei) + qr;
+        const B ni = fma(Yr, ei, Yi * er) + qi;
+        Yr = nr;
+        Yi = ni;
+        return d;
     }
 };
 
