@@ -41,17 +41,35 @@ Theory theoryOf(const std::optional<std::string>& theory, const std::string& phy
     throw EngineError("theory must be \"dynamical\" or \"kinematical\", not \"" + name + "\"");
 }
 
-/// The physics of the angle and intensity arithmetic. Only "classic" (the linear strain-to-angle
-/// relation, the substrate's geometry for every lamella, σ polarisation, no refraction) exists in
-/// this build; "full" is refused until the engine has it.
-void checkPhysics(const std::string& physics, const std::optional<std::string>& theory) {
-    if (physics == "classic") return;
-    if (!theory && (physics == "dynamical" || physics == "kinematical")) return;
-    if (physics == "full")
+/// The physics of the angle and intensity arithmetic: "classic" (the windows' arithmetic) or
+/// "full" (exact wave vectors, refraction, polarisation), with the polarisation of the beam
+/// ("sigma", "pi", "unpolarised"; by default what the radiation gives: unpolarised for a tube
+/// line, σ for synchrotron radiation). The old theory names are still taken from `physics` when
+/// `theory` is not given, as the classic arithmetic.
+PhysicsOptions physicsOf(const std::string& physics, const std::optional<std::string>& theory,
+                         const std::optional<std::string>& polarisation,
+                         const Reflection& reflection) {
+    PhysicsOptions options;
+    const bool theoryName = !theory && (physics == "dynamical" || physics == "kinematical");
+    const std::optional<PhysicsModel> model =
+        theoryName ? PhysicsModel::Classic : physicsModelNamed(physics);
+    if (!model)
+        throw EngineError("physics must be \"classic\" or \"full\", not \"" + physics + "\"");
+    options.model = *model;
+    if (polarisation && !options.full())
         throw EngineError(
-            "physics \"full\" (exact strain, refraction, polarisation) is not available in this "
-            "build; use physics=\"classic\"");
-    throw EngineError("physics must be \"classic\" or \"full\", not \"" + physics + "\"");
+            "polarisation is a setting of physics=\"full\"; the classic arithmetic "
+            "is σ-polarised");
+    if (!options.full()) return options;
+    options.polarisation = defaultPolarisation(reflection.radiation.index);
+    if (polarisation) {
+        const std::optional<Polarisation> p = polarisationNamed(*polarisation);
+        if (!p)
+            throw EngineError("polarisation must be \"sigma\", \"pi\" or \"unpolarised\", not \"" +
+                              *polarisation + "\"");
+        options.polarisation = *p;
+    }
+    return options;
 }
 
 Reflection reflectionOf(std::array<int, 3> hkl, const std::string& radiation,
@@ -74,12 +92,13 @@ py::array_t<double> simulate(
     const PySample& s, const Reflection& reflection,
     const py::array_t<double, py::array::c_style | py::array::forcecast>& angles,
     std::optional<double> width, const std::string& physics,
-    const std::optional<std::string>& theory) {
-    checkPhysics(physics, theory);
+    const std::optional<std::string>& theory, const std::optional<std::string>& polarisation) {
+    const PhysicsOptions options = physicsOf(physics, theory, polarisation, reflection);
     if (angles.ndim() != 1) throw EngineError("the angles must be a one-dimensional array");
     SampleCurveRequest request;
     request.sample = s.sample;
     request.theory = theoryOf(theory, physics);
+    request.physics = options;
     if (width) request.width = *width;
     py::array_t<double> out(angles.shape(0));
     const std::span<const double> in(angles.data(), static_cast<std::size_t>(angles.shape(0)));
@@ -228,11 +247,14 @@ PYBIND11_MODULE(kelvarin, m) {
 
     m.def("simulate", &simulate, py::arg("sample"), py::arg("reflection"), py::arg("angles"),
           py::arg("width") = std::nullopt, py::arg("physics") = "classic",
-          py::arg("theory") = std::nullopt,
+          py::arg("theory") = std::nullopt, py::arg("polarisation") = std::nullopt,
           "The reflectivity of the sample at each angle (seconds of arc from the substrate's "
           "Bragg angle), as a numpy array; with width (FWHM of the instrument Gaussian, seconds "
           "of arc) broadened over equally spaced angles. theory: \"dynamical\" (default) or "
-          "\"kinematical\" recursion through the lamellae; physics: \"classic\". The engine "
+          "\"kinematical\" recursion through the lamellae; physics: \"classic\" (the windows' "
+          "arithmetic) or \"full\" (exact wave vectors, refraction, polarisation); polarisation "
+          "(full only): \"sigma\", \"pi\" or \"unpolarised\" (default: unpolarised for a tube "
+          "line, sigma for synchrotron radiation). The engine "
           "runs without the GIL.");
 
     m.def("read_scan", &readScanOf, py::arg("path"), py::arg("scan_number") = 0,

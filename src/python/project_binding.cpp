@@ -170,6 +170,7 @@ FitResult resultOf(const fit::FitProblem& problem, const fit::ProjectFitResult& 
     r.summary["search_error"] = static_cast<double>(s.bestError);
     r.summary["error"] = report.statistics.logError;
     r.summary["polish"] = report.polish ? py::cast(report.polish->summary.brief()) : py::none();
+    r.summary["warnings"] = report.global.warnings;
     r.summary["uncertainty"] = u.message;
     r.summary["reduced_chi2"] = report.statistics.reducedChi2;
     r.summary["weighted_r"] = report.statistics.weightedR;

@@ -46,7 +46,8 @@ def untimed(report_text):
     return [line for line in report_text.splitlines() if not re.search(r"[0-9] s\b", line)]
 
 
-# (lamellae as thickness Å / strain %, hkl, radiation, scan, width, keywords of simulate); the
+# (lamellae as thickness Å / strain %, hkl, radiation, scan, width, keywords of simulate; the
+# command line reads profile files in single precision, so the values are exact in float); the
 # older spelling physics="kinematical" still chooses the kinematical recursion.
 SIMULATIONS = [
     ([], (0, 0, 4), "Cua1", (-300, 200, 2), None, {}),
@@ -57,6 +58,9 @@ SIMULATIONS = [
      {"theory": "kinematical"}),
     ([(400, 0.5)], (0, 0, 4), "Cua1", (-800, 300, 2), None, {"physics": "kinematical"}),
     ([(300, 0.75)], (1, 1, 3), "Cua1", (-1000, 400, 2), 12, {}),
+    ([(1500, 1.0), (500, 0.375)], (0, 0, 4), "Cua1", (-1500, 300, 1), 8.5, {"physics": "full"}),
+    ([(2000, 1.0)], (2, 2, -4), "Cua1", (-1500, 400, 2), None,
+     {"physics": "full", "polarisation": "sigma"}),
 ]
 
 
@@ -66,6 +70,10 @@ def test_simulate_prints_what_the_command_line_prints(tmp_path, layers, hkl, rad
     theory = "kinematical" if "kinematical" in keywords.values() else "dynamical"
     args = ["simulate", "--crystal", "GaAs", "--hkl", *hkl, "--radiation", radiation,
             "--scan", *scan, "--theory", theory]
+    if keywords.get("physics") == "full":
+        args += ["--physics", "full"]
+    if "polarisation" in keywords:
+        args += ["--polarisation", keywords["polarisation"]]
     if layers:
         (tmp_path / "profile.dat").write_text("".join(f"{t} {s}\n" for t, s in layers))
         args += ["--profile", tmp_path / "profile.dat"]
@@ -199,7 +207,10 @@ ERRORS = [
     (lambda p: kelvarin.simulate(kelvarin.Sample(), kelvarin.Reflection((0, 0, 4)), [0.0],
                                  physics="quantum"), ValueError, "physics must be"),
     (lambda p: kelvarin.simulate(kelvarin.Sample(), kelvarin.Reflection((0, 0, 4)), [0.0],
-                                 physics="full"), ValueError, "not available in this build"),
+                                 polarisation="pi"), ValueError, "setting of physics=\"full\""),
+    (lambda p: kelvarin.simulate(kelvarin.Sample(), kelvarin.Reflection((0, 0, 4)), [0.0],
+                                 physics="full", polarisation="circular"), ValueError,
+     "polarisation must be"),
     (lambda p: kelvarin.simulate(kelvarin.Sample(), kelvarin.Reflection((0, 0, 4)), [0.0],
                                  theory="quantum"), ValueError, "theory must be"),
     (lambda p: kelvarin.Project.load(str(p / "none.toml")), OSError, "does not exist"),
