@@ -1,15 +1,17 @@
 #include "gui/workbench_plots.hpp"
 
+#include <QAreaSeries>
 #include <QChart>
 #include <QDir>
 #include <QFileInfo>
-#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLineSeries>
 #include <QLogValueAxis>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QScatterSeries>
 #include <QSvgGenerator>
+#include <QVBoxLayout>
 #include <QValueAxis>
 #include <cmath>
 
@@ -68,6 +70,21 @@ QLineSeries* lineSeries(QChart* chart, const QString& name, QAbstractAxis* x, QA
     return s;
 }
 
+/// A shaded band between two lines (filled by showState), drawn under the profile's line.
+QAreaSeries* bandSeries(QChart* chart, const QString& name, QAbstractAxis* x, QAbstractAxis* y,
+                        const QColor& colour) {
+    auto* band = new QAreaSeries(new QLineSeries, new QLineSeries);
+    band->setName(name);
+    QColor fill = colour;
+    fill.setAlpha(60);
+    band->setBrush(fill);
+    band->setPen(Qt::NoPen);
+    chart->addSeries(band);
+    band->attachAxis(x);
+    band->attachAxis(y);
+    return band;
+}
+
 /// Sets the range of a linear axis, its tick interval first: the chart lays the ticks out as soon
 /// as the range changes, and a range far wider than the old interval would mean millions of
 /// ticks.
@@ -123,25 +140,43 @@ WorkbenchPlots::WorkbenchPlots(QWidget* parent) : QWidget(parent) {
     profileChart_ = makeChart(tr("Strain profile"), tr("depth (Å)"), tr("strain (%)"));
     auto* depthAxis = valueAxis(profileChart_, tr("Depth (Å)"), Qt::AlignBottom);
     auto* strainAxis = valueAxis(profileChart_, tr("Strain (%)"), Qt::AlignLeft);
+    strainBand_ =
+        bandSeries(profileChart_, tr("strain 16–84 %"), depthAxis, strainAxis, QColor(0, 130, 60));
     profile_ = lineSeries(profileChart_, tr("strain"), depthAxis, strainAxis, QColor(0, 130, 60));
+
+    damageChart_ = makeChart(tr("Damage profile"), tr("depth (Å)"), tr("damage factor"));
+    auto* damageDepth = valueAxis(damageChart_, tr("Depth (Å)"), Qt::AlignBottom);
+    auto* damageAxis = valueAxis(damageChart_, tr("Damage factor exp(−L_H)"), Qt::AlignLeft);
+    damageBand_ = bandSeries(damageChart_, tr("damage 16–84 %"), damageDepth, damageAxis,
+                             QColor(170, 100, 0));
+    damage_ =
+        lineSeries(damageChart_, tr("damage factor"), damageDepth, damageAxis, QColor(170, 100, 0));
+    // Strain and damage share the depth: zoom and pan of the one move the other.
+    connect(depthAxis, &QValueAxis::rangeChanged, damageDepth,
+            [damageDepth](qreal lo, qreal hi) { setAxisRange(damageDepth, lo, hi); });
 
     errorChart_ = makeChart(tr("Fit progress"), tr("generation"), tr("error (%)"));
     auto* genAxis = valueAxis(errorChart_, tr("Generation"), Qt::AlignBottom);
     auto* errAxis = valueAxis(errorChart_, tr("Error (%)"), Qt::AlignLeft);
     error_ = lineSeries(errorChart_, tr("best error"), genAxis, errAxis, QColor(120, 60, 160));
 
-    auto* grid = new QGridLayout(this);
-    grid->setContentsMargins(0, 0, 0, 0);
-    QChart* charts[4] = {curveChart_, profileChart_, residualChart_, errorChart_};
-    for (int i = 0; i < 4; ++i) {
+    // The curve over its residuals on the left; strain, damage and progress on the right.
+    auto* columns = new QHBoxLayout(this);
+    columns->setContentsMargins(0, 0, 0, 0);
+    auto* left = new QVBoxLayout;
+    auto* right = new QVBoxLayout;
+    QChart* charts[5] = {curveChart_, profileChart_, residualChart_, errorChart_, damageChart_};
+    for (int i = 0; i < 5; ++i)
         views_[i] = new ReadoutChartView(charts[i], this);
-        grid->addWidget(views_[i], i / 2, i % 2);
-    }
+    left->addWidget(views_[0], 3);
+    left->addWidget(views_[2], 1);
+    right->addWidget(views_[1], 2);
+    right->addWidget(views_[4], 2);
+    right->addWidget(views_[3], 1);
+    columns->addLayout(left, 3);
+    columns->addLayout(right, 2);
     residualChart_->legend()->setVisible(false);
-    grid->setRowStretch(0, 3);
-    grid->setRowStretch(1, 1);
-    grid->setColumnStretch(0, 3);
-    grid->setColumnStretch(1, 2);
+    views_[4]->setVisible(false);
     setMinimumSize(700, 480);
 }
 
@@ -221,10 +256,40 @@ void WorkbenchPlots::showState(const workbench::Workbench& bench) {
         slo = std::min(slo, p.strainPercent[i]);
         shi = std::max(shi, p.strainPercent[i]);
     }
+    const workbench::BandView& band = bench.band();
+    QList<QPointF> strainLow, strainHigh, damageLow, damageHigh;
+    for (std::size_t i = 0; i < band.depth.size(); ++i) {
+        strainLow.append({band.depth[i], band.strainLowPercent[i]});
+        strainHigh.append({band.depth[i], band.strainHighPercent[i]});
+        damageLow.append({band.depth[i], band.damageLow[i]});
+        damageHigh.append({band.depth[i], band.damageHigh[i]});
+        slo = std::min(slo, band.strainLowPercent[i]);
+        shi = std::max(shi, band.strainHighPercent[i]);
+    }
+    strainBand_->lowerSeries()->replace(strainLow);
+    strainBand_->upperSeries()->replace(strainHigh);
+    damageBand_->lowerSeries()->replace(damageLow);
+    damageBand_->upperSeries()->replace(damageHigh);
+    // A band without points would still stand in the legend.
+    strainBand_->setVisible(!band.depth.empty());
+    damageBand_->setVisible(!band.depth.empty());
     profile_->replace(prof);
     fitRange(static_cast<QValueAxis*>(profileChart_->axes(Qt::Horizontal).front()), 0,
              p.depth.empty() ? 1 : p.depth.back());
     fitRange(static_cast<QValueAxis*>(profileChart_->axes(Qt::Vertical).front()), slo, shi);
+
+    QList<QPointF> dam;
+    double dlo = 1;
+    for (std::size_t i = 0; i < p.depth.size(); ++i) {
+        dam.append({p.depth[i], p.damage[i]});
+        dlo = std::min(dlo, p.damage[i]);
+    }
+    for (const double d : band.damageLow)
+        dlo = std::min(dlo, d);
+    damage_->replace(dam);
+    views_[4]->setVisible(bench.hasDamage());
+    fitRange(static_cast<QValueAxis*>(damageChart_->axes(Qt::Vertical).front()),
+             std::max(0.0, dlo - 0.05), 1);
 
     const std::vector<double>& e = bench.progress().bestByGeneration;
     QList<QPointF> err;

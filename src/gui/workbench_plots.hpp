@@ -1,11 +1,13 @@
 // The plots of the workbench: the rocking curve (measured points and computed curve) with its
-// residual panel underneath, and beside them the strain profile against depth and the best
-// error against generation. Exported together as PNG, SVG or PDF.
+// residual panel underneath, and beside them the strain and damage profiles against depth (with
+// their confidence band after a fit that has one) and the best error against generation.
+// Exported together as PNG, SVG or PDF.
 #pragma once
 
 #include <QString>
 #include <QWidget>
 
+class QAreaSeries;
 class QChart;
 class QLineSeries;
 class QScatterSeries;
@@ -44,6 +46,12 @@ public:
     QChart* profileChart() const { return profileChart_; }
     QChart* residualChart() const { return residualChart_; }
     QChart* errorChart() const { return errorChart_; }
+    QChart* damageChart() const { return damageChart_; }
+    QLineSeries* damageSeries() const { return damage_; }
+    QAreaSeries* strainBand() const { return strainBand_; }
+    QAreaSeries* damageBand() const { return damageBand_; }
+    /// The view of the strain profile (control points are dragged on it).
+    ReadoutChartView* profileView() const { return views_[1]; }
     QLineSeries* computedSeries() const { return computed_; }
     QScatterSeries* measuredSeries() const { return measured_; }
     QLineSeries* profileSeries() const { return profile_; }
@@ -55,12 +63,16 @@ private:
     QChart* residualChart_;
     QChart* profileChart_;
     QChart* errorChart_;
-    ReadoutChartView* views_[4];
+    QChart* damageChart_;
+    ReadoutChartView* views_[5];
     QScatterSeries* measured_;
     QLineSeries* computed_;
     QLineSeries* residual_;
     QLineSeries* profile_;
     QLineSeries* error_;
+    QLineSeries* damage_;
+    QAreaSeries* strainBand_;
+    QAreaSeries* damageBand_;
     QValueAxis* angleAxis_;
     QLogValueAxis* logAxis_;
     QValueAxis* linearAxis_;

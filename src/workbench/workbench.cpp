@@ -53,22 +53,36 @@ CurveView curveFrom(const EngineState& state, const Workspace* ws) {
 
 }  // namespace
 
-ProfileView profileOf(const StrainProfile& profile) {
+ProfileView profileOf(const Sample& sample) {
     ProfileView view;
+    const auto corner = [&view](double depth, double strain, double damage) {
+        view.depth.push_back(depth);
+        view.strainPercent.push_back(strain);
+        view.damage.push_back(damage);
+    };
     double depth = 0;
-    for (int i = profile.layerCount; i >= 1; --i) {
-        const auto k = static_cast<std::size_t>(i);
-        const double strain = 100 * static_cast<double>(profile.profileStrain[k]);
-        view.depth.push_back(depth);
-        view.strainPercent.push_back(strain);
-        depth += static_cast<double>(profile.profileThickness[k]);
-        view.depth.push_back(depth);
-        view.strainPercent.push_back(strain);
+    for (const Lamella& l : sample.lamellae) {
+        corner(depth, 100 * l.strain, l.damage);
+        depth += l.thicknessAngstrom;
+        corner(depth, 100 * l.strain, l.damage);
     }
-    if (!view.depth.empty()) {  // the substrate below
-        view.depth.push_back(depth);
-        view.strainPercent.push_back(0);
+    if (!view.depth.empty()) corner(depth, 0, 1);  // the substrate below
+    return view;
+}
+
+ProfileView profileOf(const StrainProfile& profile) {
+    return profileOf(sampleOf(profile));
+}
+
+BandView bandOf(const fit::ProfileBand& band) {
+    BandView view;
+    view.depth = band.depth;
+    for (std::size_t k = 0; k < band.low.size() && k < band.high.size(); ++k) {
+        view.strainLowPercent.push_back(100 * band.low[k]);
+        view.strainHighPercent.push_back(100 * band.high[k]);
     }
+    view.damageLow = band.damageLow;
+    view.damageHigh = band.damageHigh;
     return view;
 }
 
@@ -237,13 +251,38 @@ Workbench::Shown Workbench::evaluated(const std::vector<Extended>& values) const
         return {curveFrom(state, nullptr), {}, {}};  // values the physics refuses: measured only
     }
     const Workspace& w = *ws.datasets[0];
-    return {curveFrom(state, &w), profileOf(w.profile), fit::profileCsv(sampleOf(w.profile))};
+    // Models that fill a sample leave their lamellae (with damage) in the problem's workspace;
+    // the windows' models leave a strain profile in the dataset's.
+    Sample sample = problem_->model().fillsSample() ? ws.sample : sampleOf(w.profile);
+    ProfileView profile = profileOf(sample);
+    return {curveFrom(state, &w), std::move(profile), std::move(sample)};
 }
 
 void Workbench::show(Shown shown) {
     curve_ = std::move(shown.curve);
     profile_ = std::move(shown.profile);
-    profileText_ = std::move(shown.csv);
+    sample_ = std::move(shown.sample);
+    bandSource_ = {};
+    band_ = {};
+}
+
+bool Workbench::hasDamage() const {
+    return project_.damage != fit::DamageKind::None || project_.profile == ProfileKind::Boxes;
+}
+
+bool Workbench::setBand(const fit::ProfileBand& band) {
+    const std::size_t n = sample_.lamellae.size();
+    if (n == 0 || band.depth.size() != n || band.low.size() != n || band.high.size() != n ||
+        band.damageLow.size() != n || band.damageHigh.size() != n) {
+        message_ = "The confidence band does not match the lamellae of the profile shown.";
+        changed();
+        return false;
+    }
+    bandSource_ = band;
+    band_ = bandOf(band);
+    message_.clear();
+    changed();
+    return true;
 }
 
 void Workbench::fit() {
@@ -345,13 +384,13 @@ void Workbench::fit() {
 }
 
 bool Workbench::exportProfileCsv(const std::string& path) {
-    if (profileText_.empty()) {
+    if (sample_.lamellae.empty()) {
         message_ = "There is no profile to export yet.";
         changed();
         return false;
     }
     try {
-        writeResultFile(path, profileText_);
+        writeResultFile(path, fit::profileCsv(sample_, bandSource_));
     } catch (const std::exception& e) {
         message_ = e.what();
         changed();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/platform.hpp"
+#include "fit/profile_band.hpp"
 #include "fit/project_file.hpp"
 
 namespace kelvarin::workbench {
@@ -23,10 +24,22 @@ struct CurveView {
     std::vector<double> residual;
 };
 
-/// The strain profile against depth as a step function: corner points from the surface inward.
+/// The strain and damage profiles against depth as step functions: corner points from the
+/// surface inward, ending on the substrate (strain 0, damage factor 1).
 struct ProfileView {
     std::vector<double> depth;          ///< Å below the surface
     std::vector<double> strainPercent;  ///< %
+    std::vector<double> damage;         ///< static Debye–Waller factor, 1: undamaged
+};
+
+/// The confidence band of a fitted profile, at the middle of each lamella: the 16 % and 84 %
+/// quantiles of strain and damage factor. Empty when the fit result carries none.
+struct BandView {
+    std::vector<double> depth;              ///< Å below the surface
+    std::vector<double> strainLowPercent;   ///< %
+    std::vector<double> strainHighPercent;  ///< %
+    std::vector<double> damageLow;
+    std::vector<double> damageHigh;
 };
 
 /// Progress of a running or finished fit.
@@ -81,6 +94,13 @@ public:
     const std::vector<ParameterRow>& parameters() const { return rows_; }
     const CurveView& curve() const { return curve_; }
     const ProfileView& profile() const { return profile_; }
+    /// Whether the model gives the lamellae a damage factor of their own (a damage model, or
+    /// boxes with a damage factor each).
+    bool hasDamage() const;
+    /// Shows the confidence band of the profile now shown (a fit result's band); refused (false)
+    /// when its lamellae are not those of the profile. Any later change of the profile drops it.
+    bool setBand(const fit::ProfileBand& band);
+    const BandView& band() const { return band_; }
     const FitProgress& progress() const { return progress_; }
     /// The report of the last fit: its summary and the parameters; empty before a fit.
     const std::string& report() const { return report_; }
@@ -108,7 +128,7 @@ private:
     struct Shown {
         CurveView curve;
         ProfileView profile;
-        std::string csv;
+        Sample sample;  ///< the lamellae the profile shows, surface first
     };
     /// Evaluates `values` on a workspace of its own (the datasets are only read).
     Shown evaluated(const std::vector<Extended>& values) const;
@@ -124,7 +144,9 @@ private:
     FitProgress progress_;
     std::string report_;
     std::string message_;
-    std::string profileText_;
+    Sample sample_;
+    fit::ProfileBand bandSource_;
+    BandView band_;
     bool dirty_ = false;
     std::atomic<bool> stopRequested_ = false;
 };
@@ -133,5 +155,9 @@ private:
 CurveView curveOf(const EngineState& state);
 /// The step-function corners of a profile, surface first.
 ProfileView profileOf(const StrainProfile& profile);
+/// The same for lamellae listed from the surface inward.
+ProfileView profileOf(const Sample& sample);
+/// The band of `band` with strains in %.
+BandView bandOf(const fit::ProfileBand& band);
 
 }  // namespace kelvarin::workbench

@@ -38,6 +38,16 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
+    /// The example with its [profile] table replaced by `profile`.
+    std::string withProfile(const std::string& profile) {
+        std::string text = readAll(fs::path(KELVARIN_SOURCE_DIR) / "examples" / "fit.toml");
+        const std::size_t from = text.find("[profile]");
+        text.replace(from, text.find("[[dataset]]") - from, profile + "\n");
+        const fs::path path = dir / "model.toml";
+        std::ofstream(path) << text;
+        return path.string();
+    }
+
     void writeProject(const std::string& path, int generations) {
         std::string text = readAll(fs::path(KELVARIN_SOURCE_DIR) / "examples" / "fit.toml");
         const std::string key = "generations = 100";
@@ -204,6 +214,65 @@ TEST_F(WorkbenchTest, NewProjectAroundAMeasuredFileCanBeFittedAndSaved) {
     Workbench again(platform);
     ASSERT_TRUE(again.open((dir / "measured.toml").string())) << again.message();
     EXPECT_EQ(again.parameters().size(), bench.parameters().size());
+}
+
+TEST_F(WorkbenchTest, TheProfileShownIsTheModelsOwnWithItsDamageAndBand) {
+    struct Case {
+        const char* profile;
+        bool damage;
+        double firstStrainPercent;  // of the lamella at the surface
+        double firstDamage;
+    };
+    const Case cases[] = {
+        {"model = \"2gauss\"\nlayers = 16", false, NAN, 1},
+        {"model = \"boxes\"\nboxes = 2\nbox1_strain = 0.7\nbox1_damage = 0.6\n"
+         "box1_thickness = 300",
+         true, 0.7, 0.6},
+        {"model = \"bspline\"\ndamage = \"proportional\"\nweights = 4\nstrain1 = 0.9\n"
+         "strain2 = 0.9\nstrain3 = 0.9\nstrain4 = 0.9\ndamage_max = 0.5",
+         true, 0.9, 0.5},
+    };
+    for (const Case& c : cases) {
+        Workbench bench(platform);
+        ASSERT_TRUE(bench.open(withProfile("[profile]\n" + std::string(c.profile))))
+            << c.profile << ": " << bench.message();
+        EXPECT_EQ(bench.hasDamage(), c.damage) << c.profile;
+        const ProfileView& p = bench.profile();
+        ASSERT_GE(p.depth.size(), 3u) << c.profile;
+        ASSERT_EQ(p.damage.size(), p.depth.size()) << c.profile;
+        if (!std::isnan(c.firstStrainPercent)) {
+            EXPECT_NEAR(p.strainPercent[0], c.firstStrainPercent, 0.02) << c.profile;
+        }
+        EXPECT_NEAR(p.damage[0], c.firstDamage, 1e-6) << c.profile;
+        EXPECT_EQ(p.damage.back(), 1) << c.profile;  // the substrate
+
+        // A band must have the lamellae of the profile; it reaches the CSV and goes with an edit.
+        const std::size_t lamellae = (p.depth.size() - 1) / 2;
+        fit::ProfileBand band;
+        for (std::size_t k = 0; k < lamellae; ++k) {
+            band.depth.push_back(p.depth[2 * k] + 1);
+            band.low.push_back(p.strainPercent[2 * k] / 100 - 0.001);
+            band.high.push_back(p.strainPercent[2 * k] / 100 + 0.001);
+            band.damageLow.push_back(0.4);
+            band.damageHigh.push_back(1);
+        }
+        band.draws = 100;
+        fit::ProfileBand short_ = band;
+        short_.low.pop_back();
+        EXPECT_FALSE(bench.setBand(short_)) << c.profile;
+        ASSERT_TRUE(bench.setBand(band)) << c.profile;
+        EXPECT_NEAR(bench.band().strainHighPercent[0] - bench.band().strainLowPercent[0], 0.2,
+                    1e-9);
+        const fs::path csv = dir / "band.csv";
+        ASSERT_TRUE(bench.exportProfileCsv(csv.string()));
+        EXPECT_NE(readAll(csv).find("strain_low_percent"), std::string::npos) << c.profile;
+        ASSERT_TRUE(bench.setParameter(
+            0, ParameterField::Value,
+            std::to_string(static_cast<double>(bench.parameters()[0].parameter.value))));
+        EXPECT_TRUE(bench.band().depth.empty()) << c.profile;
+        ASSERT_TRUE(bench.exportProfileCsv(csv.string()));
+        EXPECT_EQ(readAll(csv).find("strain_low_percent"), std::string::npos) << c.profile;
+    }
 }
 
 }  // namespace
