@@ -180,6 +180,10 @@ WorkbenchPlots::WorkbenchPlots(QWidget* parent) : QWidget(parent) {
     setMinimumSize(700, 480);
 }
 
+bool WorkbenchPlots::damageShown() const {
+    return !views_[4]->isHidden();
+}
+
 void WorkbenchPlots::setReadout(const std::function<void(const QString&)>& readout) {
     for (ReadoutChartView* v : views_)
         v->onReadout = readout;

@@ -49,6 +49,8 @@ public:
     QChart* damageChart() const { return damageChart_; }
     QLineSeries* damageSeries() const { return damage_; }
     QAreaSeries* strainBand() const { return strainBand_; }
+    /// Whether the damage profile is shown (models with damage only).
+    bool damageShown() const;
     QAreaSeries* damageBand() const { return damageBand_; }
     /// The view of the strain profile (control points are dragged on it).
     ReadoutChartView* profileView() const { return views_[1]; }

@@ -2,8 +2,10 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -12,12 +14,16 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalBlocker>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "engine/catalogue.hpp"
+#include "fit/sample_profile_model.hpp"
 #include "gui/qt_platform.hpp"
 #include "gui/workbench_plots.hpp"
 
@@ -91,6 +97,46 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
 
     auto* split = new QSplitter(Qt::Horizontal, central);
     auto* left = new QSplitter(Qt::Vertical, split);
+
+    // Sample and model: what the parameter table is the parameters of.
+    choices_ = new QWidget(left);
+    auto* form = new QFormLayout(choices_);
+    form->setContentsMargins(0, 0, 0, 0);
+    substrate_ = new QComboBox(choices_);
+    for (const CrystalEntry& c : crystalCatalogue())
+        substrate_->addItem(QString::fromUtf8(c.name.data(), static_cast<int>(c.name.size())));
+    auto* reflection = new QHBoxLayout;
+    for (QSpinBox*& box : hkl_) {
+        box = new QSpinBox(choices_);
+        box->setRange(-12, 12);
+        reflection->addWidget(box);
+    }
+    radiation_ = new QComboBox(choices_);
+    for (const char* line : {"Cra1", "Fea1", "Coa1", "Nia1", "Cua1", "Moa1"})
+        radiation_->addItem(line);
+    reflection->addWidget(radiation_, 1);
+    model_ = new QComboBox(choices_);
+    for (ProfileKind k : {ProfileKind::TwoGauss, ProfileKind::PearsonVII, ProfileKind::BSpline,
+                          ProfileKind::Boxes, ProfileKind::IonProfile})
+        model_->addItem(fit::profileKindName(k), static_cast<int>(k));
+    damage_ = new QComboBox(choices_);
+    for (fit::DamageKind k :
+         {fit::DamageKind::None, fit::DamageKind::Proportional, fit::DamageKind::BSpline})
+        damage_->addItem(fit::damageKindName(k), static_cast<int>(k));
+    auto* models = new QHBoxLayout;
+    models->addWidget(model_, 1);
+    models->addWidget(new QLabel(tr("damage"), choices_));
+    models->addWidget(damage_, 1);
+    form->addRow(tr("Substrate"), substrate_);
+    form->addRow(tr("Reflection"), reflection);
+    form->addRow(tr("Strain model"), models);
+    connect(substrate_, &QComboBox::activated, this, [this] { setupChosen(); });
+    connect(radiation_, &QComboBox::activated, this, [this] { setupChosen(); });
+    for (QSpinBox* box : hkl_)
+        connect(box, &QSpinBox::editingFinished, this, [this] { setupChosen(); });
+    connect(model_, &QComboBox::activated, this, [this] { modelChosen(); });
+    connect(damage_, &QComboBox::activated, this, [this] { modelChosen(); });
+
     table_ = new QTableWidget(0, ColumnCount, left);
     table_->setHorizontalHeaderLabels(
         {tr("Parameter"), tr("Value"), tr("Unit"), tr("Min"), tr("Max"), tr("Free"), tr("Fit")});
@@ -247,6 +293,8 @@ void WorkbenchWindow::refresh() {
     fit_->setEnabled(b.hasProject() && !p.running);
     stop_->setEnabled(p.running);
     table_->setEnabled(!p.running);
+    choices_->setEnabled(b.hasProject() && !p.running);
+    if (!p.running) fillChoices();
     for (QAction* a : projectActions_)
         a->setEnabled(!p.running);
     QString line;
@@ -265,6 +313,56 @@ void WorkbenchWindow::refresh() {
     report_->setPlainText(text(b.report()));
     if (!p.running && !editing_) fillTable();
     plots_->showState(b);
+}
+
+void WorkbenchWindow::fillChoices() {
+    const fit::Project& p = bench_->project();
+    const QSignalBlocker blocks[] = {QSignalBlocker(substrate_), QSignalBlocker(radiation_),
+                                     QSignalBlocker(model_),     QSignalBlocker(damage_),
+                                     QSignalBlocker(hkl_[0]),    QSignalBlocker(hkl_[1]),
+                                     QSignalBlocker(hkl_[2])};
+    substrate_->setCurrentText(text(p.substrate));
+    model_->setCurrentIndex(model_->findData(static_cast<int>(p.profile)));
+    damage_->setCurrentIndex(damage_->findData(static_cast<int>(p.damage)));
+    if (!p.datasets.empty()) {
+        const fit::DatasetSpec& d = p.datasets.front();
+        for (int i = 0; i < 3; ++i)
+            hkl_[i]->setValue(d.hkl[static_cast<std::size_t>(i)]);
+        radiation_->setCurrentText(text(d.radiation.name()));
+    }
+}
+
+void WorkbenchWindow::modelChosen() {
+    const auto strain = static_cast<ProfileKind>(model_->currentData().toInt());
+    const auto damage = static_cast<fit::DamageKind>(damage_->currentData().toInt());
+    std::string ionFile;
+    if (strain == ProfileKind::IonProfile && bench_->project().ionProfileFile.empty()) {
+        ionFile = QFileDialog::getOpenFileName(this, tr("Ion profile: depth (Å) and concentration"),
+                                               QFileInfo(text(bench_->project().path)).path())
+                      .toStdString();
+        if (ionFile.empty()) {
+            fillChoices();
+            return;
+        }
+    }
+    if (!bench_->setModel(strain, damage, ionFile)) {
+        fillChoices();
+        showFailure(tr("Strain model"));
+    }
+}
+
+void WorkbenchWindow::setupChosen() {
+    const fit::Project& p = bench_->project();
+    if (p.datasets.empty()) return;
+    const std::array<int, 3> hkl{hkl_[0]->value(), hkl_[1]->value(), hkl_[2]->value()};
+    const std::string substrate = substrate_->currentText().toStdString();
+    const std::string radiation = radiation_->currentText().toStdString();
+    const fit::DatasetSpec& d = p.datasets.front();
+    if (substrate == p.substrate && hkl == d.hkl && radiation == d.radiation.name()) return;
+    if (!bench_->setSetup(substrate, hkl, radiation)) {
+        fillChoices();
+        showFailure(tr("Sample"));
+    }
 }
 
 void WorkbenchWindow::fillTable() {

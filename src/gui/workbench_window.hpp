@@ -10,6 +10,8 @@
 
 class QAction;
 class QCheckBox;
+class QComboBox;
+class QSpinBox;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
@@ -51,6 +53,11 @@ public:
     WorkbenchPlots* plots() const { return plots_; }
     QLabel* statusLine() const { return status_; }
     QPlainTextEdit* reportView() const { return report_; }
+    QComboBox* modelBox() const { return model_; }
+    QComboBox* damageBox() const { return damage_; }
+    QComboBox* substrateBox() const { return substrate_; }
+    QComboBox* radiationBox() const { return radiation_; }
+    QSpinBox* hklBox(int i) const { return hkl_[i]; }
 
     /// Table columns.
     enum Column { Name, Value, Unit, Min, Max, Free, Fitted, ColumnCount };
@@ -60,6 +67,11 @@ protected:
 
 private:
     void refresh();
+    /// The sample and model choices as the project has them (no signal reaches the workbench).
+    void fillChoices();
+    /// Hands the model lists' choice to the workbench (asking for the ion-profile file).
+    void modelChosen();
+    void setupChosen();
     void fillTable();
     void cellEdited(QTableWidgetItem* item);
     void showFailure(const QString& title);
@@ -78,6 +90,12 @@ private:
     QLabel* status_;
     QLabel* readout_;
     QPlainTextEdit* report_;
+    QWidget* choices_;
+    QComboBox* substrate_;
+    QSpinBox* hkl_[3];
+    QComboBox* radiation_;
+    QComboBox* model_;
+    QComboBox* damage_;
     QList<QAction*> projectActions_;  ///< refused while a fit runs
     bool filling_ = false;
     bool editing_ = false;

@@ -8,6 +8,7 @@
 #include <limits>
 #include <mutex>
 
+#include "engine/catalogue.hpp"
 #include "engine/engine_error.hpp"
 #include "fit/problem_evaluator.hpp"
 #include "fit/project_search.hpp"
@@ -129,6 +130,7 @@ bool Workbench::adopt(fit::Project project) {
         changed();
         return false;
     }
+    if (project.path != project_.path) remembered_.clear();
     project_ = std::move(project);
     problem_ = std::move(problem);
     report_.clear();
@@ -138,6 +140,71 @@ bool Workbench::adopt(fit::Project project) {
     show(evaluated(problem_->parameters().values()));
     message_.clear();
     return true;
+}
+
+bool Workbench::adoptChange(fit::Project project) {
+    if (!adopt(std::move(project))) return false;
+    dirty_ = true;
+    changed();
+    return true;
+}
+
+bool Workbench::setModel(ProfileKind strain, fit::DamageKind damage,
+                         const std::string& ionProfileFile) {
+    if (!problem_ || busy()) return false;
+    fit::Project p = project_;
+    p.hasProfile = true;
+    p.profile = strain;
+    p.damage = damage;
+    if (!ionProfileFile.empty()) {
+        // Kept relative to the project's folder, as the project file names it.
+        const auto folder = std::filesystem::absolute(project_.path).parent_path();
+        p.ionProfileFile = std::filesystem::absolute(ionProfileFile)
+                               .lexically_normal()
+                               .lexically_relative(folder)
+                               .string();
+    }
+    if (strain == ProfileKind::IonProfile && p.ionProfileFile.empty()) {
+        message_ = "The ion-profile model needs its depth/concentration file.";
+        changed();
+        return false;
+    }
+    std::vector<fit::Parameter> declared;
+    try {
+        declared = fit::makeProfileModel(fit::profileSettings(p))->declare();
+    } catch (const std::exception& e) {
+        message_ = e.what();
+        changed();
+        return false;
+    }
+    for (const fit::Parameter& now : project_.profileParameters) {
+        const auto same = [&now](const fit::Parameter& q) { return q.name == now.name; };
+        std::erase_if(remembered_, same);
+        remembered_.push_back(now);
+    }
+    for (fit::Parameter& d : declared)
+        for (const fit::Parameter& old : remembered_)
+            if (old.name == d.name) d = old;
+    p.profileParameters = std::move(declared);
+    return adoptChange(std::move(p));
+}
+
+bool Workbench::setSetup(const std::string& substrate, const std::array<int, 3>& hkl,
+                         const std::string& radiation) {
+    if (!problem_ || busy()) return false;
+    fit::Project p = project_;
+    p.substrate = substrate;
+    try {
+        if (!findCrystal(substrate))
+            throw std::runtime_error("'" + substrate + "' is no crystal of the catalogue.");
+        p.datasets.front().radiation = Radiation::tubeLine(radiation);
+    } catch (const std::exception& e) {
+        message_ = e.what();
+        changed();
+        return false;
+    }
+    p.datasets.front().hkl = hkl;
+    return adoptChange(std::move(p));
 }
 
 bool Workbench::newProject(const std::string& measuredPath) {
@@ -180,8 +247,13 @@ bool Workbench::save(const std::string& path) {
         // Measured files are named relative to the project's folder: keep them found.
         const auto from = std::filesystem::absolute(project_.path).parent_path();
         const auto to = std::filesystem::absolute(path).parent_path();
+        const auto moved = [&](const std::string& file) {
+            return file.empty() ? file
+                                : (from / file).lexically_normal().lexically_relative(to).string();
+        };
         for (fit::DatasetSpec& d : saved.datasets)
-            d.file = (from / d.file).lexically_normal().lexically_relative(to).string();
+            d.file = moved(d.file);
+        saved.ionProfileFile = moved(saved.ionProfileFile);
         saved.path = path;
     }
     try {

@@ -2,6 +2,7 @@
 // shows and the handlers its buttons call; it knows no toolkit and is driven headless in tests.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -76,6 +77,19 @@ public:
     /// Writes the project (fitted values included) to `path`, or to its own file when empty.
     bool save(const std::string& path = {});
 
+    /// Changes the strain and damage model (the table follows: parameters of the same name keep
+    /// their value, limits and free/fixed, also from a model used earlier since the project was
+    /// opened; new ones come with the model's defaults). The
+    /// ion-profile model needs its depth/concentration file: `ionProfileFile`, or the one the
+    /// project names. A combination the models refuse changes nothing and says why.
+    bool setModel(ProfileKind strain, fit::DamageKind damage,
+                  const std::string& ionProfileFile = {});
+    /// Substrate crystal (a catalogue name), reflection (h k l) and tube line ("Cua1", …) of the
+    /// measurement: the substrate of the project and the reflection and radiation of its first
+    /// dataset. A set-up the geometry refuses changes nothing and says why.
+    bool setSetup(const std::string& substrate, const std::array<int, 3>& hkl,
+                  const std::string& radiation);
+
     /// Edits a parameter from the table's text; a value that is not a number is refused.
     bool setParameter(int row, ParameterField field, const std::string& text);
 
@@ -123,6 +137,8 @@ private:
     /// True (with a message) while a fit runs: the project cannot change under it.
     bool busy();
     bool adopt(fit::Project project);
+    /// adopt() of a changed project, which then differs from its file.
+    bool adoptChange(fit::Project project);
     void rebuildRows();
     /// What the plots show for one parameter vector.
     struct Shown {
@@ -144,6 +160,9 @@ private:
     FitProgress progress_;
     std::string report_;
     std::string message_;
+    /// Parameters of the models used since the project was opened, by name: a model chosen
+    /// again gets back the values it had.
+    std::vector<fit::Parameter> remembered_;
     Sample sample_;
     fit::ProfileBand bandSource_;
     BandView band_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QChart>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
@@ -165,6 +166,40 @@ TEST_F(WorkbenchWindowTest, ABadProjectIsNamedWithItsLineAndChangesNothing) {
     EXPECT_TRUE(w.windowTitle().endsWith("*"));
     std::printf("[ redraw   ] edit of ro: curve of %d points and profile in %.2f ms\n",
                 static_cast<int>(w.plots()->computedSeries()->count()), ms);
+}
+
+TEST_F(WorkbenchWindowTest, ModelListsRebuildTheTableAndShowTheDamageProfile) {
+    WorkbenchWindow& w = gui.workbench();
+    ASSERT_TRUE(w.openProject(project));
+    EXPECT_EQ(w.modelBox()->currentText(), "2gauss");
+    EXPECT_EQ(w.substrateBox()->currentText(), "GaAs");
+    EXPECT_FALSE(w.plots()->damageShown());
+    const auto choose = [](QComboBox* box, const QString& item) {
+        box->setCurrentIndex(box->findText(item));
+        emit box->activated(box->currentIndex());
+    };
+    choose(w.modelBox(), "bspline");
+    choose(w.damageBox(), "proportional");
+    EXPECT_EQ(w.table()->rowCount(), 1 + 10 + 1 + 1);
+    EXPECT_EQ(w.table()->item(1, WorkbenchWindow::Name)->text(), "strain1");
+    EXPECT_TRUE(w.plots()->damageShown());
+    EXPECT_GT(w.plots()->damageSeries()->count(), 10);
+    EXPECT_TRUE(w.windowTitle().endsWith("*"));
+
+    // A refused combination is named and the lists go back to the model in use.
+    testing::ModalAnswerer answers;
+    choose(w.modelBox(), "boxes");  // each box has a damage factor of its own
+    EXPECT_EQ(answers.seen.count, 1);
+    EXPECT_TRUE(answers.seen.text.contains("damage")) << answers.seen.text.toStdString();
+    EXPECT_EQ(w.modelBox()->currentText(), "bspline");
+    EXPECT_EQ(w.table()->rowCount(), 13);
+    choose(w.damageBox(), "none");
+    choose(w.modelBox(), "boxes");
+    EXPECT_EQ(w.table()->rowCount(), 3 + 1);
+    EXPECT_TRUE(w.plots()->damageShown());
+
+    choose(w.substrateBox(), "Si");
+    EXPECT_EQ(w.bench().project().substrate, "Si");
 }
 
 }  // namespace

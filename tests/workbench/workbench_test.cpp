@@ -275,5 +275,62 @@ TEST_F(WorkbenchTest, TheProfileShownIsTheModelsOwnWithItsDamageAndBand) {
     }
 }
 
+TEST_F(WorkbenchTest, ModelAndSetUpChosenFromListsRebuildTheTableAndSurviveTheSave) {
+    Workbench bench(platform);
+    ASSERT_TRUE(bench.open(project));
+    ASSERT_TRUE(bench.setParameter(0, ParameterField::Value, "0.0041"));
+    std::ofstream(dir / "ions.dat") << "0 0\n200 1\n400 3\n800 0\n";
+    using D = fit::DamageKind;
+    struct Case {
+        ProfileKind strain;
+        D damage;
+        std::string ionFile;
+        bool accepted;
+        std::size_t rows;  // of the table afterwards (the width last)
+        const char* inMessage;
+    };
+    const Case cases[] = {
+        {ProfileKind::BSpline, D::Proportional, "", true, 1 + 10 + 1 + 1, ""},
+        {ProfileKind::Boxes, D::BSpline, "", false, 13, "damage"},
+        {ProfileKind::IonProfile, D::None, "", false, 13, "file"},
+        {ProfileKind::IonProfile, D::None, (dir / "measured.dat").string(), false, 13,
+         "measured.dat"},
+        {ProfileKind::IonProfile, D::None, (dir / "ions.dat").string(), true, 2, ""},
+        {ProfileKind::Boxes, D::None, "", true, 3 + 1, ""},
+        {ProfileKind::PearsonVII, D::BSpline, "", true, 5 + 8 + 1, ""},  // with thickness
+        {ProfileKind::TwoGauss, D::None, "", true, 5, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string what = std::string(fit::profileKindName(c.strain)) + "/" +
+                                 fit::damageKindName(c.damage) + " " + c.ionFile;
+        EXPECT_EQ(bench.setModel(c.strain, c.damage, c.ionFile), c.accepted)
+            << what << ": " << bench.message();
+        EXPECT_NE(bench.message().find(c.inMessage), std::string::npos) << what;
+        EXPECT_EQ(bench.parameters().size(), c.rows) << what;
+        EXPECT_EQ(bench.parameters().back().parameter.name, "width") << what;
+        EXPECT_FALSE(bench.profile().depth.empty()) << what;
+    }
+    // Back on the double half-Gaussian, the edited tau is still there, through other models.
+    EXPECT_NEAR(static_cast<double>(bench.parameters()[0].parameter.value), 0.0041, 1e-9);
+
+    EXPECT_FALSE(bench.setSetup("Unobtainium", {0, 0, 4}, "Cua1"));
+    EXPECT_NE(bench.message().find("Unobtainium"), std::string::npos);
+    EXPECT_FALSE(bench.setSetup("GaAs", {0, 0, 4}, "Xxa1"));
+    EXPECT_EQ(bench.project().substrate, "GaAs");
+    ASSERT_TRUE(bench.setSetup("InP", {0, 0, 4}, "Cua1")) << bench.message();
+    ASSERT_TRUE(bench.setModel(ProfileKind::BSpline, D::Proportional));
+    const std::string moved = (dir / "sub" / "moved.toml").string();
+    fs::create_directories(dir / "sub");
+    ASSERT_TRUE(
+        bench.setModel(ProfileKind::IonProfile, D::Proportional, (dir / "ions.dat").string()));
+    ASSERT_TRUE(bench.save(moved)) << bench.message();
+    Workbench again(platform);
+    ASSERT_TRUE(again.open(moved)) << again.message();  // the ion file is still found
+    EXPECT_EQ(again.project().profile, ProfileKind::IonProfile);
+    EXPECT_EQ(again.project().damage, D::Proportional);
+    EXPECT_EQ(again.project().substrate, "InP");
+    EXPECT_EQ(again.parameters().size(), bench.parameters().size());
+}
+
 }  // namespace
 }  // namespace kelvarin::workbench
