@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLineSeries>
 #include <QLogValueAxis>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QScatterSeries>
@@ -143,6 +144,14 @@ WorkbenchPlots::WorkbenchPlots(QWidget* parent) : QWidget(parent) {
     strainBand_ =
         bandSeries(profileChart_, tr("strain 16–84 %"), depthAxis, strainAxis, QColor(0, 130, 60));
     profile_ = lineSeries(profileChart_, tr("strain"), depthAxis, strainAxis, QColor(0, 130, 60));
+    control_ = new QScatterSeries;
+    control_->setName(tr("control points (drag)"));
+    control_->setMarkerSize(9);
+    control_->setColor(QColor(0, 130, 60));
+    control_->setBorderColor(Qt::white);
+    profileChart_->addSeries(control_);
+    control_->attachAxis(depthAxis);
+    control_->attachAxis(strainAxis);
 
     damageChart_ = makeChart(tr("Damage profile"), tr("depth (Å)"), tr("damage factor"));
     auto* damageDepth = valueAxis(damageChart_, tr("Depth (Å)"), Qt::AlignBottom);
@@ -177,7 +186,52 @@ WorkbenchPlots::WorkbenchPlots(QWidget* parent) : QWidget(parent) {
     columns->addLayout(right, 2);
     residualChart_->legend()->setVisible(false);
     views_[4]->setVisible(false);
+    views_[1]->viewport()->installEventFilter(this);
     setMinimumSize(700, 480);
+}
+
+int WorkbenchPlots::controlAt(const QPointF& pos) const {
+    const QPointF scene = views_[1]->mapToScene(pos.toPoint());
+    int best = -1;
+    double nearest = 8;  // pixels
+    for (int i = 0; i < control_->count(); ++i) {
+        const QPointF at = profileChart_->mapToScene(profileChart_->mapToPosition(control_->at(i)));
+        const double d = QLineF(at, scene).length();
+        if (d <= nearest) {
+            nearest = d;
+            best = i;
+        }
+    }
+    return best;
+}
+
+bool WorkbenchPlots::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != views_[1]->viewport()) return QWidget::eventFilter(watched, event);
+    const auto* mouse = dynamic_cast<QMouseEvent*>(event);
+    if (mouse == nullptr) return false;
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+            if (mouse->button() != Qt::LeftButton) return false;
+            dragging_ = controlAt(mouse->position());
+            return dragging_ >= 0;
+        case QEvent::MouseMove: {
+            if (dragging_ < 0) {
+                const bool over = controlAt(mouse->position()) >= 0;
+                views_[1]->viewport()->setCursor(over ? Qt::SizeVerCursor : Qt::ArrowCursor);
+                return false;
+            }
+            const QPointF scene = views_[1]->mapToScene(mouse->position().toPoint());
+            const QPointF value = profileChart_->mapToValue(profileChart_->mapFromScene(scene));
+            if (onControlDragged) onControlDragged(dragging_, value.y());
+            return true;
+        }
+        case QEvent::MouseButtonRelease:
+            if (dragging_ < 0) return false;
+            dragging_ = -1;
+            return true;
+        default:
+            return false;
+    }
 }
 
 bool WorkbenchPlots::damageShown() const {
@@ -239,7 +293,12 @@ void WorkbenchPlots::showState(const workbench::Workbench& bench) {
         }
     }
     const bool newAngles = measured_->count() != meas.size();
-    measured_->replace(meas);
+    // Each measured point is a marker item of its own: replaced only when the data changed (not
+    // while a fit or a drag redraws the computed curve).
+    if (meas != shownMeasured_) {
+        measured_->replace(meas);
+        shownMeasured_ = meas;
+    }
     computed_->replace(calc);
     residual_->replace(res);
     lowest_ = lo < HUGE_VAL ? lo : 1;
@@ -278,9 +337,21 @@ void WorkbenchPlots::showState(const workbench::Workbench& bench) {
     strainBand_->setVisible(!band.depth.empty());
     damageBand_->setVisible(!band.depth.empty());
     profile_->replace(prof);
+    QList<QPointF> control;
+    for (const workbench::ControlPoint& c : bench.controlPoints()) {
+        control.append({c.depth, c.strainPercent});
+        slo = std::min(slo, c.strainPercent);
+        shi = std::max(shi, c.strainPercent);
+    }
+    control_->replace(control);
+    control_->setVisible(!control.isEmpty());
     fitRange(static_cast<QValueAxis*>(profileChart_->axes(Qt::Horizontal).front()), 0,
              p.depth.empty() ? 1 : p.depth.back());
-    fitRange(static_cast<QValueAxis*>(profileChart_->axes(Qt::Vertical).front()), slo, shi);
+    // While a point is dragged the strain axis stays put (the point follows the cursor) unless
+    // the profile leaves it.
+    auto* strainAxis = static_cast<QValueAxis*>(profileChart_->axes(Qt::Vertical).front());
+    if (dragging_ < 0 || slo < strainAxis->min() || shi > strainAxis->max())
+        fitRange(strainAxis, slo, shi);
 
     QList<QPointF> dam;
     double dlo = 1;

@@ -4,6 +4,8 @@
 // Exported together as PNG, SVG or PDF.
 #pragma once
 
+#include <QList>
+#include <QPointF>
 #include <QString>
 #include <QWidget>
 
@@ -39,6 +41,11 @@ public:
     /// with `error` naming the file or its folder.
     bool exportTo(const QString& path, QString& error);
 
+    /// Called while a control point of the profile is dragged: its index and the strain (%) under
+    /// the cursor.
+    std::function<void(int, double)> onControlDragged;
+    QScatterSeries* controlSeries() const { return control_; }
+
     /// Receives the cursor read-out of any plot.
     void setReadout(const std::function<void(const QString&)>& readout);
 
@@ -58,8 +65,15 @@ public:
     QScatterSeries* measuredSeries() const { return measured_; }
     QLineSeries* profileSeries() const { return profile_; }
 
+protected:
+    /// Starts, follows and ends the drag of a control point on the profile plot; other presses
+    /// go on to the plot's zoom and pan.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void rangeIntensity();
+    /// The control point within a few pixels of `pos` (profile view coordinates), or −1.
+    int controlAt(const QPointF& pos) const;
 
     QChart* curveChart_;
     QChart* residualChart_;
@@ -73,6 +87,10 @@ private:
     QLineSeries* profile_;
     QLineSeries* error_;
     QLineSeries* damage_;
+    QScatterSeries* control_;
+    int dragging_ = -1;
+    QList<QPointF> shownMeasured_;  ///< the measured points the series holds  ///< the control
+                                    ///< point being dragged, or −1
     QAreaSeries* strainBand_;
     QAreaSeries* damageBand_;
     QValueAxis* angleAxis_;

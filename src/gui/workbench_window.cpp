@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -141,7 +142,8 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
     table_->setHorizontalHeaderLabels(
         {tr("Parameter"), tr("Value"), tr("Unit"), tr("Min"), tr("Max"), tr("Free"), tr("Fit")});
     table_->verticalHeader()->setVisible(false);
-    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Sized to the contents when rows come or go (fillTable), not on every change of a value.
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     report_ = new QPlainTextEdit(left);
     report_->setReadOnly(true);
     report_->setPlaceholderText(tr("The report of a fit appears here."));
@@ -153,6 +155,13 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
     readout_ = new QLabel(this);
     statusBar()->addPermanentWidget(readout_);
     plots_->setReadout([this](const QString& s) { readout_->setText(s); });
+    plots_->onControlDragged = [this](int index, double strainPercent) {
+        QElapsedTimer clock;
+        clock.start();
+        if (!bench_->moveControlPoint(index, strainPercent)) return;
+        lastDragMs_ = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+        statusBar()->showMessage(tr("redrawn in %1 ms").arg(lastDragMs_, 0, 'f', 2), 3000);
+    };
 
     connect(fit_, &QPushButton::clicked, this, [this] {
         bench_->fit();
@@ -368,13 +377,24 @@ void WorkbenchWindow::setupChosen() {
 void WorkbenchWindow::fillTable() {
     filling_ = true;
     const auto& rows = bench_->parameters();
+    bool renewed = table_->rowCount() != static_cast<int>(rows.size());
     table_->setRowCount(static_cast<int>(rows.size()));
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const fit::Parameter& p = rows[static_cast<std::size_t>(r)].parameter;
+        // Cells are changed only where they differ: a redraw while a control point is dragged
+        // cannot afford to renew the whole table.
         const auto put = [&](int column, const QString& s, bool editable) {
-            auto* item = new QTableWidgetItem(s);
-            if (!editable) item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-            table_->setItem(r, column, item);
+            QTableWidgetItem* item = table_->item(r, column);
+            if (item == nullptr) {
+                item = new QTableWidgetItem(s);
+                if (!editable) item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+                if (column == Free) item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+                table_->setItem(r, column, item);
+                renewed = true;
+            } else if (item->text() != s) {
+                item->setText(s);
+                renewed = renewed || column == Name;
+            }
             return item;
         };
         put(Name, text(p.name), false);
@@ -383,10 +403,11 @@ void WorkbenchWindow::fillTable() {
         put(Min, number(p.min), true);
         put(Max, number(p.max), true);
         QTableWidgetItem* free = put(Free, QString(), false);
-        free->setFlags(free->flags() | Qt::ItemIsUserCheckable);
-        free->setCheckState(p.free ? Qt::Checked : Qt::Unchecked);
+        const Qt::CheckState check = p.free ? Qt::Checked : Qt::Unchecked;
+        if (free->checkState() != check) free->setCheckState(check);
         put(Fitted, rows[static_cast<std::size_t>(r)].fitted ? tr("fitted") : QString(), false);
     }
+    if (renewed) table_->resizeColumnsToContents();
     filling_ = false;
 }
 

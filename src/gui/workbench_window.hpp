@@ -59,6 +59,10 @@ public:
     QComboBox* radiationBox() const { return radiation_; }
     QSpinBox* hklBox(int i) const { return hkl_[i]; }
 
+    /// Milliseconds of the last redraw while a control point was dragged: the new value, the
+    /// curve and profile computed, table and plots updated.
+    double lastDragRedrawMs() const { return lastDragMs_; }
+
     /// Table columns.
     enum Column { Name, Value, Unit, Min, Max, Free, Fitted, ColumnCount };
 
@@ -97,6 +101,7 @@ private:
     QComboBox* model_;
     QComboBox* damage_;
     QList<QAction*> projectActions_;  ///< refused while a fit runs
+    double lastDragMs_ = 0;
     bool filling_ = false;
     bool editing_ = false;
 };

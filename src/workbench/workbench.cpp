@@ -294,6 +294,11 @@ bool Workbench::setParameter(int row, ParameterField field, const std::string& t
                                                         : p.max;
         slot = *v;
     }
+    store(row, p, field == ParameterField::Value);
+    return true;
+}
+
+void Workbench::store(int row, const fit::Parameter& p, bool redraw) {
     problem_->parameters()[row] = p;
     // The table holds the model's parameters first, then each dataset's instrument width.
     const std::size_t m = project_.profileParameters.size();
@@ -307,10 +312,72 @@ bool Workbench::setParameter(int row, ParameterField field, const std::string& t
         width.name = name;
     }
     rows_[r] = {p, false};
-    if (field == ParameterField::Value) show(evaluated(problem_->parameters().values()));
+    if (redraw) show(evaluated(problem_->parameters().values()));
     dirty_ = true;
     message_.clear();
     changed();
+}
+
+int Workbench::rowOf(const std::string& name) const {
+    for (std::size_t i = 0; i < project_.profileParameters.size(); ++i)
+        if (project_.profileParameters[i].name == name) return static_cast<int>(i);
+    return -1;
+}
+
+std::vector<ControlPoint> Workbench::controlPoints() const {
+    std::vector<ControlPoint> points;
+    if (!problem_) return points;
+    const auto value = [this](int row) {
+        return static_cast<double>(rows_[static_cast<std::size_t>(row)].parameter.value);
+    };
+    if (project_.profile == ProfileKind::BSpline) {
+        const int depthRow = rowOf("depth");
+        if (depthRow < 0) return points;
+        // The weights and the 0 at the depth are the control points of a cubic B-spline on
+        // uniform clamped knots; each pulls the curve most at its Greville abscissa, the mean
+        // of the three knots that follow it.
+        const int m = project_.weights + 1;
+        const int spans = m - 3;
+        const auto knot = [spans](int j) {
+            return static_cast<double>(std::clamp(j - 3, 0, spans)) / spans;
+        };
+        for (int i = 0; i < project_.weights; ++i) {
+            const int row = rowOf("strain" + std::to_string(i + 1));
+            if (row < 0) continue;
+            const double x = (knot(i + 1) + knot(i + 2) + knot(i + 3)) / 3;
+            points.push_back({x * value(depthRow), value(row), row});
+        }
+    } else if (project_.profile == ProfileKind::Boxes) {
+        double top = 0;
+        for (int k = 1; k <= project_.boxes; ++k) {
+            const std::string box = "box" + std::to_string(k) + "_";
+            const int thickness = rowOf(box + "thickness");
+            const int strain = rowOf(box + "strain");
+            if (thickness < 0 || strain < 0) break;
+            points.push_back({top + value(thickness) / 2, value(strain), strain});
+            top += value(thickness);
+        }
+    }
+    return points;
+}
+
+bool Workbench::moveControlPoint(int index, double strainPercent) {
+    const std::vector<ControlPoint> points = controlPoints();
+    if (index < 0 || index >= static_cast<int>(points.size()) || !std::isfinite(strainPercent) ||
+        busy())
+        return false;
+    const int row = points[static_cast<std::size_t>(index)].row;
+    fit::Parameter p = problem_->parameters()[row];
+    const auto v = static_cast<Extended>(strainPercent);
+    if (p.free) {
+        p.value = std::clamp(v, p.min, p.max);  // a search draws within the limits
+    } else {
+        // A fixed value (often with limits on it alone) goes where it is dragged.
+        p.value = v;
+        p.min = std::min(p.min, v);
+        p.max = std::max(p.max, v);
+    }
+    store(row, p, true);
     return true;
 }
 

@@ -43,6 +43,14 @@ struct BandView {
     std::vector<double> damageHigh;
 };
 
+/// A point of the strain profile that a user can drag up and down: a weight of the B-spline
+/// (where it pulls the curve most) or the strain of a box (at its middle).
+struct ControlPoint {
+    double depth = 0;          ///< Å below the surface
+    double strainPercent = 0;  ///< %
+    int row = -1;              ///< the table row of the parameter it moves
+};
+
 /// Progress of a running or finished fit.
 struct FitProgress {
     bool running = false;
@@ -93,6 +101,13 @@ public:
     /// Edits a parameter from the table's text; a value that is not a number is refused.
     bool setParameter(int row, ParameterField field, const std::string& text);
 
+    /// The control points of the profile now shown: the B-spline's weights (the last control
+    /// point, 0 at the depth, is not a parameter) or the boxes' strains; none for other models.
+    std::vector<ControlPoint> controlPoints() const;
+    /// Moves control point `index` to `strainPercent` and recomputes curve and profile at once.
+    /// A free parameter is held within its limits; a fixed one widens them when it leaves them.
+    bool moveControlPoint(int index, double strainPercent);
+
     /// Runs the project's evolutionary search in the background. Progress, the current best
     /// curve and profile reach the state through posted updates (at most ~10 a second);
     /// onChanged runs after each. Returns when the fit has ended.
@@ -140,6 +155,10 @@ private:
     /// adopt() of a changed project, which then differs from its file.
     bool adoptChange(fit::Project project);
     void rebuildRows();
+    /// Puts `p` into the table and the project at `row`; redraws after a new value.
+    void store(int row, const fit::Parameter& p, bool redraw);
+    /// The table row of the parameter named `name`, or −1.
+    int rowOf(const std::string& name) const;
     /// What the plots show for one parameter vector.
     struct Shown {
         CurveView curve;

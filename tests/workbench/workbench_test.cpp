@@ -332,5 +332,58 @@ TEST_F(WorkbenchTest, ModelAndSetUpChosenFromListsRebuildTheTableAndSurviveTheSa
     EXPECT_EQ(again.parameters().size(), bench.parameters().size());
 }
 
+TEST_F(WorkbenchTest, ControlPointsSitOnTheirModelAndADragRecomputesWithinTheLimits) {
+    struct Case {
+        const char* profile;
+        std::vector<double> depth;  // of each control point, Å
+        std::vector<double> strainPercent;
+    };
+    const Case cases[] = {
+        {"model = \"2gauss\"", {}, {}},
+        // Five control points (the last, 0 at the depth, fixed): knots 0,0,0,0,½,1,1,1,1.
+        {"model = \"bspline\"\nweights = 4\ndepth = 1200\n"
+         "strain1 = { value = 0.5, min = 0, max = 2 }\nstrain2 = 0.8\n"
+         "strain3 = 0.3\nstrain4 = 0.1",
+         {0, 200, 600, 1000},
+         {0.5, 0.8, 0.3, 0.1}},
+        {"model = \"boxes\"\nboxes = 2\nbox1_thickness = 100\n"
+         "box1_strain = { value = 0.4, min = 0, max = 2 }\n"
+         "box2_thickness = 300\nbox2_strain = 0.2",
+         {50, 250},
+         {0.4, 0.2}},
+    };
+    for (const Case& c : cases) {
+        Workbench bench(platform);
+        ASSERT_TRUE(bench.open(withProfile("[profile]\n" + std::string(c.profile))))
+            << c.profile << ": " << bench.message();
+        const std::vector<ControlPoint> points = bench.controlPoints();
+        ASSERT_EQ(points.size(), c.depth.size()) << c.profile;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            EXPECT_NEAR(points[i].depth, c.depth[i], 1e-9) << c.profile << " " << i;
+            EXPECT_NEAR(points[i].strainPercent, c.strainPercent[i], 1e-6) << c.profile;
+        }
+        EXPECT_FALSE(bench.moveControlPoint(static_cast<int>(points.size()), 0.5)) << c.profile;
+        if (points.empty()) continue;
+        EXPECT_FALSE(bench.moveControlPoint(0, NAN)) << c.profile;
+        const std::vector<double> before = bench.curve().computed;
+        ASSERT_TRUE(bench.moveControlPoint(0, 1.5)) << c.profile;
+        ASSERT_TRUE(bench.moveControlPoint(0, 99)) << c.profile;  // free: held at the limit
+        const fit::Parameter& moved =
+            bench.parameters()[static_cast<std::size_t>(points[0].row)].parameter;
+        EXPECT_EQ(moved.value, moved.max) << c.profile;
+        EXPECT_NEAR(bench.controlPoints()[0].strainPercent, static_cast<double>(moved.max), 1e-9);
+        EXPECT_NE(bench.curve().computed, before) << c.profile;
+        EXPECT_NEAR(bench.profile().strainPercent[0], static_cast<double>(moved.max), 0.1)
+            << c.profile;
+        EXPECT_TRUE(bench.dirty());
+        // A fixed value goes where it is dragged, its limits with it.
+        ASSERT_TRUE(bench.moveControlPoint(1, 2.5)) << c.profile;
+        const fit::Parameter& fixed =
+            bench.parameters()[static_cast<std::size_t>(points[1].row)].parameter;
+        EXPECT_EQ(fixed.value, Extended(2.5)) << c.profile;
+        EXPECT_EQ(fixed.max, Extended(2.5)) << c.profile;
+    }
+}
+
 }  // namespace
 }  // namespace kelvarin::workbench
