@@ -3,15 +3,20 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -55,6 +60,8 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
         fillRecentMenu(recent, [this]() -> WorkbenchWindow& { return *this; });
     });
     projectActions_ << recent->menuAction();
+    projectActions_ << file->addAction(tr("Open &measured file…"), this,
+                                       [this] { openMeasuredDialog(); });
     projectActions_ << file->addAction(tr("&Save project"), this, [this] {
         if (bench_->save())
             remember();
@@ -128,6 +135,25 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
     models->addWidget(model_, 1);
     models->addWidget(new QLabel(tr("damage"), choices_));
     models->addWidget(damage_, 1);
+    data_ = new QLabel(choices_);
+    data_->setWordWrap(true);
+    data_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* zeroRow = new QHBoxLayout;
+    zero_ = new QDoubleSpinBox(choices_);
+    zero_->setDecimals(5);
+    zero_->setKeyboardTracking(false);
+    zero_->setToolTip(tr("The angle of the measured file taken as the Bragg angle"));
+    auto* openData = new QPushButton(tr("Open measured file…"), choices_);
+    zeroRow->addWidget(zero_, 1);
+    zeroRow->addWidget(openData);
+    form->addRow(tr("Data"), data_);
+    form->addRow(tr("Zero"), zeroRow);
+    connect(openData, &QPushButton::clicked, this, [this] { openMeasuredDialog(); });
+    connect(zero_, &QDoubleSpinBox::valueChanged, this, [this](double zero) {
+        if (bench_->setZero(zero)) return;
+        fillData();
+        showFailure(tr("Zero"));
+    });
     form->addRow(tr("Substrate"), substrate_);
     form->addRow(tr("Reflection"), reflection);
     form->addRow(tr("Strain model"), models);
@@ -172,6 +198,7 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
     connect(table_, &QTableWidget::itemChanged, this,
             [this](QTableWidgetItem* item) { cellEdited(item); });
 
+    setAcceptDrops(true);
     bench_->onChanged = [this] { refresh(); };
     refresh();
 }
@@ -202,12 +229,83 @@ void WorkbenchWindow::openProjectDialog() {
     if (!path.isEmpty()) openProject(path);
 }
 
+void WorkbenchWindow::openMeasuredDialog() {
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Measured file"), QFileInfo(text(bench_->project().path)).path(),
+        tr("Measured scans (*.xrdml *.x00 *.ras *.uxd *.dat *.txt *.csv);;All files (*)"));
+    if (!path.isEmpty()) openMeasured(path);
+}
+
+bool WorkbenchWindow::openMeasured(const QString& path, bool asNewProject) {
+    int scan = 0;
+    const int scans = workbench::Workbench::scansIn(path.toStdString());
+    if (scans > 1) {
+        bool ok = false;
+        scan = QInputDialog::getInt(
+            this, tr("Measured file"),
+            tr("%1 holds %2 scans. Which one?").arg(QFileInfo(path).fileName()).arg(scans), 1, 1,
+            scans, 1, &ok);
+        if (!ok) return false;
+    }
+    const std::string file = path.toStdString();
+    if (asNewProject ? bench_->newProject(file, scan) : bench_->importMeasured(file, scan))
+        return true;
+    showFailure(tr("Measured file"));
+    return false;
+}
+
+void WorkbenchWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() && !bench_->progress().running) event->acceptProposedAction();
+}
+
+void WorkbenchWindow::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.front().isLocalFile()) return;
+    const QString path = urls.front().toLocalFile();
+    event->acceptProposedAction();
+    // Handled once the drop is over: the dialogs it may open must not run inside it.
+    QTimer::singleShot(0, this, [this, path] {
+        if (path.endsWith(".toml", Qt::CaseInsensitive))
+            openProject(path);
+        else
+            openMeasured(path);
+    });
+}
+
+void WorkbenchWindow::fillData() {
+    const workbench::DataInfo& d = bench_->dataInfo();
+    const QSignalBlocker block(zero_);
+    if (d.file.empty()) {
+        data_->setText(tr("Drop a measured file or a project here."));
+        zero_->setEnabled(false);
+        return;
+    }
+    QStringList lines;
+    lines << tr("%1 (%2)").arg(QFileInfo(text(d.file)).fileName(), text(d.format));
+    lines << tr("%1 points, axis %2 in %3").arg(d.points).arg(text(d.axis), text(d.unit));
+    lines << (d.countingTime ? tr("counting time %1 s per point").arg(*d.countingTime)
+                             : tr("counting time not stated"));
+    lines << tr("zero %1 %2: %3").arg(d.zero, 0, 'g', 10).arg(text(d.unit), text(d.zeroReason));
+    if (d.resampledStep > 0)
+        lines << tr("fitted as %1 (every %2″)")
+                     .arg(QFileInfo(text(d.fitFile)).fileName())
+                     .arg(d.resampledStep);
+    for (const std::string& note : d.notes)
+        lines << text(note);
+    data_->setText(lines.join("\n"));
+    zero_->setRange(-1e9, 1e9);
+    zero_->setValue(d.zero);
+    zero_->setSuffix(QStringLiteral(" ") + text(d.unit));
+    zero_->setSingleStep(d.unit == "°" ? 0.001 : 1);
+    zero_->setEnabled(!bench_->progress().running);
+}
+
 void WorkbenchWindow::newProjectDialog() {
     if (!settleChanges()) return;
-    const QString path =
-        QFileDialog::getOpenFileName(this, tr("New project: the measured curve"), QString(),
-                                     tr("Measured curves (*.dat *.txt *.x00);;All files (*)"));
-    if (!path.isEmpty() && !bench_->newProject(path.toStdString())) showFailure(tr("New project"));
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("New project: the measured curve"), QString(),
+        tr("Measured scans (*.xrdml *.x00 *.ras *.uxd *.dat *.txt *.csv);;All files (*)"));
+    if (!path.isEmpty()) openMeasured(path, true);
 }
 
 bool WorkbenchWindow::saveAs() {
@@ -304,6 +402,7 @@ void WorkbenchWindow::refresh() {
     table_->setEnabled(!p.running);
     choices_->setEnabled(b.hasProject() && !p.running);
     if (!p.running) fillChoices();
+    fillData();
     for (QAction* a : projectActions_)
         a->setEnabled(!p.running);
     QString line;

@@ -11,6 +11,7 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
 class QSpinBox;
 class QLabel;
 class QMenu;
@@ -34,6 +35,11 @@ public:
     /// The dialogs of the File menu.
     void newProjectDialog();
     void openProjectDialog();
+    void openMeasuredDialog();
+    /// Reads a measured file into the project (or a new project around it: `asNewProject`, or
+    /// no project open), asking which scan of a file with several; a refusal is shown and
+    /// changes nothing.
+    bool openMeasured(const QString& path, bool asNewProject = false);
     /// Opens a project; a refusal is shown in a message box and changes nothing.
     bool openProject(const QString& path);
     /// Exports the plots (PNG, SVG or PDF after the suffix); a failure is shown and returned.
@@ -58,6 +64,8 @@ public:
     QComboBox* substrateBox() const { return substrate_; }
     QComboBox* radiationBox() const { return radiation_; }
     QSpinBox* hklBox(int i) const { return hkl_[i]; }
+    QLabel* dataView() const { return data_; }
+    QDoubleSpinBox* zeroBox() const { return zero_; }
 
     /// Milliseconds of the last redraw while a control point was dragged: the new value, the
     /// curve and profile computed, table and plots updated.
@@ -68,6 +76,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    /// Projects (.toml) and measured files dropped on the window are opened.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void refresh();
@@ -76,6 +87,8 @@ private:
     /// Hands the model lists' choice to the workbench (asking for the ion-profile file).
     void modelChosen();
     void setupChosen();
+    /// What was read of the measured file, and its zero.
+    void fillData();
     void fillTable();
     void cellEdited(QTableWidgetItem* item);
     void showFailure(const QString& title);
@@ -100,6 +113,8 @@ private:
     QComboBox* radiation_;
     QComboBox* model_;
     QComboBox* damage_;
+    QLabel* data_;
+    QDoubleSpinBox* zero_;
     QList<QAction*> projectActions_;  ///< refused while a fit runs
     double lastDragMs_ = 0;
     bool filling_ = false;

@@ -10,6 +10,7 @@
 
 #include "engine/catalogue.hpp"
 #include "engine/engine_error.hpp"
+#include "engine/io/scan.hpp"
 #include "fit/problem_evaluator.hpp"
 #include "fit/project_search.hpp"
 #include "results/output_files.hpp"
@@ -207,22 +208,207 @@ bool Workbench::setSetup(const std::string& substrate, const std::array<int, 3>&
     return adoptChange(std::move(p));
 }
 
-bool Workbench::newProject(const std::string& measuredPath) {
+namespace {
+
+/// The curve as the fit reads a measured file: counts interpolated linearly onto whole seconds
+/// of arc in whole steps (the measured step rounded, at least 1″), from the first whole second
+/// inside the scan. Throws for a curve too short for that.
+std::string offsetsText(const RockingCurve& curve, int& step) {
+    const std::vector<double>& x = curve.offset;
+    const std::size_t n = x.size();
+    if (n < 2) throw std::runtime_error("the scan has too few points");
+    step = std::max(1, static_cast<int>(std::lround((x.back() - x.front()) / double(n - 1))));
+    std::string text;
+    std::size_t points = 0;
+    std::size_t k = 0;
+    for (double t = std::ceil(x.front()); t <= x.back(); t += step) {
+        while (k + 2 < n && x[k + 1] < t)
+            ++k;
+        const double w = x[k + 1] > x[k] ? std::clamp((t - x[k]) / (x[k + 1] - x[k]), 0.0, 1.0) : 0;
+        const double counts = curve.counts[k] + w * (curve.counts[k + 1] - curve.counts[k]);
+        text += fit::shortNumber(t, 10) + " " + fit::shortNumber(counts, 10) + "\n";
+        ++points;
+    }
+    if (points < kMinScanPoints)
+        throw std::runtime_error("the scan spans fewer than " + std::to_string(kMinScanPoints) +
+                                 " steps of whole seconds of arc");
+    return text;
+}
+
+/// Offsets are kept as the file gives them; any other axis is zeroed on the strongest peak.
+ZeroChoice zeroFor(const Scan& scan) {
+    if (scan.axis == ScanAxis::OmegaOffset) return {ZeroChoice::Kind::Angle, 0};
+    return {};
+}
+
+}  // namespace
+
+bool Workbench::newProject(const std::string& measuredPath, int scanNumber) {
+    if (busy()) return false;
+    Scan scan;
+    try {
+        ScanReadOptions options;
+        options.scanNumber = scanNumber;
+        scan = readScan(measuredPath, options);
+    } catch (const std::exception& e) {
+        message_ = e.what();
+        changed();
+        return false;
+    }
     fit::Project p;
     p.path = std::filesystem::path(measuredPath).replace_extension(".toml").string();
     p.hasProfile = true;
     p.profile = ProfileKind::TwoGauss;
     p.profileParameters = fit::makeProfileModel(p.profile, p.profileLayers)->declare();
     fit::DatasetSpec d;
-    d.file = std::filesystem::path(measuredPath).filename().string();
     d.width = {"width", "arcsec", 8.5L, 5, 20, 1, true};
     d.background = 30;
+    if (scan.reflection) d.hkl = *scan.reflection;
     p.datasets.push_back(d);
     p.fit.seeded = true;
-    if (!adopt(std::move(p))) return false;
-    dirty_ = true;
+    return adoptScan(std::move(p), scan, zeroFor(scan));
+}
+
+int Workbench::scansIn(const std::string& path) {
+    try {
+        ScanReadOptions first;
+        first.scanNumber = 1;
+        return readScan(path, first).scanCount;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+bool Workbench::importMeasured(const std::string& path, int scanNumber) {
+    if (!problem_) return newProject(path, scanNumber);
+    if (busy()) return false;
+    Scan scan;
+    try {
+        ScanReadOptions options;
+        options.scanNumber = scanNumber;
+        scan = readScan(path, options);
+    } catch (const std::exception& e) {
+        message_ = e.what();
+        changed();
+        return false;
+    }
+    return adoptScan(project_, scan, zeroFor(scan));
+}
+
+bool Workbench::setZero(double zero) {
+    if (!problem_ || !scan_ || busy()) return false;
+    const std::vector<double>& a = scan_->angle;
+    if (!(zero >= a.front() && zero <= a.back())) {
+        message_ = "The zero " + fit::shortNumber(zero) + " " + dataInfo_.unit +
+                   " lies outside the scan (" + fit::shortNumber(a.front()) + " … " +
+                   fit::shortNumber(a.back()) + " " + dataInfo_.unit + ").";
+        changed();
+        return false;
+    }
+    return adoptScan(project_, *scan_, {ZeroChoice::Kind::Angle, zero});
+}
+
+bool Workbench::adoptScan(fit::Project project, const Scan& scan, const ZeroChoice& zero) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::absolute(project.path).parent_path();
+    const fs::path source = fs::absolute(scan.source).lexically_normal();
+    DataInfo info;
+    info.file = scan.source;
+    info.format = scan.format;
+    info.axis = axisName(scan.axis);
+    info.unit = scan.unit == AngleUnit::Degrees ? "°" : "arcsec";
+    info.points = scan.angle.size();
+    info.countingTime = scan.countingTime;
+    info.notes = scan.notes;
+    fs::path fitFile = source;
+    bool created = false;
+    if (scan.format == "plain text" && scan.axis == ScanAxis::OmegaOffset &&
+        scan.unit == AngleUnit::ArcSeconds && zero.kind == ZeroChoice::Kind::Angle &&
+        zero.angle == 0) {
+        info.zeroReason = "the file holds offsets from the Bragg angle";
+    } else {
+        RockingCurve curve;
+        try {
+            curve = toRockingCurve(scan, zero, std::nullopt);
+        } catch (const std::exception& e) {
+            message_ = e.what();
+            changed();
+            return false;
+        }
+        info.zero = curve.zero;
+        info.zeroReason = curve.zeroReason;
+        // The fit reads offsets (arcsec) and counts: written beside the project, never over a
+        // file of the user's nor over the one the loaded project reads.
+        const std::string stem = source.stem().string() + "-offset";
+        const auto usable = [this](const fs::path& f) {
+            if (!fs::exists(f)) return true;
+            const std::string name = fs::absolute(f).lexically_normal().string();
+            return std::find(written_.begin(), written_.end(), name) != written_.end() &&
+                   name != dataInfo_.fitFile;
+        };
+        fitFile = folder / (stem + ".dat");
+        for (int k = 2; !usable(fitFile); ++k)
+            fitFile = folder / (stem + "-" + std::to_string(k) + ".dat");
+        fitFile = fs::absolute(fitFile).lexically_normal();
+        std::string text;
+        try {
+            text = offsetsText(curve, info.resampledStep);
+        } catch (const std::exception& e) {
+            message_ = scan.source + ": " + e.what();
+            changed();
+            return false;
+        }
+        created = !fs::exists(fitFile);
+        try {
+            writeResultFile(fitFile.string(), text);
+        } catch (const std::exception& e) {
+            message_ = e.what();
+            changed();
+            return false;
+        }
+        if (std::find(written_.begin(), written_.end(), fitFile.string()) == written_.end())
+            written_.push_back(fitFile.string());
+    }
+    info.fitFile = fitFile.string();
+    const fs::path relative = fitFile.lexically_relative(folder);
+    project.datasets.front().file = relative.empty() ? fitFile.string() : relative.string();
+    if (!adoptChange(std::move(project))) {
+        if (created) {
+            std::error_code ignored;
+            fs::remove(fitFile, ignored);
+        }
+        return false;
+    }
+    scan_ = scan;
+    dataInfo_ = std::move(info);
     changed();
     return true;
+}
+
+void Workbench::describeData() {
+    namespace fs = std::filesystem;
+    scan_.reset();
+    dataInfo_ = {};
+    if (project_.datasets.empty() || project_.datasets.front().file.empty()) return;
+    const fs::path file =
+        (fs::absolute(project_.path).parent_path() / project_.datasets.front().file)
+            .lexically_normal();
+    dataInfo_.file = dataInfo_.fitFile = file.string();
+    dataInfo_.points = curve_.angle.size();
+    dataInfo_.axis = axisName(ScanAxis::OmegaOffset);
+    dataInfo_.unit = "arcsec";
+    dataInfo_.zeroReason = "the file holds offsets from the Bragg angle";
+    try {
+        Scan scan = readScan(file.string());
+        dataInfo_.format = scan.format;
+        dataInfo_.points = scan.angle.size();
+        dataInfo_.countingTime = scan.countingTime;
+        dataInfo_.notes = scan.notes;
+        scan_ = std::move(scan);
+    } catch (const std::exception&) {
+        // Read by the fit as it stands; only the zero cannot be moved.
+        dataInfo_.format = "plain text";
+    }
 }
 
 bool Workbench::open(const std::string& path) {
@@ -235,6 +421,7 @@ bool Workbench::open(const std::string& path) {
         return false;
     }
     if (!adopt(std::move(p))) return false;
+    describeData();
     dirty_ = false;
     changed();
     return true;

@@ -7,10 +7,12 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/platform.hpp"
+#include "engine/io/rocking_curve.hpp"
 #include "fit/profile_band.hpp"
 #include "fit/project_file.hpp"
 
@@ -51,6 +53,24 @@ struct ControlPoint {
     int row = -1;              ///< the table row of the parameter it moves
 };
 
+/// What was read of the first dataset's measured file.
+struct DataInfo {
+    std::string file;    ///< the file as the user chose it
+    std::string format;  ///< "XRDML", "PANalytical .x00", …, "plain text"
+    std::string axis;    ///< "omega", "omega/2theta", …, "omega offset"
+    std::string unit;    ///< of the file's angles: "°" or "arcsec"
+    std::size_t points = 0;
+    std::optional<double> countingTime;  ///< s per point, when the file states it
+    double zero = 0;         ///< the angle (file's axis and unit) taken as the Bragg angle
+    std::string zeroReason;  ///< why this zero
+    /// The file the fit reads: the measured file itself, or the offsets (arcsec) and counts
+    /// the workbench wrote beside the project when the file is not already that, interpolated
+    /// onto whole seconds of arc in steps of `resampledStep`.
+    std::string fitFile;
+    int resampledStep = 0;           ///< arcsec; 0 when the file is read as it stands
+    std::vector<std::string> notes;  ///< anything else the reader had to say
+};
+
 /// Progress of a running or finished fit.
 struct FitProgress {
     bool running = false;
@@ -77,7 +97,7 @@ public:
     /// A project around the measured file `measuredPath` with the default double half-Gaussian
     /// model (GaAs 004, Cu Kα1); its file is `<measured stem>.toml` beside it, not yet written.
     /// A file that cannot be read leaves everything as it was and returns false.
-    bool newProject(const std::string& measuredPath);
+    bool newProject(const std::string& measuredPath, int scanNumber = 0);
     /// Opens a project file (refused while a fit runs, as are every other change and the save). One
     /// with errors leaves everything as it was; `message` then names the file, the line and the
     /// key.
@@ -97,6 +117,20 @@ public:
     /// dataset. A set-up the geometry refuses changes nothing and says why.
     bool setSetup(const std::string& substrate, const std::array<int, 3>& hkl,
                   const std::string& radiation);
+
+    /// Reads a measured file of any format the scan readers know (XRDML, .x00, RAS, UXD, plain
+    /// text) as the first dataset's curve, its zero on the substrate peak (the strongest peak;
+    /// offsets are kept as they are). Without a project, a new one is made around it. A file
+    /// that cannot be read or used leaves the data (and everything else) as it was.
+    /// `scanNumber` (1-based) chooses among the scans of a file with several.
+    bool importMeasured(const std::string& path, int scanNumber = 0);
+    /// Scans in the measured file `path` (0 when it cannot be read).
+    static int scansIn(const std::string& path);
+    /// Moves the zero of the measured curve to `zero` (on the file's axis and unit) and
+    /// recomputes; refused (nothing changes) for a zero outside the scan.
+    bool setZero(double zero);
+    /// What was read of the measured file; `points` is 0 when it could not be told.
+    const DataInfo& dataInfo() const { return dataInfo_; }
 
     /// Edits a parameter from the table's text; a value that is not a number is refused.
     bool setParameter(int row, ParameterField field, const std::string& text);
@@ -152,6 +186,12 @@ private:
     /// True (with a message) while a fit runs: the project cannot change under it.
     bool busy();
     bool adopt(fit::Project project);
+    /// `project` with its first dataset reading `scan` with zero `zero`: the file itself when it
+    /// already holds offsets in arcsec from that zero, else offsets written beside the project.
+    /// Adopts it; on failure nothing changes (a file written for it is removed again).
+    bool adoptScan(fit::Project project, const Scan& scan, const ZeroChoice& zero);
+    /// Reads the first dataset's file for dataInfo() after a project was opened.
+    void describeData();
     /// adopt() of a changed project, which then differs from its file.
     bool adoptChange(fit::Project project);
     void rebuildRows();
@@ -183,6 +223,10 @@ private:
     /// again gets back the values it had.
     std::vector<fit::Parameter> remembered_;
     Sample sample_;
+    std::optional<Scan> scan_;  ///< the first dataset's scan as read
+    DataInfo dataInfo_;
+    /// Offset files this workbench wrote: they may be written again (any other file is kept).
+    std::vector<std::string> written_;
     fit::ProfileBand bandSource_;
     BandView band_;
     bool dirty_ = false;

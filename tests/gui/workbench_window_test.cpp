@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QChart>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
@@ -13,6 +14,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -271,6 +273,40 @@ TEST_F(WorkbenchWindowTest, DraggingAControlPointRecomputesAsItMoves) {
         EXPECT_EQ(static_cast<double>(w.bench().parameters()[1].parameter.value), strain);
         w.bench().save();  // the next project opens without a question
     }
+}
+
+TEST_F(WorkbenchWindowTest, MeasuredFilesOpenedOrDroppedShowWhatWasReadAndTheirZeroMoves) {
+    WorkbenchWindow& w = gui.workbench();
+    w.show();
+    // A project dropped on the window opens.
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(project)});
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(&w, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(&w, &drop);
+    QTest::qWait(20);
+    ASSERT_TRUE(w.bench().hasProject());
+    EXPECT_TRUE(w.dataView()->text().contains("1801 points")) << w.dataView()->text().toStdString();
+
+    ASSERT_TRUE(w.openMeasured(QStringLiteral(KELVARIN_SOURCE_DIR "/examples/measured.x00")));
+    const QString shown = w.dataView()->text();
+    for (const char* part : {"PANalytical .x00", "1001 points", "omega/2theta", "1 s per point"})
+        EXPECT_TRUE(shown.contains(part)) << part << " in " << shown.toStdString();
+    const double first = w.plots()->measuredSeries()->at(0).x();
+    w.zeroBox()->setValue(w.zeroBox()->value() + 0.01);
+    EXPECT_NEAR(w.plots()->measuredSeries()->at(0).x(), first - 36, 1e-3);
+
+    // A file that cannot be read is named and the data stays.
+    const QString bad = dir.filePath("bad.xrdml");
+    std::ofstream(bad.toStdString()) << "<?xml version=\"1.0\"?><nothing/>";
+    testing::ModalAnswerer answers;
+    EXPECT_FALSE(w.openMeasured(bad));
+    EXPECT_TRUE(answers.seen.text.contains("bad.xrdml")) << answers.seen.text.toStdString();
+    EXPECT_TRUE(w.dataView()->text().contains("1001 points"));
+    EXPECT_NEAR(w.plots()->measuredSeries()->at(0).x(), first - 36, 1e-3);
+    w.bench().save();
 }
 
 }  // namespace

@@ -385,5 +385,87 @@ TEST_F(WorkbenchTest, ControlPointsSitOnTheirModelAndADragRecomputesWithinTheLim
     }
 }
 
+TEST_F(WorkbenchTest, MeasuredFilesOfEveryFormatAreReadAndABadOneLeavesTheDataAsItWas) {
+    const fs::path examples = fs::path(KELVARIN_SOURCE_DIR) / "examples";
+    const fs::path peers = fs::path(KELVARIN_SHARED_DIR) / "peers" / "data";
+    std::ofstream(dir / "broken.xrdml") << "<?xml version=\"1.0\"?><xrdMeasurements>";
+    std::ofstream(dir / "words.dat") << "angle counts\nnot numbers\n";
+    // A file of the user's where the offsets would go is kept.
+    std::ofstream(dir / "measured-offset.dat") << "mine\n";
+    struct Case {
+        fs::path file;
+        int scan;
+        bool accepted;
+        const char* format;  // or a part of the message
+        std::size_t points;
+    };
+    const Case cases[] = {
+        {examples / "measured.x00", 0, true, "PANalytical .x00", 1001},
+        {dir / "broken.xrdml", 0, false, "broken.xrdml", 0},
+        {dir / "words.dat", 0, false, "words.dat", 0},
+        {dir / "absent.uxd", 0, false, "absent.uxd", 0},
+        {peers / "xrayutilities_AlGaAs_GaAs_004.xrdml", 0, true, "XRDML", 0},
+        {peers / "xrayutilities_InMnAs_InAs_002_004.ras", 0, false, "scan", 0},
+        {peers / "xrayutilities_InMnAs_InAs_002_004.ras", 2, true, "Rigaku RAS", 0},
+        {dir / "measured.dat", 0, true, "plain text", 1801},
+    };
+    Workbench bench(platform);
+    ASSERT_TRUE(bench.open(project));
+    EXPECT_EQ(bench.dataInfo().points, 1801u);
+    EXPECT_EQ(bench.dataInfo().format, "plain text");
+    for (const Case& c : cases) {
+        if (!fs::exists(c.file) && c.accepted) continue;  // the shared scans are absent
+        const std::string what = c.file.filename().string();
+        const CurveView before = bench.curve();
+        const DataInfo info = bench.dataInfo();
+        const std::string file = bench.project().datasets[0].file;
+        EXPECT_EQ(bench.importMeasured(c.file.string(), c.scan), c.accepted)
+            << what << ": " << bench.message();
+        if (!c.accepted) {
+            EXPECT_NE(bench.message().find(c.format), std::string::npos)
+                << what << ": " << bench.message();
+            EXPECT_EQ(bench.curve().angle, before.angle) << what;
+            EXPECT_EQ(bench.dataInfo().file, info.file) << what;
+            EXPECT_EQ(bench.project().datasets[0].file, file) << what;
+            continue;
+        }
+        EXPECT_EQ(bench.dataInfo().format, c.format) << what;
+        if (c.points > 0) {
+            EXPECT_EQ(bench.dataInfo().points, c.points) << what;
+        }
+        EXPECT_GE(bench.curve().angle.size(), 10u) << what;
+        EXPECT_FALSE(bench.curve().computed.empty()) << what;
+        EXPECT_TRUE(bench.dirty());
+    }
+    EXPECT_EQ(readAll(dir / "measured-offset.dat"), "mine\n");
+
+    // The .x00 (ω of an ω/2θ scan) zeroed on its peak, then the zero moved by 0.01°: the
+    // offsets move by 36″.
+    ASSERT_TRUE(bench.importMeasured((examples / "measured.x00").string()));
+    const DataInfo x00 = bench.dataInfo();
+    EXPECT_EQ(x00.axis, "omega/2theta");
+    EXPECT_EQ(x00.unit, "°");
+    ASSERT_TRUE(x00.countingTime.has_value());
+    EXPECT_EQ(*x00.countingTime, 1);
+    EXPECT_EQ(fs::path(x00.fitFile).filename(), "measured-offset-2.dat");
+    EXPECT_EQ(bench.project().datasets[0].file, "measured-offset-2.dat");
+    const double first = bench.curve().angle.front();
+    ASSERT_TRUE(bench.setZero(x00.zero + 0.01)) << bench.message();
+    EXPECT_NEAR(bench.curve().angle.front(), first - 36, 1e-3);
+    EXPECT_NEAR(bench.dataInfo().zero, x00.zero + 0.01, 1e-12);
+    // The file the project read before is not overwritten under it.
+    EXPECT_NE(bench.dataInfo().fitFile, x00.fitFile);
+    EXPECT_FALSE(bench.setZero(x00.zero + 50));  // outside the scan
+    EXPECT_NE(bench.message().find("outside the scan"), std::string::npos) << bench.message();
+    EXPECT_NEAR(bench.dataInfo().zero, x00.zero + 0.01, 1e-12);
+
+    // Saved and opened again, the project reads the same curve.
+    ASSERT_TRUE(bench.save());
+    Workbench again(platform);
+    ASSERT_TRUE(again.open(project)) << again.message();
+    EXPECT_EQ(again.curve().angle.size(), bench.curve().angle.size());
+    EXPECT_NEAR(again.curve().angle.front(), bench.curve().angle.front(), 1e-6);
+}
+
 }  // namespace
 }  // namespace kelvarin::workbench
