@@ -309,5 +309,26 @@ TEST_F(WorkbenchWindowTest, MeasuredFilesOpenedOrDroppedShowWhatWasReadAndTheirZ
     w.bench().save();
 }
 
+TEST_F(WorkbenchWindowTest, EndingTheProgramFromTheMainWindowAsksAboutUnsavedChangesFirst) {
+    WorkbenchWindow& w = gui.workbench();
+    w.show();
+    ASSERT_TRUE(w.openProject(project));
+    w.table()->item(1, WorkbenchWindow::Value)->setText("400");
+    ASSERT_TRUE(w.bench().dirty());
+    testing::ModalAnswerer answers;
+    QTimer::singleShot(0, [this] { platform.terminate(); });  // the main window's Exit
+    QTimer guard;  // ends a loop that would otherwise hang
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(3); });
+    guard.start(5000);
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_EQ(answers.seen.count, 1);
+    EXPECT_EQ(answers.seen.title, "Unsaved changes");
+    EXPECT_FALSE(w.bench().dirty());  // the answer saved them
+    QFile saved(project);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll().contains("value = 400"));
+}
+
 }  // namespace
 }  // namespace kelvarin::gui
