@@ -35,27 +35,36 @@ QChart* makeChart(const QString& title, const QString& xName, const QString& yNa
     return chart;
 }
 
-/// A tick interval of 1, 2 or 5 times a power of ten that gives about five ticks over `span`.
-double roundInterval(double span) {
+/// A tick interval of 1, 2 or 5 times a power of ten that gives about `ticks` ticks over `span`.
+double roundInterval(double span, int ticks) {
     if (!(span > 0) || !std::isfinite(span)) return 1;
-    const double raw = span / 5;
+    const double raw = span / ticks;
     const double decade = std::pow(10.0, std::floor(std::log10(raw)));
     const double m = raw / decade;
     return (m < 1.5 ? 1 : m < 3.5 ? 2 : m < 7.5 ? 5 : 10) * decade;
 }
 
+/// The tick interval of `axis` for `span`: about as many ticks as the axis was made for.
+double intervalFor(const QValueAxis* axis, double span) {
+    const int ticks = axis->property("ticks").toInt();
+    return roundInterval(span, ticks > 0 ? ticks : 5);
+}
+
 /// A linear axis whose ticks stay on round numbers (multiples of 1, 2 or 5 times a power of
-/// ten, zero among them) whatever range zoom and pan give it.
-QValueAxis* valueAxis(QChart* chart, const QString& title, Qt::Alignment where) {
+/// ten, zero among them) whatever range zoom and pan give it; `ticks` about as many as a panel
+/// of its size has room for (a chart elides labels that crowd).
+QValueAxis* valueAxis(QChart* chart, const QString& title, Qt::Alignment where, int ticks = 5) {
     auto* axis = new QValueAxis;
+    axis->setProperty("ticks", ticks);
     axis->setTitleText(title);
     axis->setLabelFormat("%g");
     axis->setTickType(QValueAxis::TicksDynamic);
     axis->setTickAnchor(0);
-    axis->setTickInterval(roundInterval(axis->max() - axis->min()));
+    axis->setTickInterval(intervalFor(axis, axis->max() - axis->min()));
     // Zoom and pan change the range by moderate factors; the interval follows them.
-    QObject::connect(axis, &QValueAxis::rangeChanged, axis,
-                     [axis](qreal lo, qreal hi) { axis->setTickInterval(roundInterval(hi - lo)); });
+    QObject::connect(axis, &QValueAxis::rangeChanged, axis, [axis](qreal lo, qreal hi) {
+        axis->setTickInterval(intervalFor(axis, hi - lo));
+    });
     chart->addAxis(axis, where);
     return axis;
 }
@@ -90,7 +99,7 @@ QAreaSeries* bandSeries(QChart* chart, const QString& name, QAbstractAxis* x, QA
 /// as the range changes, and a range far wider than the old interval would mean millions of
 /// ticks.
 void setAxisRange(QValueAxis* axis, double lo, double hi) {
-    axis->setTickInterval(roundInterval(hi - lo));
+    axis->setTickInterval(intervalFor(axis, hi - lo));
     axis->setRange(lo, hi);
 }
 
@@ -132,7 +141,7 @@ WorkbenchPlots::WorkbenchPlots(QWidget* parent) : QWidget(parent) {
 
     residualChart_ = makeChart(QString(), tr("Δθ (arcsec)"), tr("log₁₀(meas/calc)"));
     auto* resX = valueAxis(residualChart_, tr("Δθ (arcsec)"), Qt::AlignBottom);
-    auto* resY = valueAxis(residualChart_, tr("log₁₀(meas/calc)"), Qt::AlignLeft);
+    auto* resY = valueAxis(residualChart_, tr("log₁₀(meas/calc)"), Qt::AlignLeft, 3);
     residual_ = lineSeries(residualChart_, tr("residual"), resX, resY, QColor(30, 90, 200));
     // The residual panel follows the curve's angle range (zoom and pan included).
     connect(angleAxis_, &QValueAxis::rangeChanged, resX,
@@ -166,7 +175,7 @@ WorkbenchPlots::WorkbenchPlots(QWidget* parent) : QWidget(parent) {
 
     errorChart_ = makeChart(tr("Fit progress"), tr("generation"), tr("error (%)"));
     auto* genAxis = valueAxis(errorChart_, tr("Generation"), Qt::AlignBottom);
-    auto* errAxis = valueAxis(errorChart_, tr("Error (%)"), Qt::AlignLeft);
+    auto* errAxis = valueAxis(errorChart_, tr("Error (%)"), Qt::AlignLeft, 3);
     error_ = lineSeries(errorChart_, tr("best error"), genAxis, errAxis, QColor(120, 60, 160));
 
     // The curve over its residuals on the left; strain, damage and progress on the right.
@@ -185,6 +194,10 @@ WorkbenchPlots::WorkbenchPlots(QWidget* parent) : QWidget(parent) {
     columns->addLayout(left, 3);
     columns->addLayout(right, 2);
     residualChart_->legend()->setVisible(false);
+    errorChart_->legend()->setVisible(false);  // one line, named by the title
+    // Short panels keep room for their tick labels (a chart elides labels that do not fit).
+    views_[2]->setMinimumHeight(170);
+    views_[3]->setMinimumHeight(170);
     views_[4]->setVisible(false);
     views_[1]->viewport()->installEventFilter(this);
     setMinimumSize(700, 480);
@@ -222,7 +235,13 @@ bool WorkbenchPlots::eventFilter(QObject* watched, QEvent* event) {
             }
             const QPointF scene = views_[1]->mapToScene(mouse->position().toPoint());
             const QPointF value = profileChart_->mapToValue(profileChart_->mapFromScene(scene));
-            if (onControlDragged) onControlDragged(dragging_, value.y());
+            // A pixel is about a thousandth of the axis: the value keeps the digits that mean
+            // something.
+            const auto* axis = static_cast<QValueAxis*>(profileChart_->axes(Qt::Vertical).front());
+            const double step =
+                std::pow(10.0, std::floor(std::log10((axis->max() - axis->min()) / 500)));
+            const double strain = step > 0 ? std::round(value.y() / step) * step : value.y();
+            if (onControlDragged) onControlDragged(dragging_, strain);
             return true;
         }
         case QEvent::MouseButtonRelease:

@@ -50,7 +50,7 @@ QString number(Extended v) {
 WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
     : QMainWindow(parent), bench_(std::make_unique<workbench::Workbench>(platform)) {
     setObjectName("workbench");
-    resize(1280, 800);
+    resize(1440, 900);
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
     projectActions_ << file->addAction(tr("&New project…"), this, [this] { newProjectDialog(); });
@@ -176,6 +176,7 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
     plots_ = new WorkbenchPlots(split);
     split->setStretchFactor(0, 1);
     split->setStretchFactor(1, 3);
+    split->setSizes({420, 1260});  // the plots take what the table does not need
     rows->addWidget(split, 1);
 
     readout_ = new QLabel(this);

@@ -37,7 +37,9 @@ std::optional<double> numberOf(const std::string& text) {
 CurveView curveFrom(const EngineState& state, const Workspace* ws) {
     const CurveStore& cs = state.curveStore;
     CurveView view;
-    const int n = cs.measLast + 1;
+    // The store repeats the last measured pair after the others (index measLast): it is shown
+    // once.
+    const int n = cs.measLast;
     const int computed = ws ? std::min(ws->curve.calcCount, n) : 0;
     for (int i = 0; i < n; ++i) {
         const auto k = static_cast<std::size_t>(i);
