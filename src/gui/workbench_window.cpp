@@ -478,6 +478,7 @@ void WorkbenchWindow::fillTable() {
     filling_ = true;
     const auto& rows = bench_->parameters();
     bool renewed = table_->rowCount() != static_cast<int>(rows.size());
+    int changedCells = 0;  // one while a control point is dragged: the columns stay
     table_->setRowCount(static_cast<int>(rows.size()));
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const fit::Parameter& p = rows[static_cast<std::size_t>(r)].parameter;
@@ -493,7 +494,7 @@ void WorkbenchWindow::fillTable() {
                 renewed = true;
             } else if (item->text() != s) {
                 item->setText(s);
-                renewed = renewed || column == Name;
+                ++changedCells;
             }
             return item;
         };
@@ -507,7 +508,7 @@ void WorkbenchWindow::fillTable() {
         if (free->checkState() != check) free->setCheckState(check);
         put(Fitted, rows[static_cast<std::size_t>(r)].fitted ? tr("fitted") : QString(), false);
     }
-    if (renewed) table_->resizeColumnsToContents();
+    if (renewed || changedCells > 1) table_->resizeColumnsToContents();
     filling_ = false;
 }
 

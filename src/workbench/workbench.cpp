@@ -515,7 +515,8 @@ int Workbench::rowOf(const std::string& name) const {
 
 std::vector<ControlPoint> Workbench::controlPoints() const {
     std::vector<ControlPoint> points;
-    if (!problem_) return points;
+    // A running fit shows its best profile, not the table's values the points stand for.
+    if (!problem_ || progress_.running) return points;
     const auto value = [this](int row) {
         return static_cast<double>(rows_[static_cast<std::size_t>(row)].parameter.value);
     };

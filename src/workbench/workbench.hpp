@@ -136,7 +136,8 @@ public:
     bool setParameter(int row, ParameterField field, const std::string& text);
 
     /// The control points of the profile now shown: the B-spline's weights (the last control
-    /// point, 0 at the depth, is not a parameter) or the boxes' strains; none for other models.
+    /// point, 0 at the depth, is not a parameter) or the boxes' strains; none for other models
+    /// and while a fit runs.
     std::vector<ControlPoint> controlPoints() const;
     /// Moves control point `index` to `strainPercent` and recomputes curve and profile at once.
     /// A free parameter is held within its limits; a fixed one widens them when it leaves them.

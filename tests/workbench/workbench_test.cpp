@@ -383,6 +383,18 @@ TEST_F(WorkbenchTest, ControlPointsSitOnTheirModelAndADragRecomputesWithinTheLim
             bench.parameters()[static_cast<std::size_t>(points[1].row)].parameter;
         EXPECT_EQ(fixed.value, Extended(2.5)) << c.profile;
         EXPECT_EQ(fixed.max, Extended(2.5)) << c.profile;
+
+        // While a fit runs the profile is its best, which the table's points do not describe.
+        std::size_t whileRunning = 99;
+        bench.onChanged = [&] {
+            if (!bench.progress().running || bench.progress().generation < 1) return;
+            whileRunning = bench.controlPoints().size();
+            bench.stop();
+        };
+        bench.fit();
+        bench.onChanged = nullptr;
+        EXPECT_EQ(whileRunning, 0u) << c.profile;
+        EXPECT_EQ(bench.controlPoints().size(), points.size()) << c.profile;
     }
 }
 
