@@ -247,16 +247,8 @@ ZeroChoice zeroFor(const Scan& scan) {
 
 bool Workbench::newProject(const std::string& measuredPath, int scanNumber) {
     if (busy()) return false;
-    Scan scan;
-    try {
-        ScanReadOptions options;
-        options.scanNumber = scanNumber;
-        scan = readScan(measuredPath, options);
-    } catch (const std::exception& e) {
-        message_ = e.what();
-        changed();
-        return false;
-    }
+    const std::optional<Scan> scan = readMeasured(measuredPath, scanNumber);
+    if (!scan) return false;
     fit::Project p;
     p.path = std::filesystem::path(measuredPath).replace_extension(".toml").string();
     p.hasProfile = true;
@@ -265,10 +257,22 @@ bool Workbench::newProject(const std::string& measuredPath, int scanNumber) {
     fit::DatasetSpec d;
     d.width = {"width", "arcsec", 8.5L, 5, 20, 1, true};
     d.background = 30;
-    if (scan.reflection) d.hkl = *scan.reflection;
+    if (scan->reflection) d.hkl = *scan->reflection;
     p.datasets.push_back(d);
     p.fit.seeded = true;
-    return adoptScan(std::move(p), scan, zeroFor(scan));
+    return adoptScan(std::move(p), *scan, zeroFor(*scan));
+}
+
+std::optional<Scan> Workbench::readMeasured(const std::string& path, int scanNumber) {
+    try {
+        ScanReadOptions options;
+        options.scanNumber = scanNumber;
+        return readScan(path, options);
+    } catch (const std::exception& e) {
+        message_ = e.what();
+        changed();
+        return std::nullopt;
+    }
 }
 
 int Workbench::scansIn(const std::string& path) {
@@ -284,17 +288,8 @@ int Workbench::scansIn(const std::string& path) {
 bool Workbench::importMeasured(const std::string& path, int scanNumber) {
     if (!problem_) return newProject(path, scanNumber);
     if (busy()) return false;
-    Scan scan;
-    try {
-        ScanReadOptions options;
-        options.scanNumber = scanNumber;
-        scan = readScan(path, options);
-    } catch (const std::exception& e) {
-        message_ = e.what();
-        changed();
-        return false;
-    }
-    return adoptScan(project_, scan, zeroFor(scan));
+    const std::optional<Scan> scan = readMeasured(path, scanNumber);
+    return scan && adoptScan(project_, *scan, zeroFor(*scan));
 }
 
 bool Workbench::setZero(double zero) {

@@ -191,6 +191,8 @@ private:
     /// already holds offsets in arcsec from that zero, else offsets written beside the project.
     /// Adopts it; on failure nothing changes (a file written for it is removed again).
     bool adoptScan(fit::Project project, const Scan& scan, const ZeroChoice& zero);
+    /// The scan in `path` (scan `scanNumber` of several), or nullopt with the reader's message.
+    std::optional<Scan> readMeasured(const std::string& path, int scanNumber);
     /// Reads the first dataset's file for dataInfo() after a project was opened.
     void describeData();
     /// adopt() of a changed project, which then differs from its file.
