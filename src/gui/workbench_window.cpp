@@ -80,6 +80,11 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
             QFileDialog::getSaveFileName(this, tr("Export profile"), QString(), tr("CSV (*.csv)"));
         if (!path.isEmpty()) exportProfile(path);
     });
+    file->addAction(tr("Export re&port…"), this, [this] {
+        const QString path =
+            QFileDialog::getSaveFileName(this, tr("Export report"), QString(), tr("Text (*.txt)"));
+        if (!path.isEmpty()) exportReport(path);
+    });
     file->addSeparator();
     file->addAction(tr("&Close"), this, [this] { close(); });
 
@@ -363,6 +368,12 @@ bool WorkbenchWindow::exportPlots(const QString& path) {
 bool WorkbenchWindow::exportProfile(const QString& path) {
     if (bench_->exportProfileCsv(path.toStdString())) return true;
     showFailure(tr("Export profile"));
+    return false;
+}
+
+bool WorkbenchWindow::exportReport(const QString& path) {
+    if (bench_->exportReport(path.toStdString())) return true;
+    showFailure(tr("Export report"));
     return false;
 }
 

@@ -45,6 +45,7 @@ public:
     /// Exports the plots (PNG, SVG or PDF after the suffix); a failure is shown and returned.
     bool exportPlots(const QString& path);
     bool exportProfile(const QString& path);
+    bool exportReport(const QString& path);
 
     /// Projects opened or saved lately, the newest first (at most kRecent), kept in the user's
     /// settings.

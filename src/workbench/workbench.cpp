@@ -713,8 +713,21 @@ bool Workbench::exportProfileCsv(const std::string& path) {
         changed();
         return false;
     }
+    return writeOut(path, fit::profileCsv(sample_, bandSource_));
+}
+
+bool Workbench::exportReport(const std::string& path) {
+    if (report_.empty()) {
+        message_ = "There is no report before a fit.";
+        changed();
+        return false;
+    }
+    return writeOut(path, report_);
+}
+
+bool Workbench::writeOut(const std::string& path, const std::string& text) {
     try {
-        writeResultFile(path, fit::profileCsv(sample_, bandSource_));
+        writeResultFile(path, text);
     } catch (const std::exception& e) {
         message_ = e.what();
         changed();

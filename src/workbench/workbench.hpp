@@ -152,6 +152,8 @@ public:
 
     /// Writes the profile as CSV. An unwritable folder is named in `message`.
     bool exportProfileCsv(const std::string& path);
+    /// Writes the report of the last fit as text; refused before a fit.
+    bool exportReport(const std::string& path);
 
     bool hasProject() const { return problem_ != nullptr; }
     const fit::Project& project() const { return project_; }
@@ -212,6 +214,8 @@ private:
     Shown evaluated(const std::vector<Extended>& values) const;
     void show(Shown shown);
     void changed();
+    /// Writes `text` to `path`; false with the failure (naming the file or folder) in message().
+    bool writeOut(const std::string& path, const std::string& text);
 
     Platform& platform_;
     fit::Project project_;

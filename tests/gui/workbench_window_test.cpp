@@ -123,6 +123,10 @@ TEST_F(WorkbenchWindowTest, OpenFitStopRefitAndExport) {
     ASSERT_TRUE(svg.open(QIODevice::ReadOnly));
     EXPECT_TRUE(svg.readAll().contains("Intensity (counts)"));
     ASSERT_TRUE(w.exportProfile(dir.filePath("profile.csv")));
+    ASSERT_TRUE(w.exportReport(dir.filePath("report.txt")));
+    QFile report(dir.filePath("report.txt"));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(report.readAll().contains("error 3.343 %"));
 
     testing::ModalAnswerer answers;
     EXPECT_FALSE(w.exportPlots(dir.filePath("missing/plots.png")));

@@ -118,6 +118,10 @@ TEST_F(WorkbenchTest, StopEndsTheFitAfterTheCurrentGenerationWithTheBestKept) {
     bench.fit();
     EXPECT_LT(bench.progress().generation, 100);
     EXPECT_NE(bench.report().find("stopped"), std::string::npos) << bench.report();
+    ASSERT_TRUE(bench.exportReport((dir / "report.txt").string())) << bench.message();
+    EXPECT_EQ(readAll(dir / "report.txt"), bench.report());
+    EXPECT_FALSE(bench.exportReport((dir / "missing" / "report.txt").string()));
+    EXPECT_NE(bench.message().find((dir / "missing").string()), std::string::npos);
     // A refit runs its course again.
     bench.onChanged = nullptr;
     writeProject(project, 3);
@@ -196,6 +200,8 @@ TEST_F(WorkbenchTest, ExportAndSaveIntoAMissingFolderNameTheFolder) {
     Workbench bench(platform);
     EXPECT_FALSE(bench.exportProfileCsv((dir / "x.csv").string()));  // nothing open
     ASSERT_TRUE(bench.open(project));
+    EXPECT_FALSE(bench.exportReport((dir / "report.txt").string()));  // no fit yet
+    EXPECT_FALSE(fs::exists(dir / "report.txt"));
     ASSERT_TRUE(bench.exportProfileCsv((dir / "profile.csv").string())) << bench.message();
     EXPECT_EQ(readAll(dir / "profile.csv").rfind("depth_angstrom,strain_percent,damage\n", 0), 0u);
     const fs::path missing = dir / "no-such-folder";
