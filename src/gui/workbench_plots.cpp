@@ -95,6 +95,20 @@ QAreaSeries* bandSeries(QChart* chart, const QString& name, QAbstractAxis* x, QA
     return band;
 }
 
+/// The points a user drags to shape a profile.
+QScatterSeries* dragSeries(QChart* chart, QAbstractAxis* x, QAbstractAxis* y,
+                           const QColor& colour) {
+    auto* s = new QScatterSeries;
+    s->setName(QObject::tr("control points (drag)"));
+    s->setMarkerSize(9);
+    s->setColor(colour);
+    s->setBorderColor(Qt::white);
+    chart->addSeries(s);
+    s->attachAxis(x);
+    s->attachAxis(y);
+    return s;
+}
+
 /// Sets the range of a linear axis, its tick interval first: the chart lays the ticks out as soon
 /// as the range changes, and a range far wider than the old interval would mean millions of
 /// ticks.
@@ -153,14 +167,7 @@ WorkbenchPlots::WorkbenchPlots(QWidget* parent) : QWidget(parent) {
     strainBand_ =
         bandSeries(profileChart_, tr("strain 16–84 %"), depthAxis, strainAxis, QColor(0, 130, 60));
     profile_ = lineSeries(profileChart_, tr("strain"), depthAxis, strainAxis, QColor(0, 130, 60));
-    control_ = new QScatterSeries;
-    control_->setName(tr("control points (drag)"));
-    control_->setMarkerSize(9);
-    control_->setColor(QColor(0, 130, 60));
-    control_->setBorderColor(Qt::white);
-    profileChart_->addSeries(control_);
-    control_->attachAxis(depthAxis);
-    control_->attachAxis(strainAxis);
+    control_[0] = dragSeries(profileChart_, depthAxis, strainAxis, QColor(0, 130, 60));
 
     damageChart_ = makeChart(tr("Damage profile"), tr("depth (Å)"), tr("damage factor"));
     auto* damageDepth = valueAxis(damageChart_, tr("Depth (Å)"), Qt::AlignBottom);
@@ -169,6 +176,7 @@ WorkbenchPlots::WorkbenchPlots(QWidget* parent) : QWidget(parent) {
                              QColor(170, 100, 0));
     damage_ =
         lineSeries(damageChart_, tr("damage factor"), damageDepth, damageAxis, QColor(170, 100, 0));
+    control_[1] = dragSeries(damageChart_, damageDepth, damageAxis, QColor(170, 100, 0));
     // Strain and damage share the depth: zoom and pan of the one move the other.
     connect(depthAxis, &QValueAxis::rangeChanged, damageDepth,
             [damageDepth](qreal lo, qreal hi) { setAxisRange(damageDepth, lo, hi); });
@@ -200,15 +208,22 @@ WorkbenchPlots::WorkbenchPlots(QWidget* parent) : QWidget(parent) {
     views_[3]->setMinimumHeight(170);
     views_[4]->setVisible(false);
     views_[1]->viewport()->installEventFilter(this);
+    views_[4]->viewport()->installEventFilter(this);
     setMinimumSize(700, 480);
 }
 
-int WorkbenchPlots::controlAt(const QPointF& pos) const {
-    const QPointF scene = views_[1]->mapToScene(pos.toPoint());
+ReadoutChartView* WorkbenchPlots::viewOf(workbench::ProfilePart part) const {
+    return views_[part == workbench::ProfilePart::Strain ? 1 : 4];
+}
+
+int WorkbenchPlots::controlAt(workbench::ProfilePart part, const QPointF& pos) const {
+    const QPointF scene = viewOf(part)->mapToScene(pos.toPoint());
+    QScatterSeries* points = control_[static_cast<int>(part)];
+    QChart* chart = viewOf(part)->chart();
     int best = -1;
     double nearest = 8;  // pixels
-    for (int i = 0; i < control_->count(); ++i) {
-        const QPointF at = profileChart_->mapToScene(profileChart_->mapToPosition(control_->at(i)));
+    for (int i = 0; i < points->count(); ++i) {
+        const QPointF at = chart->mapToScene(chart->mapToPosition(points->at(i), points));
         const double d = QLineF(at, scene).length();
         if (d <= nearest) {
             nearest = d;
@@ -219,29 +234,35 @@ int WorkbenchPlots::controlAt(const QPointF& pos) const {
 }
 
 bool WorkbenchPlots::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != views_[1]->viewport()) return QWidget::eventFilter(watched, event);
+    using workbench::ProfilePart;
     const auto* mouse = dynamic_cast<QMouseEvent*>(event);
-    if (mouse == nullptr) return false;
+    const bool strain = watched == views_[1]->viewport();
+    if (mouse == nullptr || (!strain && watched != views_[4]->viewport()))
+        return QWidget::eventFilter(watched, event);
+    const ProfilePart part = strain ? ProfilePart::Strain : ProfilePart::Damage;
     switch (event->type()) {
         case QEvent::MouseButtonPress:
             if (mouse->button() != Qt::LeftButton) return false;
-            dragging_ = controlAt(mouse->position());
+            dragging_ = controlAt(part, mouse->position());
+            dragPart_ = part;
             return dragging_ >= 0;
         case QEvent::MouseMove: {
             if (dragging_ < 0) {
-                const bool over = controlAt(mouse->position()) >= 0;
-                views_[1]->viewport()->setCursor(over ? Qt::SizeVerCursor : Qt::ArrowCursor);
+                const bool over = controlAt(part, mouse->position()) >= 0;
+                viewOf(part)->viewport()->setCursor(over ? Qt::SizeVerCursor : Qt::ArrowCursor);
                 return false;
             }
-            const QPointF scene = views_[1]->mapToScene(mouse->position().toPoint());
-            const QPointF value = profileChart_->mapToValue(profileChart_->mapFromScene(scene));
+            if (part != dragPart_) return false;
+            QChart* chart = viewOf(part)->chart();
+            const QPointF scene = viewOf(part)->mapToScene(mouse->position().toPoint());
+            const QPointF value = chart->mapToValue(chart->mapFromScene(scene));
             // A pixel is about a thousandth of the axis: the value keeps the digits that mean
             // something.
-            const auto* axis = static_cast<QValueAxis*>(profileChart_->axes(Qt::Vertical).front());
+            const auto* axis = static_cast<QValueAxis*>(chart->axes(Qt::Vertical).front());
             const double step =
                 std::pow(10.0, std::floor(std::log10((axis->max() - axis->min()) / 500)));
-            const double strain = step > 0 ? std::round(value.y() / step) * step : value.y();
-            if (onControlDragged) onControlDragged(dragging_, strain);
+            const double y = step > 0 ? std::round(value.y() / step) * step : value.y();
+            if (onControlDragged) onControlDragged(part, dragging_, y);
             return true;
         }
         case QEvent::MouseButtonRelease:
@@ -339,6 +360,7 @@ void WorkbenchPlots::showState(const workbench::Workbench& bench) {
         shi = std::max(shi, p.strainPercent[i]);
     }
     const workbench::BandView& band = bench.band();
+    double dlo = 1;  // lowest damage factor shown
     QList<QPointF> strainLow, strainHigh, damageLow, damageHigh;
     for (std::size_t i = 0; i < band.depth.size(); ++i) {
         strainLow.append({band.depth[i], band.strainLowPercent[i]});
@@ -356,14 +378,18 @@ void WorkbenchPlots::showState(const workbench::Workbench& bench) {
     strainBand_->setVisible(!band.depth.empty());
     damageBand_->setVisible(!band.depth.empty());
     profile_->replace(prof);
-    QList<QPointF> control;
-    for (const workbench::ControlPoint& c : bench.controlPoints()) {
-        control.append({c.depth, c.strainPercent});
-        slo = std::min(slo, c.strainPercent);
-        shi = std::max(shi, c.strainPercent);
+    QList<QPointF> control[2];
+    for (const auto part : {workbench::ProfilePart::Strain, workbench::ProfilePart::Damage}) {
+        QList<QPointF>& points = control[static_cast<int>(part)];
+        for (const workbench::ControlPoint& c : bench.controlPoints(part))
+            points.append({c.depth, c.value});
+        control_[static_cast<int>(part)]->replace(points);
+        control_[static_cast<int>(part)]->setVisible(!points.isEmpty());
     }
-    control_->replace(control);
-    control_->setVisible(!control.isEmpty());
+    for (const QPointF& c : control[0]) {
+        slo = std::min(slo, c.y());
+        shi = std::max(shi, c.y());
+    }
     fitRange(static_cast<QValueAxis*>(profileChart_->axes(Qt::Horizontal).front()), 0,
              p.depth.empty() ? 1 : p.depth.back());
     // While a point is dragged the strain axis stays put (the point follows the cursor) unless
@@ -371,9 +397,10 @@ void WorkbenchPlots::showState(const workbench::Workbench& bench) {
     auto* strainAxis = static_cast<QValueAxis*>(profileChart_->axes(Qt::Vertical).front());
     if (dragging_ < 0 || slo < strainAxis->min() || shi > strainAxis->max())
         fitRange(strainAxis, slo, shi);
+    for (const QPointF& c : control[1])
+        dlo = std::min(dlo, c.y());
 
     QList<QPointF> dam;
-    double dlo = 1;
     for (std::size_t i = 0; i < p.depth.size(); ++i) {
         dam.append({p.depth[i], p.damage[i]});
         dlo = std::min(dlo, p.damage[i]);
@@ -382,8 +409,10 @@ void WorkbenchPlots::showState(const workbench::Workbench& bench) {
         dlo = std::min(dlo, d);
     damage_->replace(dam);
     views_[4]->setVisible(bench.hasDamage());
-    fitRange(static_cast<QValueAxis*>(damageChart_->axes(Qt::Vertical).front()),
-             std::max(0.0, dlo - 0.05), 1);
+    // The damage axis, too, stays put while a point is dragged, unless the profile leaves it.
+    auto* damageAxis = static_cast<QValueAxis*>(damageChart_->axes(Qt::Vertical).front());
+    if (dragging_ < 0 || dlo < damageAxis->min())
+        fitRange(damageAxis, std::max(0.0, dlo - 0.05), 1);
 
     const std::vector<double>& e = bench.progress().bestByGeneration;
     QList<QPointF> err;

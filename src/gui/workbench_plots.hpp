@@ -16,9 +16,7 @@ class QScatterSeries;
 class QValueAxis;
 class QLogValueAxis;
 
-namespace kelvarin::workbench {
-class Workbench;
-}
+#include "workbench/workbench.hpp"
 
 namespace kelvarin::gui {
 
@@ -41,10 +39,13 @@ public:
     /// with `error` naming the file or its folder.
     bool exportTo(const QString& path, QString& error);
 
-    /// Called while a control point of the profile is dragged: its index and the strain (%) under
-    /// the cursor.
-    std::function<void(int, double)> onControlDragged;
-    QScatterSeries* controlSeries() const { return control_; }
+    /// Called while a control point of a profile is dragged: which profile, the point's index
+    /// and the value (strain in %, or damage factor) under the cursor.
+    std::function<void(workbench::ProfilePart, int, double)> onControlDragged;
+    QScatterSeries* controlSeries(
+        workbench::ProfilePart part = workbench::ProfilePart::Strain) const {
+        return control_[static_cast<int>(part)];
+    }
 
     /// Receives the cursor read-out of any plot.
     void setReadout(const std::function<void(const QString&)>& readout);
@@ -59,7 +60,8 @@ public:
     /// Whether the damage profile is shown (models with damage only).
     bool damageShown() const;
     QAreaSeries* damageBand() const { return damageBand_; }
-    /// The view of the strain profile (control points are dragged on it).
+    /// The view of the strain or damage profile (control points are dragged on it).
+    ReadoutChartView* viewOf(workbench::ProfilePart part) const;
     ReadoutChartView* profileView() const { return views_[1]; }
     QLineSeries* computedSeries() const { return computed_; }
     QScatterSeries* measuredSeries() const { return measured_; }
@@ -72,8 +74,8 @@ protected:
 
 private:
     void rangeIntensity();
-    /// The control point within a few pixels of `pos` (profile view coordinates), or −1.
-    int controlAt(const QPointF& pos) const;
+    /// The control point within a few pixels of `pos` (the profile's view coordinates), or −1.
+    int controlAt(workbench::ProfilePart part, const QPointF& pos) const;
 
     QChart* curveChart_;
     QChart* residualChart_;
@@ -87,10 +89,10 @@ private:
     QLineSeries* profile_;
     QLineSeries* error_;
     QLineSeries* damage_;
-    QScatterSeries* control_;
-    int dragging_ = -1;
-    QList<QPointF> shownMeasured_;  ///< the measured points the series holds  ///< the control
-                                    ///< point being dragged, or −1
+    QScatterSeries* control_[2];  ///< strain, damage
+    int dragging_ = -1;           ///< the control point being dragged, or −1
+    workbench::ProfilePart dragPart_ = workbench::ProfilePart::Strain;
+    QList<QPointF> shownMeasured_;  ///< the measured points the series holds
     QAreaSeries* strainBand_;
     QAreaSeries* damageBand_;
     QValueAxis* angleAxis_;

@@ -187,10 +187,10 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
     readout_ = new QLabel(this);
     statusBar()->addPermanentWidget(readout_);
     plots_->setReadout([this](const QString& s) { readout_->setText(s); });
-    plots_->onControlDragged = [this](int index, double strainPercent) {
+    plots_->onControlDragged = [this](workbench::ProfilePart part, int index, double value) {
         QElapsedTimer clock;
         clock.start();
-        if (!bench_->moveControlPoint(index, strainPercent)) return;
+        if (!bench_->moveControlPoint(index, value, part)) return;
         lastDragMs_ = static_cast<double>(clock.nsecsElapsed()) / 1e6;
         statusBar()->showMessage(tr("redrawn in %1 ms").arg(lastDragMs_, 0, 'f', 2), 3000);
     };

@@ -508,52 +508,71 @@ int Workbench::rowOf(const std::string& name) const {
     return -1;
 }
 
-std::vector<ControlPoint> Workbench::controlPoints() const {
+namespace {
+
+/// Where each of `weights` control points (and a last, fixed one) of a cubic B-spline on
+/// uniform clamped knots over [0, 1] pulls the curve most: its Greville abscissa, the mean of the
+/// three knots that follow it.
+std::vector<double> grevilleAbscissae(int weights) {
+    const int spans = weights + 1 - 3;
+    const auto knot = [spans](int j) {
+        return static_cast<double>(std::clamp(j - 3, 0, spans)) / spans;
+    };
+    std::vector<double> x;
+    for (int i = 0; i < weights; ++i)
+        x.push_back((knot(i + 1) + knot(i + 2) + knot(i + 3)) / 3);
+    return x;
+}
+
+}  // namespace
+
+std::vector<ControlPoint> Workbench::controlPoints(ProfilePart part) const {
     std::vector<ControlPoint> points;
     // A running fit shows its best profile, not the table's values the points stand for.
     if (!problem_ || progress_.running) return points;
     const auto value = [this](int row) {
         return static_cast<double>(rows_[static_cast<std::size_t>(row)].parameter.value);
     };
-    if (project_.profile == ProfileKind::BSpline) {
-        const int depthRow = rowOf("depth");
-        if (depthRow < 0) return points;
-        // The weights and the 0 at the depth are the control points of a cubic B-spline on
-        // uniform clamped knots; each pulls the curve most at its Greville abscissa, the mean
-        // of the three knots that follow it.
-        const int m = project_.weights + 1;
-        const int spans = m - 3;
-        const auto knot = [spans](int j) {
-            return static_cast<double>(std::clamp(j - 3, 0, spans)) / spans;
-        };
-        for (int i = 0; i < project_.weights; ++i) {
-            const int row = rowOf("strain" + std::to_string(i + 1));
-            if (row < 0) continue;
-            const double x = (knot(i + 1) + knot(i + 2) + knot(i + 3)) / 3;
-            points.push_back({x * value(depthRow), value(row), row});
+    const bool strain = part == ProfilePart::Strain;
+    // B-spline weights lie over the depth of the profile: the strain's over its parameter, the
+    // damage's over the lamellae the strain model made.
+    const auto spline = [&](const char* stem, int weights, double depth) {
+        const std::vector<double> x = grevilleAbscissae(weights);
+        for (int i = 0; i < weights; ++i) {
+            const int row = rowOf(stem + std::to_string(i + 1));
+            if (row >= 0)
+                points.push_back({x[static_cast<std::size_t>(i)] * depth, value(row), row});
         }
+    };
+    if (strain && project_.profile == ProfileKind::BSpline) {
+        if (const int depthRow = rowOf("depth"); depthRow >= 0)
+            spline("strain", project_.weights, value(depthRow));
+    } else if (!strain && project_.damage == fit::DamageKind::BSpline) {
+        spline("damage", project_.damageWeights,
+               profile_.depth.empty() ? 0 : profile_.depth.back());
     } else if (project_.profile == ProfileKind::Boxes) {
         double top = 0;
         for (int k = 1; k <= project_.boxes; ++k) {
             const std::string box = "box" + std::to_string(k) + "_";
             const int thickness = rowOf(box + "thickness");
-            const int strain = rowOf(box + "strain");
-            if (thickness < 0 || strain < 0) break;
-            points.push_back({top + value(thickness) / 2, value(strain), strain});
+            const int moved = rowOf(box + (strain ? "strain" : "damage"));
+            if (thickness < 0 || moved < 0) break;
+            points.push_back({top + value(thickness) / 2, value(moved), moved});
             top += value(thickness);
         }
     }
     return points;
 }
 
-bool Workbench::moveControlPoint(int index, double strainPercent) {
-    const std::vector<ControlPoint> points = controlPoints();
-    if (index < 0 || index >= static_cast<int>(points.size()) || !std::isfinite(strainPercent) ||
-        busy())
+bool Workbench::moveControlPoint(int index, double value, ProfilePart part) {
+    const std::vector<ControlPoint> points = controlPoints(part);
+    if (index < 0 || index >= static_cast<int>(points.size()) || !std::isfinite(value) || busy())
         return false;
     const int row = points[static_cast<std::size_t>(index)].row;
     fit::Parameter p = problem_->parameters()[row];
-    const auto v = static_cast<Extended>(strainPercent);
+    Extended v = static_cast<Extended>(value);
+    // A damage factor stays a factor: above 0 and at most 1.
+    if (part == ProfilePart::Damage) v = std::clamp(v, Extended(0.001), Extended(1));
     if (p.free) {
         p.value = std::clamp(v, p.min, p.max);  // a search draws within the limits
     } else {

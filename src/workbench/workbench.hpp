@@ -45,13 +45,17 @@ struct BandView {
     std::vector<double> damageHigh;
 };
 
-/// A point of the strain profile that a user can drag up and down: a weight of the B-spline
-/// (where it pulls the curve most) or the strain of a box (at its middle).
+/// A point of the strain or damage profile that a user can drag up and down: a weight of a
+/// B-spline (where it pulls the curve most) or the strain or damage factor of a box (at its
+/// middle).
 struct ControlPoint {
-    double depth = 0;          ///< Å below the surface
-    double strainPercent = 0;  ///< %
-    int row = -1;              ///< the table row of the parameter it moves
+    double depth = 0;  ///< Å below the surface
+    double value = 0;  ///< strain in %, or the damage factor
+    int row = -1;      ///< the table row of the parameter it moves
 };
+
+/// Which of the two profiles.
+enum class ProfilePart { Strain, Damage };
 
 /// What was read of the first dataset's measured file.
 struct DataInfo {
@@ -135,13 +139,14 @@ public:
     /// Edits a parameter from the table's text; a value that is not a number is refused.
     bool setParameter(int row, ParameterField field, const std::string& text);
 
-    /// The control points of the profile now shown: the B-spline's weights (the last control
-    /// point, 0 at the depth, is not a parameter) or the boxes' strains; none for other models
-    /// and while a fit runs.
-    std::vector<ControlPoint> controlPoints() const;
-    /// Moves control point `index` to `strainPercent` and recomputes curve and profile at once.
-    /// A free parameter is held within its limits; a fixed one widens them when it leaves them.
-    bool moveControlPoint(int index, double strainPercent);
+    /// The control points of the strain or damage profile now shown: the B-spline's weights (the
+    /// last control point, 0 strain or an undamaged 1 at the depth, is not a parameter) or the
+    /// boxes' strains or damage factors; none for other models and while a fit runs.
+    std::vector<ControlPoint> controlPoints(ProfilePart part = ProfilePart::Strain) const;
+    /// Moves control point `index` to `value` (strain in %, or a damage factor held in (0, 1])
+    /// and recomputes curve and profiles at once. A free parameter is held within its limits; a
+    /// fixed one widens them when it leaves them.
+    bool moveControlPoint(int index, double value, ProfilePart part = ProfilePart::Strain);
 
     /// Runs the project's evolutionary search in the background. Progress, the current best
     /// curve and profile reach the state through posted updates (at most ~10 a second);

@@ -367,7 +367,7 @@ TEST_F(WorkbenchTest, ControlPointsSitOnTheirModelAndADragRecomputesWithinTheLim
         ASSERT_EQ(points.size(), c.depth.size()) << c.profile;
         for (std::size_t i = 0; i < points.size(); ++i) {
             EXPECT_NEAR(points[i].depth, c.depth[i], 1e-9) << c.profile << " " << i;
-            EXPECT_NEAR(points[i].strainPercent, c.strainPercent[i], 1e-6) << c.profile;
+            EXPECT_NEAR(points[i].value, c.strainPercent[i], 1e-6) << c.profile;
         }
         EXPECT_FALSE(bench.moveControlPoint(static_cast<int>(points.size()), 0.5)) << c.profile;
         if (points.empty()) continue;
@@ -378,7 +378,7 @@ TEST_F(WorkbenchTest, ControlPointsSitOnTheirModelAndADragRecomputesWithinTheLim
         const fit::Parameter& moved =
             bench.parameters()[static_cast<std::size_t>(points[0].row)].parameter;
         EXPECT_EQ(moved.value, moved.max) << c.profile;
-        EXPECT_NEAR(bench.controlPoints()[0].strainPercent, static_cast<double>(moved.max), 1e-9);
+        EXPECT_NEAR(bench.controlPoints()[0].value, static_cast<double>(moved.max), 1e-9);
         EXPECT_NE(bench.curve().computed, before) << c.profile;
         EXPECT_NEAR(bench.profile().strainPercent[0], static_cast<double>(moved.max), 0.1)
             << c.profile;
@@ -401,6 +401,45 @@ TEST_F(WorkbenchTest, ControlPointsSitOnTheirModelAndADragRecomputesWithinTheLim
         bench.onChanged = nullptr;
         EXPECT_EQ(whileRunning, 0u) << c.profile;
         EXPECT_EQ(bench.controlPoints().size(), points.size()) << c.profile;
+    }
+}
+
+TEST_F(WorkbenchTest, DamageControlPointsMoveTheDamageFactorAndKeepItAFactor) {
+    struct Case {
+        const char* profile;
+        std::vector<double> depth;  // of each damage control point, Å
+        std::vector<double> damage;
+    };
+    const Case cases[] = {
+        {"model = \"2gauss\"\ndamage = \"proportional\"", {}, {}},
+        {"model = \"boxes\"\nboxes = 2\nbox1_thickness = 100\nbox1_damage = 0.7\n"
+         "box2_thickness = 300\nbox2_damage = 0.9",
+         {50, 250},
+         {0.7, 0.9}},
+        // The damage spline lies over the strain's 1200 Å.
+        {"model = \"bspline\"\ndepth = 1200\ndamage = \"bspline\"\ndamage_weights = 4\n"
+         "damage1 = 0.6\ndamage2 = 0.7\ndamage3 = 0.8\ndamage4 = 0.9",
+         {0, 200, 600, 1000},
+         {0.6, 0.7, 0.8, 0.9}},
+    };
+    for (const Case& c : cases) {
+        Workbench bench(platform);
+        ASSERT_TRUE(bench.open(withProfile("[profile]\n" + std::string(c.profile))))
+            << c.profile << ": " << bench.message();
+        const std::vector<ControlPoint> points = bench.controlPoints(ProfilePart::Damage);
+        ASSERT_EQ(points.size(), c.depth.size()) << c.profile;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            EXPECT_NEAR(points[i].depth, c.depth[i], 1e-6) << c.profile << " " << i;
+            EXPECT_NEAR(points[i].value, c.damage[i], 1e-6) << c.profile;
+        }
+        if (points.empty()) continue;
+        ASSERT_TRUE(bench.moveControlPoint(0, 0.3, ProfilePart::Damage)) << c.profile;
+        EXPECT_NEAR(bench.profile().damage[0], 0.3, 0.05) << c.profile;
+        ASSERT_TRUE(bench.moveControlPoint(0, 5, ProfilePart::Damage)) << c.profile;
+        EXPECT_EQ(bench.controlPoints(ProfilePart::Damage)[0].value, 1) << c.profile;
+        ASSERT_TRUE(bench.moveControlPoint(0, -1, ProfilePart::Damage)) << c.profile;
+        EXPECT_GT(bench.controlPoints(ProfilePart::Damage)[0].value, 0) << c.profile;
+        EXPECT_FALSE(bench.curve().computed.empty()) << c.profile;  // still a usable sample
     }
 }
 
