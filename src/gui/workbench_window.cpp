@@ -28,6 +28,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 #include "engine/catalogue.hpp"
 #include "fit/sample_profile_model.hpp"
 #include "gui/qt_platform.hpp"
@@ -170,8 +172,8 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
     connect(damage_, &QComboBox::activated, this, [this] { modelChosen(); });
 
     table_ = new QTableWidget(0, ColumnCount, left);
-    table_->setHorizontalHeaderLabels(
-        {tr("Parameter"), tr("Value"), tr("Unit"), tr("Min"), tr("Max"), tr("Free"), tr("Fit")});
+    table_->setHorizontalHeaderLabels({tr("Parameter"), tr("Value"), tr("±"), tr("Unit"), tr("Min"),
+                                       tr("Max"), tr("Free"), tr("Fit")});
     table_->verticalHeader()->setVisible(false);
     // Sized to the contents when rows come or go (fillTable), not on every change of a value.
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
@@ -511,6 +513,12 @@ void WorkbenchWindow::fillTable() {
         };
         put(Name, text(p.name), false);
         put(Value, number(p.value), true);
+        const std::optional<double>& error = rows[static_cast<std::size_t>(r)].error;
+        put(Error,
+            !error               ? QString()
+            : std::isnan(*error) ? tr("not determined")
+                                 : QString::number(*error, 'g', 3),
+            false);
         put(Unit, text(p.unit), false);
         put(Min, number(p.min), true);
         put(Max, number(p.max), true);

@@ -73,7 +73,7 @@ public:
     double lastDragRedrawMs() const { return lastDragMs_; }
 
     /// Table columns.
-    enum Column { Name, Value, Unit, Min, Max, Free, Fitted, ColumnCount };
+    enum Column { Name, Value, Error, Unit, Min, Max, Free, Fitted, ColumnCount };
 
 protected:
     void closeEvent(QCloseEvent* event) override;

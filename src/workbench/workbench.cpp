@@ -457,7 +457,7 @@ bool Workbench::save(const std::string& path) {
 void Workbench::rebuildRows() {
     rows_.clear();
     for (const fit::Parameter& p : problem_->parameters().all())
-        rows_.push_back({p, false});
+        rows_.push_back({p, false, std::nullopt});
 }
 
 bool Workbench::setParameter(int row, ParameterField field, const std::string& text) {
@@ -495,7 +495,7 @@ void Workbench::store(int row, const fit::Parameter& p, bool redraw) {
         width = p;
         width.name = name;
     }
-    rows_[r] = {p, false};
+    rows_[r] = {p, false, std::nullopt};
     if (redraw) show(evaluated(problem_->parameters().values()));
     dirty_ = true;
     message_.clear();
@@ -607,6 +607,27 @@ void Workbench::show(Shown shown) {
     sample_ = std::move(shown.sample);
     bandSource_ = {};
     band_ = {};
+    for (ParameterRow& r : rows_)
+        r.error.reset();
+}
+
+bool Workbench::setUncertainty(const fit::Uncertainty& uncertainty) {
+    const auto known = [this](const fit::ParameterUncertainty& p) {
+        return p.index >= 0 && p.index < static_cast<int>(rows_.size());
+    };
+    if (!uncertainty.valid ||
+        !std::all_of(uncertainty.parameters.begin(), uncertainty.parameters.end(), known)) {
+        message_ = "The fit result carries no usable uncertainties" +
+                   (uncertainty.message.empty() ? std::string(".") : ": " + uncertainty.message);
+        changed();
+        return false;
+    }
+    for (const fit::ParameterUncertainty& p : uncertainty.parameters)
+        rows_[static_cast<std::size_t>(p.index)].error =
+            p.undetermined ? std::numeric_limits<double>::quiet_NaN() : p.standardError;
+    message_.clear();
+    changed();
+    return true;
 }
 
 bool Workbench::hasDamage() const {
@@ -715,7 +736,7 @@ void Workbench::fit() {
     for (int i = 0; i < table.size(); ++i) {
         const auto k = static_cast<std::size_t>(i);
         problem_->parameters()[i].value = best[k];
-        rows_[k] = {table[i], table[i].free};
+        rows_[k] = {table[i], table[i].free, std::nullopt};
         if (k < project_.profileParameters.size())
             project_.profileParameters[k].value = best[k];
         else

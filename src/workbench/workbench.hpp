@@ -15,6 +15,7 @@
 #include "engine/io/rocking_curve.hpp"
 #include "fit/profile_band.hpp"
 #include "fit/project_file.hpp"
+#include "fit/uncertainty.hpp"
 
 namespace kelvarin::workbench {
 
@@ -89,6 +90,9 @@ struct FitProgress {
 struct ParameterRow {
     fit::Parameter parameter;
     bool fitted = false;  ///< the value is the result of the last fit
+    /// Standard error of a fitted value (its unit); NaN where the data do not determine it, none
+    /// before a fit result carries uncertainties.
+    std::optional<double> error;
 };
 
 /// Columns of the parameter table a user can edit.
@@ -172,6 +176,10 @@ public:
     /// when its lamellae are not those of the profile. Any later change of the profile drops it.
     bool setBand(const fit::ProfileBand& band);
     const BandView& band() const { return band_; }
+    /// Shows the standard errors of a fit result beside the values it fitted (the parameters of
+    /// `uncertainty` are table indices); refused when it is not valid or names rows the table
+    /// does not have. Any later change of the values drops them.
+    bool setUncertainty(const fit::Uncertainty& uncertainty);
     const FitProgress& progress() const { return progress_; }
     /// The report of the last fit: its summary and the parameters; empty before a fit.
     const std::string& report() const { return report_; }

@@ -173,6 +173,13 @@ TEST_F(WorkbenchWindowTest, ABadProjectIsNamedWithItsLineAndChangesNothing) {
     const double ms = clock.nsecsElapsed() / 1e6;
     EXPECT_NE(w.plots()->computedSeries()->at(900), before);
     EXPECT_TRUE(w.windowTitle().endsWith("*"));
+    // A fit result's standard errors stand in their column.
+    fit::Uncertainty u;
+    u.valid = true;
+    u.parameters = {{0, 0.004, 1.5e-4, false, false, false}, {2, 150, 0, false, false, true}};
+    ASSERT_TRUE(w.bench().setUncertainty(u));
+    EXPECT_EQ(w.table()->item(0, WorkbenchWindow::Error)->text(), "0.00015");
+    EXPECT_EQ(w.table()->item(2, WorkbenchWindow::Error)->text(), "not determined");
     std::printf("[ redraw   ] edit of ro: curve of %d points and profile in %.2f ms\n",
                 static_cast<int>(w.plots()->computedSeries()->count()), ms);
 }

@@ -404,6 +404,29 @@ TEST_F(WorkbenchTest, ControlPointsSitOnTheirModelAndADragRecomputesWithinTheLim
     }
 }
 
+TEST_F(WorkbenchTest, StandardErrorsOfAFitResultStandBesideTheirValuesUntilAValueChanges) {
+    Workbench bench(platform);
+    ASSERT_TRUE(bench.open(project));
+    fit::Uncertainty u;
+    u.valid = true;
+    u.parameters = {{0, 0.004, 1e-4, false, false, false}, {2, 150, 0, false, false, true}};
+    fit::Uncertainty foreign = u;
+    foreign.parameters.push_back({99, 1, 1, false, false, false});
+    fit::Uncertainty invalid = u;
+    invalid.valid = false;
+    invalid.message = "singular";
+    EXPECT_FALSE(bench.setUncertainty(foreign));
+    EXPECT_FALSE(bench.setUncertainty(invalid));
+    EXPECT_NE(bench.message().find("singular"), std::string::npos) << bench.message();
+    EXPECT_FALSE(bench.parameters()[0].error.has_value());
+    ASSERT_TRUE(bench.setUncertainty(u));
+    EXPECT_EQ(bench.parameters()[0].error, 1e-4);
+    EXPECT_TRUE(std::isnan(*bench.parameters()[2].error));  // not determined by the data
+    EXPECT_FALSE(bench.parameters()[1].error.has_value());
+    ASSERT_TRUE(bench.setParameter(1, ParameterField::Value, "310"));
+    EXPECT_FALSE(bench.parameters()[0].error.has_value());
+}
+
 TEST_F(WorkbenchTest, DamageControlPointsMoveTheDamageFactorAndKeepItAFactor) {
     struct Case {
         const char* profile;
