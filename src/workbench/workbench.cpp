@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <mutex>
 
@@ -212,6 +213,30 @@ bool Workbench::setSetup(const std::string& substrate, const std::array<int, 3>&
 
 namespace {
 
+/// The line (1-based) of the `file` key of the `index`-th [[dataset]] table of the project file
+/// `path`, or 0.
+int datasetFileLine(const std::string& path, std::size_t index) {
+    std::ifstream in(path);
+    std::string text;
+    int tables = 0;
+    for (int line = 1; std::getline(in, text); ++line) {
+        const std::size_t first = text.find_first_not_of(" \t");
+        if (first == std::string::npos) continue;
+        const std::string_view rest = std::string_view(text).substr(first);
+        if (rest.starts_with("[")) {
+            tables += rest.starts_with("[[dataset]]") ? 1 : 0;
+            if (!rest.starts_with("[[dataset]]") && tables > 0 &&
+                tables == static_cast<int>(index) + 1)
+                return 0;  // the table ended without the key
+            continue;
+        }
+        if (tables != static_cast<int>(index) + 1 || !rest.starts_with("file")) continue;
+        const std::size_t eq = rest.find_first_not_of(" \t", 4);
+        if (eq != std::string_view::npos && rest[eq] == '=') return line;
+    }
+    return 0;
+}
+
 /// The curve as the fit reads a measured file: counts interpolated linearly onto whole seconds
 /// of arc in whole steps (the measured step rounded, at least 1″), from the first whole second
 /// inside the scan. Throws for a curve too short for that.
@@ -417,7 +442,21 @@ bool Workbench::open(const std::string& path) {
         changed();
         return false;
     }
-    if (!adopt(std::move(p))) return false;
+    std::vector<std::string> files;
+    for (const fit::DatasetSpec& d : p.datasets)
+        files.push_back(d.file);
+    if (!adopt(std::move(p))) {
+        // The measured files are read once the project's text is checked; a message about one
+        // is given the key and line that name it.
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            if (files[i].empty() || message_.find(files[i]) == std::string::npos) continue;
+            if (const int line = datasetFileLine(path, i); line > 0)
+                message_ += " (key 'dataset.file', line " + std::to_string(line) + ")";
+            break;
+        }
+        changed();
+        return false;
+    }
     describeData();
     dirty_ = false;
     changed();
