@@ -245,6 +245,8 @@ bool WorkbenchPlots::eventFilter(QObject* watched, QEvent* event) {
             if (mouse->button() != Qt::LeftButton) return false;
             dragging_ = controlAt(part, mouse->position());
             dragPart_ = part;
+            dragAxis_ = DragAxis::Undecided;
+            pressedAt_ = mouse->position();
             return dragging_ >= 0;
         case QEvent::MouseMove: {
             if (dragging_ < 0) {
@@ -253,16 +255,27 @@ bool WorkbenchPlots::eventFilter(QObject* watched, QEvent* event) {
                 return false;
             }
             if (part != dragPart_) return false;
+            const QPointF moved = mouse->position() - pressedAt_;
+            if (dragAxis_ == DragAxis::Undecided) {
+                if (std::max(std::abs(moved.x()), std::abs(moved.y())) < 4) return true;
+                const bool canSideways = sideways_[static_cast<int>(part)].value(dragging_, false);
+                dragAxis_ = canSideways && std::abs(moved.x()) > std::abs(moved.y())
+                                ? DragAxis::Sideways
+                                : DragAxis::Vertical;
+            }
             QChart* chart = viewOf(part)->chart();
             const QPointF scene = viewOf(part)->mapToScene(mouse->position().toPoint());
             const QPointF value = chart->mapToValue(chart->mapFromScene(scene));
             // A pixel is about a thousandth of the axis: the value keeps the digits that mean
             // something.
-            const auto* axis = static_cast<QValueAxis*>(chart->axes(Qt::Vertical).front());
+            const bool sideways = dragAxis_ == DragAxis::Sideways;
+            const auto* axis = static_cast<QValueAxis*>(
+                chart->axes(sideways ? Qt::Horizontal : Qt::Vertical).front());
             const double step =
                 std::pow(10.0, std::floor(std::log10((axis->max() - axis->min()) / 500)));
-            const double y = step > 0 ? std::round(value.y() / step) * step : value.y();
-            if (onControlDragged) onControlDragged(part, dragging_, y);
+            const double v = sideways ? value.x() : value.y();
+            const double rounded = step > 0 ? std::round(v / step) * step : v;
+            if (onControlDragged) onControlDragged(part, dragging_, sideways, rounded);
             return true;
         }
         case QEvent::MouseButtonRelease:
@@ -381,8 +394,12 @@ void WorkbenchPlots::showState(const workbench::Workbench& bench) {
     QList<QPointF> control[2];
     for (const auto part : {workbench::ProfilePart::Strain, workbench::ProfilePart::Damage}) {
         QList<QPointF>& points = control[static_cast<int>(part)];
-        for (const workbench::ControlPoint& c : bench.controlPoints(part))
+        QList<bool>& sideways = sideways_[static_cast<int>(part)];
+        sideways.clear();
+        for (const workbench::ControlPoint& c : bench.controlPoints(part)) {
             points.append({c.depth, c.value});
+            sideways.append(c.thicknessRow >= 0);
+        }
         control_[static_cast<int>(part)]->replace(points);
         control_[static_cast<int>(part)]->setVisible(!points.isEmpty());
     }
@@ -390,8 +407,11 @@ void WorkbenchPlots::showState(const workbench::Workbench& bench) {
         slo = std::min(slo, c.y());
         shi = std::max(shi, c.y());
     }
-    fitRange(static_cast<QValueAxis*>(profileChart_->axes(Qt::Horizontal).front()), 0,
-             p.depth.empty() ? 1 : p.depth.back());
+    // The depth axis stays put too while a drag changes a thickness, unless the profile leaves
+    // it.
+    auto* depthAxis = static_cast<QValueAxis*>(profileChart_->axes(Qt::Horizontal).front());
+    const double deepest = p.depth.empty() ? 1 : p.depth.back();
+    if (dragging_ < 0 || deepest > depthAxis->max()) fitRange(depthAxis, 0, deepest);
     // While a point is dragged the strain axis stays put (the point follows the cursor) unless
     // the profile leaves it.
     auto* strainAxis = static_cast<QValueAxis*>(profileChart_->axes(Qt::Vertical).front());

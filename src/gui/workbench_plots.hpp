@@ -39,9 +39,11 @@ public:
     /// with `error` naming the file or its folder.
     bool exportTo(const QString& path, QString& error);
 
-    /// Called while a control point of a profile is dragged: which profile, the point's index
-    /// and the value (strain in %, or damage factor) under the cursor.
-    std::function<void(workbench::ProfilePart, int, double)> onControlDragged;
+    /// Called while a control point of a profile is dragged: which profile, the point's index,
+    /// whether it moves sideways (a box's thickness) and the value under the cursor: the depth
+    /// (Å) sideways, else the strain (%) or damage factor. A drag keeps the direction it starts
+    /// in; points without a thickness only move up and down.
+    std::function<void(workbench::ProfilePart, int, bool, double)> onControlDragged;
     QScatterSeries* controlSeries(
         workbench::ProfilePart part = workbench::ProfilePart::Strain) const {
         return control_[static_cast<int>(part)];
@@ -92,6 +94,10 @@ private:
     QScatterSeries* control_[2];  ///< strain, damage
     int dragging_ = -1;           ///< the control point being dragged, or −1
     workbench::ProfilePart dragPart_ = workbench::ProfilePart::Strain;
+    enum class DragAxis { Undecided, Vertical, Sideways };
+    DragAxis dragAxis_ = DragAxis::Undecided;
+    QPointF pressedAt_;             ///< where the drag started, view coordinates
+    QList<bool> sideways_[2];       ///< per control point of each profile: it has a thickness
     QList<QPointF> shownMeasured_;  ///< the measured points the series holds
     QAreaSeries* strainBand_;
     QAreaSeries* damageBand_;

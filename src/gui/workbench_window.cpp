@@ -189,10 +189,13 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
     readout_ = new QLabel(this);
     statusBar()->addPermanentWidget(readout_);
     plots_->setReadout([this](const QString& s) { readout_->setText(s); });
-    plots_->onControlDragged = [this](workbench::ProfilePart part, int index, double value) {
+    plots_->onControlDragged = [this](workbench::ProfilePart part, int index, bool sideways,
+                                      double value) {
         QElapsedTimer clock;
         clock.start();
-        if (!bench_->moveControlPoint(index, value, part)) return;
+        if (!(sideways ? bench_->moveControlPointTo(index, value, part)
+                       : bench_->moveControlPoint(index, value, part)))
+            return;
         lastDragMs_ = static_cast<double>(clock.nsecsElapsed()) / 1e6;
         statusBar()->showMessage(tr("redrawn in %1 ms").arg(lastDragMs_, 0, 'f', 2), 3000);
     };

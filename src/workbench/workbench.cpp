@@ -580,7 +580,7 @@ std::vector<ControlPoint> Workbench::controlPoints(ProfilePart part) const {
         for (int i = 0; i < weights; ++i) {
             const int row = rowOf(stem + std::to_string(i + 1));
             if (row >= 0)
-                points.push_back({x[static_cast<std::size_t>(i)] * depth, value(row), row});
+                points.push_back({x[static_cast<std::size_t>(i)] * depth, value(row), row, -1});
         }
     };
     if (strain && project_.profile == ProfileKind::BSpline) {
@@ -596,7 +596,7 @@ std::vector<ControlPoint> Workbench::controlPoints(ProfilePart part) const {
             const int thickness = rowOf(box + "thickness");
             const int moved = rowOf(box + (strain ? "strain" : "damage"));
             if (thickness < 0 || moved < 0) break;
-            points.push_back({top + value(thickness) / 2, value(moved), moved});
+            points.push_back({top + value(thickness) / 2, value(moved), moved, thickness});
             top += value(thickness);
         }
     }
@@ -607,11 +607,28 @@ bool Workbench::moveControlPoint(int index, double value, ProfilePart part) {
     const std::vector<ControlPoint> points = controlPoints(part);
     if (index < 0 || index >= static_cast<int>(points.size()) || !std::isfinite(value) || busy())
         return false;
-    const int row = points[static_cast<std::size_t>(index)].row;
-    fit::Parameter p = problem_->parameters()[row];
     Extended v = static_cast<Extended>(value);
     // A damage factor stays a factor: above 0 and at most 1.
     if (part == ProfilePart::Damage) v = std::clamp(v, Extended(0.001), Extended(1));
+    dragTo(points[static_cast<std::size_t>(index)].row, v);
+    return true;
+}
+
+bool Workbench::moveControlPointTo(int index, double depth, ProfilePart part) {
+    const std::vector<ControlPoint> points = controlPoints(part);
+    if (index < 0 || index >= static_cast<int>(points.size()) || !std::isfinite(depth) || busy())
+        return false;
+    const ControlPoint& c = points[static_cast<std::size_t>(index)];
+    if (c.thicknessRow < 0) return false;
+    const double thickness =
+        static_cast<double>(rows_[static_cast<std::size_t>(c.thicknessRow)].parameter.value);
+    const double top = c.depth - thickness / 2;
+    dragTo(c.thicknessRow, static_cast<Extended>(std::max(1.0, 2 * (depth - top))));
+    return true;
+}
+
+void Workbench::dragTo(int row, Extended v) {
+    fit::Parameter p = problem_->parameters()[row];
     if (p.free) {
         p.value = std::clamp(v, p.min, p.max);  // a search draws within the limits
     } else {
@@ -621,7 +638,6 @@ bool Workbench::moveControlPoint(int index, double value, ProfilePart part) {
         p.max = std::max(p.max, v);
     }
     store(row, p, true);
-    return true;
 }
 
 Workbench::Shown Workbench::evaluated(const std::vector<Extended>& values) const {

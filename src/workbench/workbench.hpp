@@ -53,6 +53,9 @@ struct ControlPoint {
     double depth = 0;  ///< Å below the surface
     double value = 0;  ///< strain in %, or the damage factor
     int row = -1;      ///< the table row of the parameter it moves
+    /// The row of the thickness a sideways drag changes (a box's, which keeps its top and puts
+    /// its middle under the cursor), or −1 where the point only moves up and down.
+    int thicknessRow = -1;
 };
 
 /// Which of the two profiles.
@@ -151,6 +154,9 @@ public:
     /// and recomputes curve and profiles at once. A free parameter is held within its limits; a
     /// fixed one widens them when it leaves them.
     bool moveControlPoint(int index, double value, ProfilePart part = ProfilePart::Strain);
+    /// Moves a point with a thickness (ControlPoint::thicknessRow) sideways to `depth` (Å): the
+    /// box keeps its top and gets its middle there, at least 1 Å thick.
+    bool moveControlPointTo(int index, double depth, ProfilePart part = ProfilePart::Strain);
 
     /// Runs the project's evolutionary search in the background. Progress, the current best
     /// curve and profile reach the state through posted updates (at most ~10 a second);
@@ -215,6 +221,9 @@ private:
     void rebuildRows();
     /// Puts `p` into the table and the project at `row`; redraws after a new value.
     void store(int row, const fit::Parameter& p, bool redraw);
+    /// Puts a dragged value into `row`: a free parameter is held within its limits, a fixed one
+    /// widens them.
+    void dragTo(int row, Extended v);
     /// The table row of the parameter named `name`, or −1.
     int rowOf(const std::string& name) const;
     /// What the plots show for one parameter vector.

@@ -284,6 +284,28 @@ TEST_F(WorkbenchWindowTest, DraggingAControlPointRecomputesAsItMoves) {
         EXPECT_EQ(static_cast<double>(w.bench().parameters()[1].parameter.value), strain);
         w.bench().save();  // the next project opens without a question
     }
+
+    // A box dragged sideways changes its thickness; the first movement sets the direction.
+    WorkbenchWindow& w = gui.workbench();
+    ASSERT_TRUE(w.bench().setModel(ProfileKind::Boxes, fit::DamageKind::None));
+    QChart* chart = w.plots()->profileChart();
+    QScatterSeries* points = w.plots()->controlSeries();
+    ASSERT_EQ(points->count(), 1);
+    const QPoint start = w.plots()->profileView()->mapFromScene(
+        chart->mapToScene(chart->mapToPosition(points->at(0), points)));
+    QWidget* viewport = w.plots()->profileView()->viewport();
+    const double strain = points->at(0).y();
+    QTest::mousePress(viewport, Qt::LeftButton, {}, start);
+    for (int step = 1; step <= 5; ++step) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(start + QPoint(8 * step, step % 2)),
+                         viewport->mapToGlobal(QPointF(start + QPoint(8 * step, step % 2))),
+                         Qt::NoButton, Qt::LeftButton, {});
+        QApplication::sendEvent(viewport, &move);
+    }
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, start + QPoint(40, 1));
+    EXPECT_GT(w.bench().parameters()[0].parameter.value, 100);  // box1_thickness
+    EXPECT_EQ(points->at(0).y(), strain);
+    w.bench().save();
 }
 
 TEST_F(WorkbenchWindowTest, MeasuredFilesOpenedOrDroppedShowWhatWasReadAndTheirZeroMoves) {

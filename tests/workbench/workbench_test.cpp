@@ -391,6 +391,16 @@ TEST_F(WorkbenchTest, ControlPointsSitOnTheirModelAndADragRecomputesWithinTheLim
         EXPECT_EQ(fixed.value, Extended(2.5)) << c.profile;
         EXPECT_EQ(fixed.max, Extended(2.5)) << c.profile;
 
+        // Sideways a box keeps its top and takes its middle to the cursor; spline weights stay.
+        const bool boxes = points[0].thicknessRow >= 0;
+        EXPECT_EQ(bench.moveControlPointTo(1, 400), boxes) << c.profile;
+        if (boxes) {
+            EXPECT_NEAR(bench.controlPoints()[1].depth, 400, 1e-9);
+            EXPECT_NEAR(bench.profile().depth.back(), 100 + 2 * (400 - 100), 1e-6);
+            EXPECT_TRUE(bench.moveControlPointTo(0, -50));  // at least 1 Å thick
+            EXPECT_NEAR(bench.controlPoints()[0].depth, 0.5, 1e-9);
+        }
+
         // While a fit runs the profile is its best, which the table's points do not describe.
         std::size_t whileRunning = 99;
         bench.onChanged = [&] {
