@@ -281,6 +281,7 @@ bool WorkbenchPlots::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::MouseButtonRelease:
             if (dragging_ < 0) return false;
             dragging_ = -1;
+            if (shown_ != nullptr) showState(*shown_);  // the axes fit the profile again
             return true;
         default:
             return false;
@@ -325,6 +326,7 @@ void WorkbenchPlots::rangeIntensity() {
 }
 
 void WorkbenchPlots::showState(const workbench::Workbench& bench) {
+    shown_ = &bench;
     const workbench::CurveView& c = bench.curve();
     QList<QPointF> meas, calc, res;
     double lo = HUGE_VAL, hi = 0, rlo = HUGE_VAL, rhi = -HUGE_VAL;
@@ -407,16 +409,14 @@ void WorkbenchPlots::showState(const workbench::Workbench& bench) {
         slo = std::min(slo, c.y());
         shi = std::max(shi, c.y());
     }
-    // The depth axis stays put too while a drag changes a thickness, unless the profile leaves
-    // it.
-    auto* depthAxis = static_cast<QValueAxis*>(profileChart_->axes(Qt::Horizontal).front());
-    const double deepest = p.depth.empty() ? 1 : p.depth.back();
-    if (dragging_ < 0 || deepest > depthAxis->max()) fitRange(depthAxis, 0, deepest);
-    // While a point is dragged the strain axis stays put (the point follows the cursor) unless
-    // the profile leaves it.
-    auto* strainAxis = static_cast<QValueAxis*>(profileChart_->axes(Qt::Vertical).front());
-    if (dragging_ < 0 || slo < strainAxis->min() || shi > strainAxis->max())
-        fitRange(strainAxis, slo, shi);
+    // While a point is dragged the axes stay put, so that the point stays under the cursor (an
+    // axis that followed would move the value under it, and on); they fit again on release.
+    const bool dragging = dragging_ >= 0;
+    if (!dragging) {
+        fitRange(static_cast<QValueAxis*>(profileChart_->axes(Qt::Horizontal).front()), 0,
+                 p.depth.empty() ? 1 : p.depth.back());
+        fitRange(static_cast<QValueAxis*>(profileChart_->axes(Qt::Vertical).front()), slo, shi);
+    }
     for (const QPointF& c : control[1])
         dlo = std::min(dlo, c.y());
 
@@ -429,10 +429,9 @@ void WorkbenchPlots::showState(const workbench::Workbench& bench) {
         dlo = std::min(dlo, d);
     damage_->replace(dam);
     views_[4]->setVisible(bench.hasDamage());
-    // The damage axis, too, stays put while a point is dragged, unless the profile leaves it.
-    auto* damageAxis = static_cast<QValueAxis*>(damageChart_->axes(Qt::Vertical).front());
-    if (dragging_ < 0 || dlo < damageAxis->min())
-        fitRange(damageAxis, std::max(0.0, dlo - 0.05), 1);
+    if (!dragging)
+        fitRange(static_cast<QValueAxis*>(damageChart_->axes(Qt::Vertical).front()),
+                 std::max(0.0, dlo - 0.05), 1);
 
     const std::vector<double>& e = bench.progress().bestByGeneration;
     QList<QPointF> err;

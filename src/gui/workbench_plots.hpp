@@ -96,6 +96,9 @@ private:
     workbench::ProfilePart dragPart_ = workbench::ProfilePart::Strain;
     enum class DragAxis { Undecided, Vertical, Sideways };
     DragAxis dragAxis_ = DragAxis::Undecided;
+    /// The workbench last drawn (the window's, which outlives a drag), drawn again when a drag
+    /// ends.
+    const workbench::Workbench* shown_ = nullptr;
     QPointF pressedAt_;             ///< where the drag started, view coordinates
     QList<bool> sideways_[2];       ///< per control point of each profile: it has a thickness
     QList<QPointF> shownMeasured_;  ///< the measured points the series holds

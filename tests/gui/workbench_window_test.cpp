@@ -302,6 +302,11 @@ TEST_F(WorkbenchWindowTest, DraggingAControlPointRecomputesAsItMoves) {
                          Qt::NoButton, Qt::LeftButton, {});
         QApplication::sendEvent(viewport, &move);
     }
+    // The axes stay put while the point moves: it ends under the cursor (an axis that followed
+    // the growing box would run away with it).
+    const QPointF cursor = chart->mapToValue(
+        chart->mapFromScene(w.plots()->profileView()->mapToScene(start + QPoint(40, 1))), points);
+    EXPECT_NEAR(w.bench().controlPoints()[0].depth, cursor.x(), 1);
     QTest::mouseRelease(viewport, Qt::LeftButton, {}, start + QPoint(40, 1));
     EXPECT_GT(w.bench().parameters()[0].parameter.value, 100);  // box1_thickness
     EXPECT_EQ(points->at(0).y(), strain);
