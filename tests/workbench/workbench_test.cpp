@@ -343,35 +343,52 @@ TEST_F(WorkbenchTest, ModelAndSetUpChosenFromListsRebuildTheTableAndSurviveTheSa
 TEST_F(WorkbenchTest, ControlPointsSitOnTheirModelAndADragRecomputesWithinTheLimits) {
     struct Case {
         const char* profile;
-        std::vector<double> depth;  // of each control point, Å
+        std::vector<double> depth;  // of each control point (strain and damage alike), Å
         std::vector<double> strainPercent;
+        std::vector<double> damage;
     };
     const Case cases[] = {
-        {"model = \"2gauss\"", {}, {}},
-        // Five control points (the last, 0 at the depth, fixed): knots 0,0,0,0,½,1,1,1,1.
+        {"model = \"2gauss\"\ndamage = \"proportional\"", {}, {}, {}},
+        // Five control points (the last fixed at the depth): knots 0,0,0,0,½,1,1,1,1. The
+        // damage spline lies over the strain's 1200 Å.
         {"model = \"bspline\"\nweights = 4\ndepth = 1200\n"
          "strain1 = { value = 0.5, min = 0, max = 2 }\nstrain2 = 0.8\n"
-         "strain3 = 0.3\nstrain4 = 0.1",
+         "strain3 = 0.3\nstrain4 = 0.1\ndamage = \"bspline\"\ndamage_weights = 4\n"
+         "damage1 = 0.6\ndamage2 = 0.7\ndamage3 = 0.8\ndamage4 = 0.9",
          {0, 200, 600, 1000},
-         {0.5, 0.8, 0.3, 0.1}},
+         {0.5, 0.8, 0.3, 0.1},
+         {0.6, 0.7, 0.8, 0.9}},
         {"model = \"boxes\"\nboxes = 2\nbox1_thickness = 100\n"
-         "box1_strain = { value = 0.4, min = 0, max = 2 }\n"
-         "box2_thickness = 300\nbox2_strain = 0.2",
+         "box1_strain = { value = 0.4, min = 0, max = 2 }\nbox1_damage = 0.7\n"
+         "box2_thickness = 300\nbox2_strain = 0.2\nbox2_damage = 0.9",
          {50, 250},
-         {0.4, 0.2}},
+         {0.4, 0.2},
+         {0.7, 0.9}},
     };
     for (const Case& c : cases) {
         Workbench bench(platform);
         ASSERT_TRUE(bench.open(withProfile("[profile]\n" + std::string(c.profile))))
             << c.profile << ": " << bench.message();
         const std::vector<ControlPoint> points = bench.controlPoints();
+        const std::vector<ControlPoint> damage = bench.controlPoints(ProfilePart::Damage);
         ASSERT_EQ(points.size(), c.depth.size()) << c.profile;
+        ASSERT_EQ(damage.size(), c.depth.size()) << c.profile;
         for (std::size_t i = 0; i < points.size(); ++i) {
             EXPECT_NEAR(points[i].depth, c.depth[i], 1e-9) << c.profile << " " << i;
             EXPECT_NEAR(points[i].value, c.strainPercent[i], 1e-6) << c.profile;
+            EXPECT_NEAR(damage[i].depth, c.depth[i], 1e-6) << c.profile << " " << i;
+            EXPECT_NEAR(damage[i].value, c.damage[i], 1e-6) << c.profile;
         }
         EXPECT_FALSE(bench.moveControlPoint(static_cast<int>(points.size()), 0.5)) << c.profile;
         if (points.empty()) continue;
+        // A damage factor stays a factor, and the sample a usable one.
+        ASSERT_TRUE(bench.moveControlPoint(0, 0.3, ProfilePart::Damage)) << c.profile;
+        EXPECT_NEAR(bench.profile().damage[0], 0.3, 0.05) << c.profile;
+        ASSERT_TRUE(bench.moveControlPoint(0, 5, ProfilePart::Damage)) << c.profile;
+        EXPECT_EQ(bench.controlPoints(ProfilePart::Damage)[0].value, 1) << c.profile;
+        ASSERT_TRUE(bench.moveControlPoint(0, -1, ProfilePart::Damage)) << c.profile;
+        EXPECT_GT(bench.controlPoints(ProfilePart::Damage)[0].value, 0) << c.profile;
+
         EXPECT_FALSE(bench.moveControlPoint(0, NAN)) << c.profile;
         const std::vector<double> before = bench.curve().computed;
         ASSERT_TRUE(bench.moveControlPoint(0, 1.5)) << c.profile;
@@ -436,45 +453,6 @@ TEST_F(WorkbenchTest, StandardErrorsOfAFitResultStandBesideTheirValuesUntilAValu
     EXPECT_FALSE(bench.parameters()[1].error.has_value());
     ASSERT_TRUE(bench.setParameter(1, ParameterField::Value, "310"));
     EXPECT_FALSE(bench.parameters()[0].error.has_value());
-}
-
-TEST_F(WorkbenchTest, DamageControlPointsMoveTheDamageFactorAndKeepItAFactor) {
-    struct Case {
-        const char* profile;
-        std::vector<double> depth;  // of each damage control point, Å
-        std::vector<double> damage;
-    };
-    const Case cases[] = {
-        {"model = \"2gauss\"\ndamage = \"proportional\"", {}, {}},
-        {"model = \"boxes\"\nboxes = 2\nbox1_thickness = 100\nbox1_damage = 0.7\n"
-         "box2_thickness = 300\nbox2_damage = 0.9",
-         {50, 250},
-         {0.7, 0.9}},
-        // The damage spline lies over the strain's 1200 Å.
-        {"model = \"bspline\"\ndepth = 1200\ndamage = \"bspline\"\ndamage_weights = 4\n"
-         "damage1 = 0.6\ndamage2 = 0.7\ndamage3 = 0.8\ndamage4 = 0.9",
-         {0, 200, 600, 1000},
-         {0.6, 0.7, 0.8, 0.9}},
-    };
-    for (const Case& c : cases) {
-        Workbench bench(platform);
-        ASSERT_TRUE(bench.open(withProfile("[profile]\n" + std::string(c.profile))))
-            << c.profile << ": " << bench.message();
-        const std::vector<ControlPoint> points = bench.controlPoints(ProfilePart::Damage);
-        ASSERT_EQ(points.size(), c.depth.size()) << c.profile;
-        for (std::size_t i = 0; i < points.size(); ++i) {
-            EXPECT_NEAR(points[i].depth, c.depth[i], 1e-6) << c.profile << " " << i;
-            EXPECT_NEAR(points[i].value, c.damage[i], 1e-6) << c.profile;
-        }
-        if (points.empty()) continue;
-        ASSERT_TRUE(bench.moveControlPoint(0, 0.3, ProfilePart::Damage)) << c.profile;
-        EXPECT_NEAR(bench.profile().damage[0], 0.3, 0.05) << c.profile;
-        ASSERT_TRUE(bench.moveControlPoint(0, 5, ProfilePart::Damage)) << c.profile;
-        EXPECT_EQ(bench.controlPoints(ProfilePart::Damage)[0].value, 1) << c.profile;
-        ASSERT_TRUE(bench.moveControlPoint(0, -1, ProfilePart::Damage)) << c.profile;
-        EXPECT_GT(bench.controlPoints(ProfilePart::Damage)[0].value, 0) << c.profile;
-        EXPECT_FALSE(bench.curve().computed.empty()) << c.profile;  // still a usable sample
-    }
 }
 
 TEST_F(WorkbenchTest, MeasuredFilesOfEveryFormatAreReadAndABadOneLeavesTheDataAsItWas) {
