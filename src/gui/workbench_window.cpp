@@ -248,19 +248,41 @@ void WorkbenchWindow::openMeasuredDialog() {
 }
 
 bool WorkbenchWindow::openMeasured(const QString& path, bool asNewProject) {
-    int scan = 0;
-    const int scans = workbench::Workbench::scansIn(path.toStdString());
+    const std::string file = path.toStdString();
+    ScanReadOptions read;
+    const int scans = workbench::Workbench::scansIn(file);
     if (scans > 1) {
         bool ok = false;
-        scan = QInputDialog::getInt(
+        read.scanNumber = QInputDialog::getInt(
             this, tr("Measured file"),
             tr("%1 holds %2 scans. Which one?").arg(QFileInfo(path).fileName()).arg(scans), 1, 1,
             scans, 1, &ok);
         if (!ok) return false;
     }
-    const std::string file = path.toStdString();
-    if (asNewProject ? bench_->newProject(file, scan) : bench_->importMeasured(file, scan))
-        return true;
+    const auto load = [&] {
+        return asNewProject ? bench_->newProject(file, read) : bench_->importMeasured(file, read);
+    };
+    if (load()) return true;
+    // A plain text file says nothing of its angles: the user declares what they are.
+    if (workbench::Workbench::isPlainText(file)) {
+        const QList<ScanAxis> axes = {ScanAxis::Omega, ScanAxis::OmegaTwoTheta,
+                                      ScanAxis::TwoThetaOmega, ScanAxis::TwoTheta,
+                                      ScanAxis::OmegaOffset};
+        QStringList names;
+        for (ScanAxis a : axes)
+            names << text(axisName(a)) +
+                         (a == ScanAxis::OmegaOffset ? tr(" in arcsec") : tr(" in degrees"));
+        bool ok = false;
+        const QString chosen = QInputDialog::getItem(
+            this, tr("Measured file"),
+            text(bench_->message()) +
+                tr("\n\nWhat does the angle column of %1 hold?").arg(QFileInfo(path).fileName()),
+            names, 0, false, &ok);
+        if (!ok) return false;
+        read.axis = axes.value(static_cast<int>(names.indexOf(chosen)));
+        read.unit = read.axis == ScanAxis::OmegaOffset ? AngleUnit::ArcSeconds : AngleUnit::Degrees;
+        if (load()) return true;
+    }
     showFailure(tr("Measured file"));
     return false;
 }

@@ -270,9 +270,9 @@ ZeroChoice zeroFor(const Scan& scan) {
 
 }  // namespace
 
-bool Workbench::newProject(const std::string& measuredPath, int scanNumber) {
+bool Workbench::newProject(const std::string& measuredPath, const ScanReadOptions& read) {
     if (busy()) return false;
-    const std::optional<Scan> scan = readMeasured(measuredPath, scanNumber);
+    const std::optional<Scan> scan = readMeasured(measuredPath, read);
     if (!scan) return false;
     fit::Project p;
     p.path = std::filesystem::path(measuredPath).replace_extension(".toml").string();
@@ -288,11 +288,9 @@ bool Workbench::newProject(const std::string& measuredPath, int scanNumber) {
     return adoptScan(std::move(p), *scan, zeroFor(*scan));
 }
 
-std::optional<Scan> Workbench::readMeasured(const std::string& path, int scanNumber) {
+std::optional<Scan> Workbench::readMeasured(const std::string& path, const ScanReadOptions& read) {
     try {
-        ScanReadOptions options;
-        options.scanNumber = scanNumber;
-        return readScan(path, options);
+        return readScan(path, read);
     } catch (const std::exception& e) {
         message_ = e.what();
         changed();
@@ -310,10 +308,18 @@ int Workbench::scansIn(const std::string& path) {
     }
 }
 
-bool Workbench::importMeasured(const std::string& path, int scanNumber) {
-    if (!problem_) return newProject(path, scanNumber);
+bool Workbench::isPlainText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string head(4096, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    return in.gcount() > 0 && scanFormatOf(head) == ScanFormat::PlainText;
+}
+
+bool Workbench::importMeasured(const std::string& path, const ScanReadOptions& read) {
+    if (!problem_) return newProject(path, read);
     if (busy()) return false;
-    const std::optional<Scan> scan = readMeasured(path, scanNumber);
+    const std::optional<Scan> scan = readMeasured(path, read);
     return scan && adoptScan(project_, *scan, zeroFor(*scan));
 }
 

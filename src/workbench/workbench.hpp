@@ -108,7 +108,7 @@ public:
     /// A project around the measured file `measuredPath` with the default double half-Gaussian
     /// model (GaAs 004, Cu Kα1); its file is `<measured stem>.toml` beside it, not yet written.
     /// A file that cannot be read leaves everything as it was and returns false.
-    bool newProject(const std::string& measuredPath, int scanNumber = 0);
+    bool newProject(const std::string& measuredPath, const ScanReadOptions& read = {});
     /// Opens a project file (refused while a fit runs, as are every other change and the save). One
     /// with errors leaves everything as it was; `message` then names the file, the line and the
     /// key.
@@ -133,10 +133,13 @@ public:
     /// text) as the first dataset's curve, its zero on the substrate peak (the strongest peak;
     /// offsets are kept as they are). Without a project, a new one is made around it. A file
     /// that cannot be read or used leaves the data (and everything else) as it was.
-    /// `scanNumber` (1-based) chooses among the scans of a file with several.
-    bool importMeasured(const std::string& path, int scanNumber = 0);
+    /// `read` chooses among the scans of a file with several and declares the axis and unit of
+    /// a plain text file that does not hold offsets in arcsec.
+    bool importMeasured(const std::string& path, const ScanReadOptions& read = {});
     /// Scans in the measured file `path` (0 when it cannot be read).
     static int scansIn(const std::string& path);
+    /// Whether `path` is a plain text scan (whose axis and unit the user may declare).
+    static bool isPlainText(const std::string& path);
     /// Moves the zero of the measured curve to `zero` (on the file's axis and unit) and
     /// recomputes; refused (nothing changes) for a zero outside the scan.
     bool setZero(double zero);
@@ -212,8 +215,8 @@ private:
     /// already holds offsets in arcsec from that zero, else offsets written beside the project.
     /// Adopts it; on failure nothing changes (a file written for it is removed again).
     bool adoptScan(fit::Project project, const Scan& scan, const ZeroChoice& zero);
-    /// The scan in `path` (scan `scanNumber` of several), or nullopt with the reader's message.
-    std::optional<Scan> readMeasured(const std::string& path, int scanNumber);
+    /// The scan in `path` as `read` asks, or nullopt with the reader's message.
+    std::optional<Scan> readMeasured(const std::string& path, const ScanReadOptions& read);
     /// Reads the first dataset's file for dataInfo() after a project was opened.
     void describeData();
     /// adopt() of a changed project, which then differs from its file.

@@ -462,34 +462,48 @@ TEST_F(WorkbenchTest, MeasuredFilesOfEveryFormatAreReadAndABadOneLeavesTheDataAs
     std::ofstream(dir / "words.dat") << "angle counts\nnot numbers\n";
     // A file of the user's where the offsets would go is kept.
     std::ofstream(dir / "measured-offset.dat") << "mine\n";
+    {
+        std::ofstream degrees(dir / "omega.txt");  // a peak at 33°, in degrees of ω
+        for (int i = -500; i <= 500; ++i)
+            degrees << 33 + i * 0.001 << " " << 30 + 1e5 * std::exp(-i * i / 25.0) << "\n";
+    }
     struct Case {
         fs::path file;
         int scan;
+        std::optional<ScanAxis> axis;  // declared, in degrees
         bool accepted;
         const char* format;  // or a part of the message
         std::size_t points;
     };
     const Case cases[] = {
-        {examples / "measured.x00", 0, true, "PANalytical .x00", 1001},
-        {dir / "broken.xrdml", 0, false, "broken.xrdml", 0},
-        {dir / "words.dat", 0, false, "words.dat", 0},
-        {dir / "absent.uxd", 0, false, "absent.uxd", 0},
-        {peers / "xrayutilities_AlGaAs_GaAs_004.xrdml", 0, true, "XRDML", 0},
-        {peers / "xrayutilities_InMnAs_InAs_002_004.ras", 0, false, "scan", 0},
-        {peers / "xrayutilities_InMnAs_InAs_002_004.ras", 2, true, "Rigaku RAS", 0},
-        {dir / "measured.dat", 0, true, "plain text", 1801},
+        {examples / "measured.x00", 0, {}, true, "PANalytical .x00", 1001},
+        {dir / "broken.xrdml", 0, {}, false, "broken.xrdml", 0},
+        {dir / "words.dat", 0, {}, false, "words.dat", 0},
+        {dir / "absent.uxd", 0, {}, false, "absent.uxd", 0},
+        {dir / "omega.txt", 0, {}, false, "degrees", 0},
+        {dir / "omega.txt", 0, ScanAxis::Omega, true, "plain text", 1001},
+        {peers / "xrayutilities_AlGaAs_GaAs_004.xrdml", 0, {}, true, "XRDML", 0},
+        {peers / "xrayutilities_InMnAs_InAs_002_004.ras", 0, {}, false, "scan", 0},
+        {peers / "xrayutilities_InMnAs_InAs_002_004.ras", 2, {}, true, "Rigaku RAS", 0},
+        {dir / "measured.dat", 0, {}, true, "plain text", 1801},
     };
     Workbench bench(platform);
     ASSERT_TRUE(bench.open(project));
     EXPECT_EQ(bench.dataInfo().points, 1801u);
     EXPECT_EQ(bench.dataInfo().format, "plain text");
+    EXPECT_TRUE(Workbench::isPlainText((dir / "omega.txt").string()));
+    EXPECT_FALSE(Workbench::isPlainText((examples / "measured.x00").string()));
     for (const Case& c : cases) {
         if (!fs::exists(c.file) && c.accepted) continue;  // the shared scans are absent
         const std::string what = c.file.filename().string();
         const CurveView before = bench.curve();
         const DataInfo info = bench.dataInfo();
         const std::string file = bench.project().datasets[0].file;
-        EXPECT_EQ(bench.importMeasured(c.file.string(), c.scan), c.accepted)
+        ScanReadOptions read;
+        read.scanNumber = c.scan;
+        read.axis = c.axis;
+        read.unit = c.axis ? std::optional(AngleUnit::Degrees) : std::nullopt;
+        EXPECT_EQ(bench.importMeasured(c.file.string(), read), c.accepted)
             << what << ": " << bench.message();
         if (!c.accepted) {
             EXPECT_NE(bench.message().find(c.format), std::string::npos)
