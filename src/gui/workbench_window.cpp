@@ -275,8 +275,8 @@ bool WorkbenchWindow::openMeasured(const QString& path, bool asNewProject) {
         bool ok = false;
         const QString chosen = QInputDialog::getItem(
             this, tr("Measured file"),
-            text(bench_->message()) +
-                tr("\n\nWhat does the angle column of %1 hold?").arg(QFileInfo(path).fileName()),
+            tr("%1 does not read as offsets in arcsec.\nWhat does its angle column hold?")
+                .arg(QFileInfo(path).fileName()),
             names, 0, false, &ok);
         if (!ok) return false;
         read.axis = axes.value(static_cast<int>(names.indexOf(chosen)));
