@@ -106,8 +106,9 @@ public:
     explicit Workbench(Platform& platform);
 
     /// A project around the measured file `measuredPath` with the default double half-Gaussian
-    /// model (GaAs 004, Cu Kα1); its file is `<measured stem>.toml` beside it, not yet written.
-    /// A file that cannot be read leaves everything as it was and returns false.
+    /// model (GaAs 004, Cu Kα1); its file is `<measured stem>.toml` beside it, not yet written
+    /// (a scan that is not offsets in arcsec has them written beside it, as importMeasured
+    /// does). A file that cannot be read leaves everything as it was and returns false.
     bool newProject(const std::string& measuredPath, const ScanReadOptions& read = {});
     /// Opens a project file (refused while a fit runs, as are every other change and the save). One
     /// with errors leaves everything as it was; `message` then names the file, the line and the
@@ -118,9 +119,9 @@ public:
 
     /// Changes the strain and damage model (the table follows: parameters of the same name keep
     /// their value, limits and free/fixed, also from a model used earlier since the project was
-    /// opened; new ones come with the model's defaults). The
-    /// ion-profile model needs its depth/concentration file: `ionProfileFile`, or the one the
-    /// project names. A combination the models refuse changes nothing and says why.
+    /// opened; new ones come with the model's defaults). The ion-profile model needs its
+    /// depth/concentration file: `ionProfileFile`, or the one the project names. A combination
+    /// the models refuse changes nothing and says why.
     bool setModel(ProfileKind strain, fit::DamageKind damage,
                   const std::string& ionProfileFile = {});
     /// Substrate crystal (a catalogue name), reflection (h k l) and tube line ("Cua1", …) of the
