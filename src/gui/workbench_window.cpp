@@ -475,6 +475,9 @@ void WorkbenchWindow::fillChoices() {
         const fit::DatasetSpec& d = p.datasets.front();
         for (int i = 0; i < 3; ++i)
             hkl_[i]->setValue(d.hkl[static_cast<std::size_t>(i)]);
+        // A synchrotron wavelength is no tube line: it stands in the list while it is in use.
+        if (radiation_->findText(text(d.radiation.name())) < 0)
+            radiation_->addItem(text(d.radiation.name()));
         radiation_->setCurrentText(text(d.radiation.name()));
     }
 }

@@ -201,7 +201,9 @@ bool Workbench::setSetup(const std::string& substrate, const std::array<int, 3>&
     try {
         if (!findCrystal(substrate))
             throw std::runtime_error("'" + substrate + "' is no crystal of the catalogue.");
-        p.datasets.front().radiation = Radiation::tubeLine(radiation);
+        // A synchrotron wavelength is kept while its name stands; a tube line replaces it.
+        if (radiation != p.datasets.front().radiation.name())
+            p.datasets.front().radiation = Radiation::tubeLine(radiation);
     } catch (const std::exception& e) {
         message_ = e.what();
         changed();

@@ -126,7 +126,8 @@ public:
                   const std::string& ionProfileFile = {});
     /// Substrate crystal (a catalogue name), reflection (h k l) and tube line ("Cua1", …) of the
     /// measurement: the substrate of the project and the reflection and radiation of its first
-    /// dataset. A set-up the geometry refuses changes nothing and says why.
+    /// dataset ("synchrotron" keeps the dataset's wavelength). A set-up the geometry refuses
+    /// changes nothing and says why.
     bool setSetup(const std::string& substrate, const std::array<int, 3>& hkl,
                   const std::string& radiation);
 

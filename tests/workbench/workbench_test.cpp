@@ -326,6 +326,17 @@ TEST_F(WorkbenchTest, ModelAndSetUpChosenFromListsRebuildTheTableAndSurviveTheSa
     EXPECT_FALSE(bench.setSetup("GaAs", {0, 0, 4}, "Xxa1"));
     EXPECT_EQ(bench.project().substrate, "GaAs");
     ASSERT_TRUE(bench.setSetup("InP", {0, 0, 4}, "Cua1")) << bench.message();
+    // A synchrotron wavelength stays when only the substrate changes.
+    fs::path synchrotron = dir / "synchrotron.toml";
+    {
+        std::string text = readAll(project);
+        text.replace(text.find("radiation = \"Cua1\""), 18, "wavelength = 1.3");
+        std::ofstream(synchrotron) << text;
+    }
+    Workbench other(platform);
+    ASSERT_TRUE(other.open(synchrotron.string())) << other.message();
+    ASSERT_TRUE(other.setSetup("InP", {0, 0, 4}, "synchrotron")) << other.message();
+    EXPECT_EQ(other.project().datasets[0].radiation.synchrotronWavelength, Extended(1.3));
     ASSERT_TRUE(bench.setModel(ProfileKind::BSpline, D::Proportional));
     const std::string moved = (dir / "sub" / "moved.toml").string();
     fs::create_directories(dir / "sub");
