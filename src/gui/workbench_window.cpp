@@ -468,6 +468,8 @@ void WorkbenchWindow::fillChoices() {
                                      QSignalBlocker(model_),     QSignalBlocker(damage_),
                                      QSignalBlocker(hkl_[0]),    QSignalBlocker(hkl_[1]),
                                      QSignalBlocker(hkl_[2])};
+    // A crystal the list lacks still shows as the project's (never another in its place).
+    if (substrate_->findText(text(p.substrate)) < 0) substrate_->addItem(text(p.substrate));
     substrate_->setCurrentText(text(p.substrate));
     model_->setCurrentIndex(model_->findData(static_cast<int>(p.profile)));
     damage_->setCurrentIndex(damage_->findData(static_cast<int>(p.damage)));

@@ -199,7 +199,7 @@ bool Workbench::setSetup(const std::string& substrate, const std::array<int, 3>&
     fit::Project p = project_;
     p.substrate = substrate;
     try {
-        if (!findCrystal(substrate))
+        if (substrate != project_.substrate && !findCrystal(substrate))
             throw std::runtime_error("'" + substrate + "' is no crystal of the catalogue.");
         // A synchrotron wavelength is kept while its name stands; a tube line replaces it.
         if (radiation != p.datasets.front().radiation.name())
