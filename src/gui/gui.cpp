@@ -52,6 +52,9 @@ Gui::Gui(Application& app, QtPlatform& platform) : binder_(app), platform_(platf
         file->insertMenu(first, recent);
         file->insertSeparator(first);
     }
+    // The program ends from the main window too: the workbench first asks about its unsaved
+    // project (and stops a running fit).
+    platform.setBeforeTerminate([this] { return !workbench_ || workbench_->close(); });
     // A long run lets events through; the widgets first catch up with the state.
     platform.setBeforeEvents([this] { binder_.push(); });
     binder_.push();

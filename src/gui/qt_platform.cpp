@@ -165,6 +165,7 @@ void QtPlatform::applyPosted() {
 }
 
 void QtPlatform::terminate() {
+    if (beforeTerminate_ && !beforeTerminate_()) return;
     // Leaves the event loop directly: a quit request would first try to close every window.
     QCoreApplication::exit(0);
 }

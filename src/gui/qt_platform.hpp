@@ -33,6 +33,10 @@ public:
     /// Called before pending events run and before a message is shown (the binder's push).
     void setBeforeEvents(std::function<void()> step) { beforeEvents_ = std::move(step); }
 
+    /// Asked before the program ends (the main window's Exit); false keeps it running (the
+    /// workbench's unsaved project, kept at the user's word).
+    void setBeforeTerminate(std::function<bool()> ask) { beforeTerminate_ = std::move(ask); }
+
     /// Number of exceptions shown so far (for tests).
     int exceptionsShown() const { return exceptionsShown_; }
 
@@ -45,6 +49,7 @@ private:
     const Window* modalWindow_ = nullptr;
     std::function<void()> modalRunner_;
     std::function<void()> beforeEvents_;
+    std::function<bool()> beforeTerminate_;
     int exceptionsShown_ = 0;
 };
 

@@ -2,22 +2,36 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalBlocker>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cmath>
+
+#include "engine/catalogue.hpp"
+#include "fit/sample_profile_model.hpp"
 #include "gui/qt_platform.hpp"
 #include "gui/workbench_plots.hpp"
 
@@ -38,7 +52,7 @@ QString number(Extended v) {
 WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
     : QMainWindow(parent), bench_(std::make_unique<workbench::Workbench>(platform)) {
     setObjectName("workbench");
-    resize(1280, 800);
+    resize(1440, 900);
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
     projectActions_ << file->addAction(tr("&New project…"), this, [this] { newProjectDialog(); });
@@ -48,6 +62,8 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
         fillRecentMenu(recent, [this]() -> WorkbenchWindow& { return *this; });
     });
     projectActions_ << recent->menuAction();
+    projectActions_ << file->addAction(tr("Open &measured file…"), this,
+                                       [this] { openMeasuredDialog(); });
     projectActions_ << file->addAction(tr("&Save project"), this, [this] {
         if (bench_->save())
             remember();
@@ -65,6 +81,11 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
         const QString path =
             QFileDialog::getSaveFileName(this, tr("Export profile"), QString(), tr("CSV (*.csv)"));
         if (!path.isEmpty()) exportProfile(path);
+    });
+    file->addAction(tr("Export re&port…"), this, [this] {
+        const QString path =
+            QFileDialog::getSaveFileName(this, tr("Export report"), QString(), tr("Text (*.txt)"));
+        if (!path.isEmpty()) exportReport(path);
     });
     file->addSeparator();
     file->addAction(tr("&Close"), this, [this] { close(); });
@@ -91,22 +112,93 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
 
     auto* split = new QSplitter(Qt::Horizontal, central);
     auto* left = new QSplitter(Qt::Vertical, split);
+
+    // Sample and model: what the parameter table is the parameters of.
+    choices_ = new QWidget(left);
+    auto* form = new QFormLayout(choices_);
+    form->setContentsMargins(0, 0, 0, 0);
+    substrate_ = new QComboBox(choices_);
+    for (const CrystalEntry& c : crystalCatalogue())
+        substrate_->addItem(QString::fromUtf8(c.name.data(), static_cast<int>(c.name.size())));
+    auto* reflection = new QHBoxLayout;
+    for (QSpinBox*& box : hkl_) {
+        box = new QSpinBox(choices_);
+        box->setRange(-12, 12);
+        reflection->addWidget(box);
+    }
+    radiation_ = new QComboBox(choices_);
+    for (const char* line : {"Cra1", "Fea1", "Coa1", "Nia1", "Cua1", "Moa1"})
+        radiation_->addItem(line);
+    reflection->addWidget(radiation_, 1);
+    model_ = new QComboBox(choices_);
+    for (ProfileKind k : {ProfileKind::TwoGauss, ProfileKind::PearsonVII, ProfileKind::BSpline,
+                          ProfileKind::Boxes, ProfileKind::IonProfile})
+        model_->addItem(fit::profileKindName(k), static_cast<int>(k));
+    damage_ = new QComboBox(choices_);
+    for (fit::DamageKind k :
+         {fit::DamageKind::None, fit::DamageKind::Proportional, fit::DamageKind::BSpline})
+        damage_->addItem(fit::damageKindName(k), static_cast<int>(k));
+    auto* models = new QHBoxLayout;
+    models->addWidget(model_, 1);
+    models->addWidget(new QLabel(tr("damage"), choices_));
+    models->addWidget(damage_, 1);
+    data_ = new QLabel(choices_);
+    data_->setWordWrap(true);
+    data_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* zeroRow = new QHBoxLayout;
+    zero_ = new QDoubleSpinBox(choices_);
+    zero_->setDecimals(5);
+    zero_->setKeyboardTracking(false);
+    zero_->setToolTip(tr("The angle of the measured file taken as the Bragg angle"));
+    auto* openData = new QPushButton(tr("Open measured file…"), choices_);
+    zeroRow->addWidget(zero_, 1);
+    zeroRow->addWidget(openData);
+    form->addRow(tr("Data"), data_);
+    form->addRow(tr("Zero"), zeroRow);
+    connect(openData, &QPushButton::clicked, this, [this] { openMeasuredDialog(); });
+    connect(zero_, &QDoubleSpinBox::valueChanged, this, [this](double zero) {
+        if (bench_->setZero(zero)) return;
+        fillData();
+        showFailure(tr("Zero"));
+    });
+    form->addRow(tr("Substrate"), substrate_);
+    form->addRow(tr("Reflection"), reflection);
+    form->addRow(tr("Strain model"), models);
+    connect(substrate_, &QComboBox::activated, this, [this] { setupChosen(); });
+    connect(radiation_, &QComboBox::activated, this, [this] { setupChosen(); });
+    for (QSpinBox* box : hkl_)
+        connect(box, &QSpinBox::editingFinished, this, [this] { setupChosen(); });
+    connect(model_, &QComboBox::activated, this, [this] { modelChosen(); });
+    connect(damage_, &QComboBox::activated, this, [this] { modelChosen(); });
+
     table_ = new QTableWidget(0, ColumnCount, left);
-    table_->setHorizontalHeaderLabels(
-        {tr("Parameter"), tr("Value"), tr("Unit"), tr("Min"), tr("Max"), tr("Free"), tr("Fit")});
+    table_->setHorizontalHeaderLabels({tr("Parameter"), tr("Value"), tr("±"), tr("Unit"), tr("Min"),
+                                       tr("Max"), tr("Free"), tr("Fit")});
     table_->verticalHeader()->setVisible(false);
-    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Sized to the contents when rows come or go (fillTable), not on every change of a value.
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     report_ = new QPlainTextEdit(left);
     report_->setReadOnly(true);
     report_->setPlaceholderText(tr("The report of a fit appears here."));
     plots_ = new WorkbenchPlots(split);
     split->setStretchFactor(0, 1);
     split->setStretchFactor(1, 3);
+    split->setSizes({420, 1260});  // the plots take what the table does not need
     rows->addWidget(split, 1);
 
     readout_ = new QLabel(this);
     statusBar()->addPermanentWidget(readout_);
     plots_->setReadout([this](const QString& s) { readout_->setText(s); });
+    plots_->onControlDragged = [this](workbench::ProfilePart part, int index, bool sideways,
+                                      double value) {
+        QElapsedTimer clock;
+        clock.start();
+        if (!(sideways ? bench_->moveControlPointTo(index, value, part)
+                       : bench_->moveControlPoint(index, value, part)))
+            return;
+        lastDragMs_ = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+        statusBar()->showMessage(tr("redrawn in %1 ms").arg(lastDragMs_, 0, 'f', 2), 3000);
+    };
 
     connect(fit_, &QPushButton::clicked, this, [this] {
         bench_->fit();
@@ -117,6 +209,7 @@ WorkbenchWindow::WorkbenchWindow(QtPlatform& platform, QWidget* parent)
     connect(table_, &QTableWidget::itemChanged, this,
             [this](QTableWidgetItem* item) { cellEdited(item); });
 
+    setAcceptDrops(true);
     bench_->onChanged = [this] { refresh(); };
     refresh();
 }
@@ -147,12 +240,105 @@ void WorkbenchWindow::openProjectDialog() {
     if (!path.isEmpty()) openProject(path);
 }
 
+void WorkbenchWindow::openMeasuredDialog() {
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Measured file"), QFileInfo(text(bench_->project().path)).path(),
+        tr("Measured scans (*.xrdml *.x00 *.ras *.uxd *.dat *.txt *.csv);;All files (*)"));
+    if (!path.isEmpty()) openMeasured(path);
+}
+
+bool WorkbenchWindow::openMeasured(const QString& path, bool asNewProject) {
+    const std::string file = path.toStdString();
+    ScanReadOptions read;
+    const int scans = workbench::Workbench::scansIn(file);
+    if (scans > 1) {
+        bool ok = false;
+        read.scanNumber = QInputDialog::getInt(
+            this, tr("Measured file"),
+            tr("%1 holds %2 scans. Which one?").arg(QFileInfo(path).fileName()).arg(scans), 1, 1,
+            scans, 1, &ok);
+        if (!ok) return false;
+    }
+    const auto load = [&] {
+        return asNewProject ? bench_->newProject(file, read) : bench_->importMeasured(file, read);
+    };
+    if (load()) return true;
+    // A plain text file says nothing of its angles: the user declares what they are.
+    if (workbench::Workbench::isPlainText(file)) {
+        const QList<ScanAxis> axes = {ScanAxis::Omega, ScanAxis::OmegaTwoTheta,
+                                      ScanAxis::TwoThetaOmega, ScanAxis::TwoTheta,
+                                      ScanAxis::OmegaOffset};
+        QStringList names;
+        for (ScanAxis a : axes)
+            names << text(axisName(a)) +
+                         (a == ScanAxis::OmegaOffset ? tr(" in arcsec") : tr(" in degrees"));
+        bool ok = false;
+        const QString chosen = QInputDialog::getItem(
+            this, tr("Measured file"),
+            tr("%1 does not read as offsets in arcsec.\nWhat does its angle column hold?")
+                .arg(QFileInfo(path).fileName()),
+            names, 0, false, &ok);
+        if (!ok) return false;
+        read.axis = axes.value(static_cast<int>(names.indexOf(chosen)));
+        read.unit = read.axis == ScanAxis::OmegaOffset ? AngleUnit::ArcSeconds : AngleUnit::Degrees;
+        if (load()) return true;
+    }
+    showFailure(tr("Measured file"));
+    return false;
+}
+
+void WorkbenchWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() && !bench_->progress().running) event->acceptProposedAction();
+}
+
+void WorkbenchWindow::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.front().isLocalFile()) return;
+    const QString path = urls.front().toLocalFile();
+    event->acceptProposedAction();
+    // Handled once the drop is over: the dialogs it may open must not run inside it.
+    QTimer::singleShot(0, this, [this, path] {
+        if (path.endsWith(".toml", Qt::CaseInsensitive))
+            openProject(path);
+        else
+            openMeasured(path);
+    });
+}
+
+void WorkbenchWindow::fillData() {
+    const workbench::DataInfo& d = bench_->dataInfo();
+    const QSignalBlocker block(zero_);
+    if (d.file.empty()) {
+        data_->setText(tr("Drop a measured file or a project here."));
+        zero_->setEnabled(false);
+        return;
+    }
+    QStringList lines;
+    lines << tr("%1 (%2)").arg(QFileInfo(text(d.file)).fileName(), text(d.format));
+    lines << tr("%1 points, axis %2 in %3").arg(d.points).arg(text(d.axis), text(d.unit));
+    lines << (d.countingTime ? tr("counting time %1 s per point").arg(*d.countingTime)
+                             : tr("counting time not stated"));
+    lines << tr("zero %1 %2: %3").arg(d.zero, 0, 'g', 10).arg(text(d.unit), text(d.zeroReason));
+    if (d.resampledStep > 0)
+        lines << tr("fitted as %1 (every %2″)")
+                     .arg(QFileInfo(text(d.fitFile)).fileName())
+                     .arg(d.resampledStep);
+    for (const std::string& note : d.notes)
+        lines << text(note);
+    data_->setText(lines.join("\n"));
+    zero_->setRange(-1e9, 1e9);
+    zero_->setValue(d.zero);
+    zero_->setSuffix(QStringLiteral(" ") + text(d.unit));
+    zero_->setSingleStep(d.unit == "°" ? 0.001 : 1);
+    zero_->setEnabled(!bench_->progress().running);
+}
+
 void WorkbenchWindow::newProjectDialog() {
     if (!settleChanges()) return;
-    const QString path =
-        QFileDialog::getOpenFileName(this, tr("New project: the measured curve"), QString(),
-                                     tr("Measured curves (*.dat *.txt *.x00);;All files (*)"));
-    if (!path.isEmpty() && !bench_->newProject(path.toStdString())) showFailure(tr("New project"));
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("New project: the measured curve"), QString(),
+        tr("Measured scans (*.xrdml *.x00 *.ras *.uxd *.dat *.txt *.csv);;All files (*)"));
+    if (!path.isEmpty()) openMeasured(path, true);
 }
 
 bool WorkbenchWindow::saveAs() {
@@ -212,6 +398,12 @@ bool WorkbenchWindow::exportProfile(const QString& path) {
     return false;
 }
 
+bool WorkbenchWindow::exportReport(const QString& path) {
+    if (bench_->exportReport(path.toStdString())) return true;
+    showFailure(tr("Export report"));
+    return false;
+}
+
 bool WorkbenchWindow::settleChanges() {
     if (!bench_->dirty()) return true;
     QMessageBox box(
@@ -247,6 +439,9 @@ void WorkbenchWindow::refresh() {
     fit_->setEnabled(b.hasProject() && !p.running);
     stop_->setEnabled(p.running);
     table_->setEnabled(!p.running);
+    choices_->setEnabled(b.hasProject() && !p.running);
+    if (!p.running) fillChoices();
+    fillData();
     for (QAction* a : projectActions_)
         a->setEnabled(!p.running);
     QString line;
@@ -267,28 +462,102 @@ void WorkbenchWindow::refresh() {
     plots_->showState(b);
 }
 
+void WorkbenchWindow::fillChoices() {
+    const fit::Project& p = bench_->project();
+    const QSignalBlocker blocks[] = {QSignalBlocker(substrate_), QSignalBlocker(radiation_),
+                                     QSignalBlocker(model_),     QSignalBlocker(damage_),
+                                     QSignalBlocker(hkl_[0]),    QSignalBlocker(hkl_[1]),
+                                     QSignalBlocker(hkl_[2])};
+    // A crystal the list lacks still shows as the project's (never another in its place).
+    if (substrate_->findText(text(p.substrate)) < 0) substrate_->addItem(text(p.substrate));
+    substrate_->setCurrentText(text(p.substrate));
+    model_->setCurrentIndex(model_->findData(static_cast<int>(p.profile)));
+    damage_->setCurrentIndex(damage_->findData(static_cast<int>(p.damage)));
+    if (!p.datasets.empty()) {
+        const fit::DatasetSpec& d = p.datasets.front();
+        for (int i = 0; i < 3; ++i)
+            hkl_[i]->setValue(d.hkl[static_cast<std::size_t>(i)]);
+        // A synchrotron wavelength is no tube line: it stands in the list while it is in use.
+        if (radiation_->findText(text(d.radiation.name())) < 0)
+            radiation_->addItem(text(d.radiation.name()));
+        radiation_->setCurrentText(text(d.radiation.name()));
+    }
+}
+
+void WorkbenchWindow::modelChosen() {
+    const auto strain = static_cast<ProfileKind>(model_->currentData().toInt());
+    const auto damage = static_cast<fit::DamageKind>(damage_->currentData().toInt());
+    std::string ionFile;
+    if (strain == ProfileKind::IonProfile && bench_->project().ionProfileFile.empty()) {
+        ionFile = QFileDialog::getOpenFileName(this, tr("Ion profile: depth (Å) and concentration"),
+                                               QFileInfo(text(bench_->project().path)).path())
+                      .toStdString();
+        if (ionFile.empty()) {
+            fillChoices();
+            return;
+        }
+    }
+    if (!bench_->setModel(strain, damage, ionFile)) {
+        fillChoices();
+        showFailure(tr("Strain model"));
+    }
+}
+
+void WorkbenchWindow::setupChosen() {
+    const fit::Project& p = bench_->project();
+    if (p.datasets.empty()) return;
+    const std::array<int, 3> hkl{hkl_[0]->value(), hkl_[1]->value(), hkl_[2]->value()};
+    const std::string substrate = substrate_->currentText().toStdString();
+    const std::string radiation = radiation_->currentText().toStdString();
+    const fit::DatasetSpec& d = p.datasets.front();
+    if (substrate == p.substrate && hkl == d.hkl && radiation == d.radiation.name()) return;
+    if (!bench_->setSetup(substrate, hkl, radiation)) {
+        fillChoices();
+        showFailure(tr("Sample"));
+    }
+}
+
 void WorkbenchWindow::fillTable() {
     filling_ = true;
     const auto& rows = bench_->parameters();
+    bool renewed = table_->rowCount() != static_cast<int>(rows.size());
+    int changedCells = 0;  // one while a control point is dragged: the columns stay
     table_->setRowCount(static_cast<int>(rows.size()));
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const fit::Parameter& p = rows[static_cast<std::size_t>(r)].parameter;
+        // Cells are changed only where they differ: a redraw while a control point is dragged
+        // cannot afford to renew the whole table.
         const auto put = [&](int column, const QString& s, bool editable) {
-            auto* item = new QTableWidgetItem(s);
-            if (!editable) item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-            table_->setItem(r, column, item);
+            QTableWidgetItem* item = table_->item(r, column);
+            if (item == nullptr) {
+                item = new QTableWidgetItem(s);
+                if (!editable) item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+                if (column == Free) item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+                table_->setItem(r, column, item);
+                renewed = true;
+            } else if (item->text() != s) {
+                item->setText(s);
+                ++changedCells;
+            }
             return item;
         };
         put(Name, text(p.name), false);
         put(Value, number(p.value), true);
+        const std::optional<double>& error = rows[static_cast<std::size_t>(r)].error;
+        put(Error,
+            !error               ? QString()
+            : std::isnan(*error) ? tr("not determined")
+                                 : QString::number(*error, 'g', 3),
+            false);
         put(Unit, text(p.unit), false);
         put(Min, number(p.min), true);
         put(Max, number(p.max), true);
         QTableWidgetItem* free = put(Free, QString(), false);
-        free->setFlags(free->flags() | Qt::ItemIsUserCheckable);
-        free->setCheckState(p.free ? Qt::Checked : Qt::Unchecked);
+        const Qt::CheckState check = p.free ? Qt::Checked : Qt::Unchecked;
+        if (free->checkState() != check) free->setCheckState(check);
         put(Fitted, rows[static_cast<std::size_t>(r)].fitted ? tr("fitted") : QString(), false);
     }
+    if (renewed || changedCells > 1) table_->resizeColumnsToContents();
     filling_ = false;
 }
 

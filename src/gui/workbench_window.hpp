@@ -10,6 +10,9 @@
 
 class QAction;
 class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QSpinBox;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
@@ -32,11 +35,17 @@ public:
     /// The dialogs of the File menu.
     void newProjectDialog();
     void openProjectDialog();
+    void openMeasuredDialog();
+    /// Reads a measured file into the project (or a new project around it: `asNewProject`, or
+    /// no project open), asking which scan of a file with several; a refusal is shown and
+    /// changes nothing.
+    bool openMeasured(const QString& path, bool asNewProject = false);
     /// Opens a project; a refusal is shown in a message box and changes nothing.
     bool openProject(const QString& path);
     /// Exports the plots (PNG, SVG or PDF after the suffix); a failure is shown and returned.
     bool exportPlots(const QString& path);
     bool exportProfile(const QString& path);
+    bool exportReport(const QString& path);
 
     /// Projects opened or saved lately, the newest first (at most kRecent), kept in the user's
     /// settings.
@@ -51,15 +60,36 @@ public:
     WorkbenchPlots* plots() const { return plots_; }
     QLabel* statusLine() const { return status_; }
     QPlainTextEdit* reportView() const { return report_; }
+    QComboBox* modelBox() const { return model_; }
+    QComboBox* damageBox() const { return damage_; }
+    QComboBox* substrateBox() const { return substrate_; }
+    QComboBox* radiationBox() const { return radiation_; }
+    QSpinBox* hklBox(int i) const { return hkl_[i]; }
+    QLabel* dataView() const { return data_; }
+    QDoubleSpinBox* zeroBox() const { return zero_; }
+
+    /// Milliseconds of the last redraw while a control point was dragged: the new value, the
+    /// curve and profile computed, table and plots updated.
+    double lastDragRedrawMs() const { return lastDragMs_; }
 
     /// Table columns.
-    enum Column { Name, Value, Unit, Min, Max, Free, Fitted, ColumnCount };
+    enum Column { Name, Value, Error, Unit, Min, Max, Free, Fitted, ColumnCount };
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    /// Projects (.toml) and measured files dropped on the window are opened.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void refresh();
+    /// The sample and model choices as the project has them (no signal reaches the workbench).
+    void fillChoices();
+    /// Hands the model lists' choice to the workbench (asking for the ion-profile file).
+    void modelChosen();
+    void setupChosen();
+    /// What was read of the measured file, and its zero.
+    void fillData();
     void fillTable();
     void cellEdited(QTableWidgetItem* item);
     void showFailure(const QString& title);
@@ -78,7 +108,16 @@ private:
     QLabel* status_;
     QLabel* readout_;
     QPlainTextEdit* report_;
+    QWidget* choices_;
+    QComboBox* substrate_;
+    QSpinBox* hkl_[3];
+    QComboBox* radiation_;
+    QComboBox* model_;
+    QComboBox* damage_;
+    QLabel* data_;
+    QDoubleSpinBox* zero_;
     QList<QAction*> projectActions_;  ///< refused while a fit runs
+    double lastDragMs_ = 0;
     bool filling_ = false;
     bool editing_ = false;
 };
