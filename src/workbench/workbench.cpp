@@ -12,7 +12,7 @@
 #include "engine/catalogue.hpp"
 #include "engine/engine_error.hpp"
 #include "engine/io/scan.hpp"
-#include "fit/problem_evaluator.hpp"
+#include "fit/project_fit.hpp"
 #include "fit/project_search.hpp"
 #include "results/output_files.hpp"
 
@@ -714,11 +714,8 @@ bool Workbench::setBand(const fit::ProfileBand& band) {
 
 void Workbench::fit() {
     if (!problem_ || progress_.running) return;
-    fit::ProjectSearch search;
-    try {
-        search = fit::prepareSearch(project_, *problem_);
-    } catch (const std::exception& e) {
-        message_ = e.what();
+    if (problem_->geneOrder().empty()) {
+        message_ = project_.path + ": every parameter is fixed; nothing to fit";
         changed();
         return;
     }
@@ -730,31 +727,23 @@ void Workbench::fit() {
     message_.clear();
     changed();
 
-    fit::ProblemEvaluator evaluator(*problem_, 0);
-    fit::EvolutionaryOptions& options = search.options;
-    options.stopRequested = [this] { return stopRequested_.load(); };
+    // The same whole fit as kelvarin-cli fit and the Python module: global search, polish,
+    // uncertainties and the band of the profile.
+    fit::ProjectFitOptions options;
     const Clock::time_point started = Clock::now();
     Clock::time_point lastPost = started - kUpdateInterval;
-    std::vector<float> bestGenes(static_cast<std::size_t>(search.pool.genes));
-    float bestError = std::numeric_limits<float>::infinity();
     std::vector<double> history;
-    options.progress = [&](const fit::SearchProgress& p) {
-        using Kind = fit::SearchProgress::Kind;
-        if (p.kind == Kind::CandidateScored && p.genes[search.pool.genes] < bestError) {
-            bestError = p.genes[search.pool.genes];
-            bestGenes.assign(p.genes, p.genes + search.pool.genes);
-        }
-        if (p.kind != Kind::GenerationDone) return true;
-        history.push_back(static_cast<double>(p.bestError));
+    options.progress = [&](const fit::ProjectFitProgress& p) {
+        history.push_back(p.bestError);
         const Clock::time_point now = Clock::now();
-        if (now - lastPost < kUpdateInterval && p.generation < options.generations) return true;
+        if (now - lastPost < kUpdateInterval && p.generation < p.generations)
+            return !stopRequested_.load();
         lastPost = now;
         const double elapsed = std::chrono::duration<double>(now - started).count();
-        const int total = options.generations;
-        // Between two passes no row is scored: the best so far is drawn here, off the window
-        // thread, and only the finished picture is posted.
-        platform_.post([this, shown = evaluated(evaluator.valuesOf(bestGenes.data())), history,
-                        generation = p.generation, elapsed, total]() mutable {
+        // Between two generations no candidate is scored: the best so far is drawn here, off
+        // the window thread, and only the finished picture is posted.
+        platform_.post([this, shown = evaluated(p.best), history, generation = p.generation,
+                        elapsed, total = p.generations]() mutable {
             progress_.generation = generation;
             progress_.bestByGeneration = history;
             progress_.elapsedSeconds = elapsed;
@@ -763,38 +752,29 @@ void Workbench::fit() {
             show(std::move(shown));
             changed();
         });
-        return true;
+        return !stopRequested_.load();
     };
 
-    fit::SearchResult result;
+    fit::ProjectFitResult result;
     try {
-        platform_.runInBackground(
-            [&] { result = fit::runEvolutionary(search.pool, evaluator, options); });
+        platform_.runInBackground([&] { result = fit::fitProject(project_, *problem_, options); });
     } catch (const std::exception& e) {
-        result.summary.termination = fit::Termination::Failed;
-        result.summary.message = e.what();
+        result.failed = true;
+        result.message = e.what();
     }
     progress_.running = false;
     progress_.elapsedSeconds = std::chrono::duration<double>(Clock::now() - started).count();
     progress_.secondsLeft = 0;
-    if (!result.summary.usable()) {
-        message_ = project_.path + ": " + result.summary.message;
+    if (result.failed) {
+        message_ = project_.path + ": " + result.message;
         changed();
         return;
     }
-    fit::ProblemWorkspace ws = problem_->makeWorkspace();
-    std::vector<Extended> best;
-    try {
-        best = fit::finishSearch(*problem_, evaluator, search.pool, result, ws);
-    } catch (const std::exception& e) {
-        message_ = project_.path + ": " + e.what();
-        changed();
-        return;
-    }
-    progress_.generation = result.generationsDone;
+    progress_.generation = result.generations;
     progress_.bestByGeneration = history;
+    const std::vector<Extended>& best = result.report.values;
     const fit::ParameterTable& table = problem_->parameters();
-    report_ = fit::parametersText(table, best, result.summary);
+    report_ = fit::reportText(result.report);
     // The fitted values become the project's values (fixed ones are unchanged).
     for (int i = 0; i < table.size(); ++i) {
         const auto k = static_cast<std::size_t>(i);
@@ -806,6 +786,11 @@ void Workbench::fit() {
             project_.datasets[k - project_.profileParameters.size()].width.value = best[k];
     }
     show(evaluated(best));
+    // A fit without usable uncertainties still shows its values; the report says why.
+    if (result.report.uncertainty.valid) setUncertainty(result.report.uncertainty);
+    if (!result.band.depth.empty()) setBand(result.band);
+    for (const std::string& w : result.report.global.warnings)
+        message_ += (message_.empty() ? "" : " ") + w;
     dirty_ = true;
     changed();
 }

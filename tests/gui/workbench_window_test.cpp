@@ -106,7 +106,7 @@ TEST_F(WorkbenchWindowTest, OpenFitStopRefitAndExport) {
 
     // A refit runs to the end and gives the command line's numbers.
     QTest::mouseClick(w.fitButton(), Qt::LeftButton);
-    EXPECT_TRUE(w.reportView()->toPlainText().contains("error 3.343 %"))
+    EXPECT_TRUE(w.reportView()->toPlainText().contains("error         3.34295 %"))
         << w.reportView()->toPlainText().toStdString();
     EXPECT_EQ(w.table()->item(0, WorkbenchWindow::Fitted)->text(), "fitted");
     EXPECT_TRUE(w.statusLine()->text().startsWith("Generation 100 / 100"));
@@ -126,7 +126,7 @@ TEST_F(WorkbenchWindowTest, OpenFitStopRefitAndExport) {
     ASSERT_TRUE(w.exportReport(dir.filePath("report.txt")));
     QFile report(dir.filePath("report.txt"));
     ASSERT_TRUE(report.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(report.readAll().contains("error 3.343 %"));
+    EXPECT_TRUE(report.readAll().contains("error         3.34295 %"));
 
     testing::ModalAnswerer answers;
     EXPECT_FALSE(w.exportPlots(dir.filePath("missing/plots.png")));

@@ -77,16 +77,19 @@ TEST_F(WorkbenchTest, FitOfTheExampleReachesTheCommandLinesErrorAndBecomesThePro
     bench.onChanged = [&] { ++updates; };
     bench.fit();
     ASSERT_EQ(bench.message(), "");
-    // examples/fit.toml with kelvarin-cli fit: 3.343 %.
-    EXPECT_NE(bench.report().find("error 3.343 %"), std::string::npos) << bench.report();
-    EXPECT_NE(bench.report().find("tau = 0.00407709973"), std::string::npos) << bench.report();
+    // examples/fit.toml with kelvarin-cli fit: 3.34295 %, the same report with standard errors.
+    EXPECT_NE(bench.report().find("error         3.34295 %"), std::string::npos) << bench.report();
+    EXPECT_NE(bench.report().find("tau = 0.0040770997 ± 3.85e-05"), std::string::npos)
+        << bench.report();
+    EXPECT_NEAR(bench.parameters()[0].error.value_or(0), 3.85e-05, 5e-8);
     EXPECT_EQ(bench.progress().generation, 100);
     EXPECT_EQ(bench.progress().bestByGeneration.size(), 100u);
     EXPECT_FALSE(bench.progress().running);
     EXPECT_GE(updates, 2);  // the start, at least one generation, the end
     // No more than about ten a second.
-    // (a generation may land just past a tenth of a second: one more is allowed for it)
-    EXPECT_LE(updates, 4 + bench.progress().elapsedSeconds / 0.1);
+    // (a generation may land just past a tenth of a second: one more is allowed for it; the end
+    // shows the values, then their standard errors, then the band)
+    EXPECT_LE(updates, 6 + bench.progress().elapsedSeconds / 0.1);
     EXPECT_TRUE(bench.dirty());
     EXPECT_TRUE(bench.parameters()[0].fitted);
     // Residuals are those of the curve shown, and the profile starts at the surface.
