@@ -5,6 +5,7 @@
 
 #include "engine/engine_error.hpp"
 #include "engine/layered_simd.hpp"
+#include "engine/material_scattering.hpp"
 #include "engine/scattering.hpp"
 
 namespace kelvarin {
@@ -43,17 +44,28 @@ Extended siteFormFactor(const CoefficientTables& t, int site, Extended s) {
                       s);
 }
 
-/// Structure factor of a slab with Bragg value s, negated as the layered calculation takes it
-/// (which leaves |F′| and κ as they are).
-StructureFactor negatedStructureFactor(const EngineState& state, const SitePhases& phases,
-                                       Extended s) {
-    const RadiationRecord& rr = state.radiationRecord;
-    const Extended f1 = siteFormFactor(state.scatteringCoefficients, 1, s);
-    const Extended f2 = siteFormFactor(state.scatteringCoefficients, 2, s);
-    StructureFactor F = structureFactor(f1, f2, rr[kSlotF1Real], rr[kSlotF1Imag], rr[kSlotF2Real],
-                                        rr[kSlotF2Imag], phases);
-    requireAllowedReflection(F, f1, f2, rr[kSlotF1Real], rr[kSlotF2Real], state.millerH,
-                             state.millerK, state.millerL);
+/// Structure factor of slab `i` of `stack` with Bragg value s, negated as the layered
+/// calculation takes it (which leaves |F′| and κ as they are): from the slab's own crystal where
+/// a lamella has one, else from the substrate's sites or its two-site tables.
+StructureFactor negatedStructureFactor(const EngineState& state, const LayerStack& stack, int i,
+                                       const SitePhases& phases, Extended s) {
+    const auto slab = static_cast<std::size_t>(i);
+    const MaterialScattering* material =
+        i > 0 && slab < stack.material.size() && stack.material[slab]
+            ? stack.material[slab].get()
+            : state.substrateMaterial.get();
+    StructureFactor F;
+    if (material != nullptr) {
+        F = allowedStructureFactor(*material, state.millerH, state.millerK, state.millerL, s);
+    } else {
+        const RadiationRecord& rr = state.radiationRecord;
+        const Extended f1 = siteFormFactor(state.scatteringCoefficients, 1, s);
+        const Extended f2 = siteFormFactor(state.scatteringCoefficients, 2, s);
+        F = structureFactor(f1, f2, rr[kSlotF1Real], rr[kSlotF1Imag], rr[kSlotF2Real],
+                            rr[kSlotF2Imag], phases);
+        requireAllowedReflection(F, f1, f2, rr[kSlotF1Real], rr[kSlotF2Real], state.millerH,
+                                 state.millerK, state.millerL);
+    }
     F.Fhr = -F.Fhr;
     F.Fhi = -F.Fhi;
     F.F0i = -F.F0i;
@@ -92,7 +104,7 @@ void prepareLayered(const EngineState& state, const LayerStack& stack, LayeredCo
 
     const SitePhases phases = sitePhases(state.sitePositions, h, k, l);
     for (int i = 0; i <= stack.layerCount; ++i) {
-        StructureFactor F = negatedStructureFactor(state, phases, stack.s[i]);
+        StructureFactor F = negatedStructureFactor(state, stack, i, phases, stack.s[i]);
         // A damaged lamella scatters its reflection f times as strongly; its forward term and
         // its absorption ratio stay.
         const double damage = stack.damage[static_cast<std::size_t>(i)];
@@ -112,13 +124,13 @@ void prepareLayered(const EngineState& state, const LayerStack& stack, LayeredCo
         if (i == 0) {
             // The substrate: the deviation parameter as for any perfect crystal.
             c.strainShift = 0;
-            c.g = static_cast<double>(stack.F0i * root * (1 / absGamma0 + 1 / absGammaH) /
+            c.g = static_cast<double>(F.F0i * root * (1 / absGamma0 + 1 / absGammaH) /
                                       (2 * P * absFhr));
             c.T = Complex(0.0, 0.0);
         } else {
             const Extended eps = stack.strain[i];
             c.strainShift = eps * (cosPhi * cosPhi * std::tan(stack.thetaB[i]) + cosPhi * sinPhi);
-            c.g = static_cast<double>(root * stack.F0i * (1 / absGamma0 + 1 / absGammaH) /
+            c.g = static_cast<double>(root * F.F0i * (1 / absGamma0 + 1 / absGammaH) /
                                       (absFhr * P * 2));
             const double A = stack.thickness[i] * pi * static_cast<double>(P) * gamma0Thickness *
                              static_cast<double>(absFhr) / (lambda * static_cast<double>(root));

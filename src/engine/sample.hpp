@@ -3,12 +3,15 @@
 // the engine's set-up, the perfect-crystal curve, and a sample of lamellae on that crystal.
 #pragma once
 
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/crystal_catalogue.hpp"
 #include "engine/geometry.hpp"
+#include "engine/material_scattering.hpp"
 #include "engine/scattering.hpp"
 #include "engine/state.hpp"
 #include "engine/strain.hpp"
@@ -52,6 +55,9 @@ struct Setup {
     DispersionValues dispersion;      ///< wavelength and f', f'' of both sites
     ReflectionGeometry geometry;      ///< of the substrate
     StructureFactor structureFactor;  ///< of the substrate at its Bragg angle
+    /// The substrate as a list of sites, for a crystal the two-site tables cannot hold (fluorite,
+    /// perovskite, mixed sites); null for the two-site crystals.
+    std::shared_ptr<const MaterialScattering> material;
 };
 
 /// The one set-up builder: wavelength and dispersion corrections, geometry, scattering tables and
@@ -59,6 +65,13 @@ struct Setup {
 /// message a user sees for a set-up that cannot be computed (an unreachable or forbidden
 /// reflection, a geometry that cannot be measured, an unknown crystal or radiation).
 Setup buildSetup(const Crystal& crystal, const Reflection& reflection);
+
+/// The set-up of a crystal of the fitting path's catalogue. A crystal of the windows' catalogue
+/// (same name) keeps its two-site tables and dispersion data and takes the catalogue's lattice
+/// constant (the windows' own value, to the last bit, where the two agree); any other crystal is
+/// computed from its list of sites. Throws as the builder above, and MaterialError for an element
+/// without data.
+Setup buildSetup(const CatalogueCrystal& crystal, const Reflection& reflection);
 
 /// Stores the set-up in `state` (lattice constants, sites, Miller indices, scattering tables,
 /// wavelength and dispersion slots of the radiation record), leaving everything else alone.
@@ -76,6 +89,9 @@ struct Lamella {
     /// Static Debye–Waller factor f = exp(−L_H) in (0, 1]: the lamella's structure factor of the
     /// reflection is f times that of a perfect lamella (1: a perfect lamella).
     double damage = 1;
+    /// The lamella's own crystal (an alloy or another catalogue crystal) at the radiation of the
+    /// set-up; null: the substrate's. Its strain is still relative to the substrate.
+    std::shared_ptr<const MaterialScattering> material = nullptr;
 };
 
 /// The lamellae on the substrate, from the surface inward.

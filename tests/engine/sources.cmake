@@ -12,4 +12,5 @@ set(ENGINE_TEST_SOURCES
   engine/scattering_test.cpp
   engine/dispersion_test.cpp
   engine/golden_test.cpp
+  engine/material_test.cpp
 )
