@@ -1,5 +1,6 @@
 #include "engine/alloy.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -46,7 +47,8 @@ std::vector<std::vector<SiteSpecies>> fillSites(const std::vector<FormulaPart>& 
 /// site fractions (each site's fractions taken relative to its filling).
 bool vegard(const CrystalStructure& s, const CrystalCatalogue& catalogue, LayerMaterial& out,
             std::string& missing) {
-    std::vector<std::size_t> pick(s.sites.size(), 0);
+    const bool diamond = s.kind == "diamond";
+    std::vector<std::size_t> pick(diamond ? 1 : s.sites.size(), 0);
     double a = 0, c11 = 0, c12 = 0;
     bool elastic = true;
     std::ostringstream how;
@@ -54,9 +56,12 @@ bool vegard(const CrystalStructure& s, const CrystalCatalogue& catalogue, LayerM
         std::vector<std::string> elements;
         double w = 1;
         for (std::size_t i = 0; i < s.sites.size(); ++i) {
-            const SiteSpecies& sp = s.sites[i].species[pick[i]];
+            // The diamond structure holds one mixture on both sites: its end members are the
+            // elemental crystals.
+            const std::size_t which = diamond ? pick[0] : pick[i];
+            const SiteSpecies& sp = s.sites[i].species[which];
             elements.push_back(sp.element);
-            w *= sp.fraction / s.sites[i].occupancy();
+            if (!diamond || i == 0) w *= sp.fraction / s.sites[i].occupancy();
         }
         const CatalogueCrystal* end = catalogue.findByElements(elements);
         if (end == nullptr || end->structure.kind != s.kind) {
@@ -162,10 +167,17 @@ LayerMaterial resolveMaterial(std::string_view text, const CrystalCatalogue& cat
         } catch (const MaterialError&) {
             continue;
         }
-        bool same = own.size() == parts.size();
+        // Compared as sets of elements: a catalogue site lists its elements alphabetically.
+        std::vector<FormulaPart> mine = parts;
+        const auto byElement = [](const FormulaPart& x, const FormulaPart& y) {
+            return x.element < y.element;
+        };
+        std::sort(own.begin(), own.end(), byElement);
+        std::sort(mine.begin(), mine.end(), byElement);
+        bool same = own.size() == mine.size();
         for (std::size_t i = 0; same && i < own.size(); ++i)
-            same = own[i].element == parts[i].element &&
-                   std::fabs(own[i].amount - parts[i].amount) < kTolerance;
+            same = own[i].element == mine[i].element &&
+                   std::fabs(own[i].amount - mine[i].amount) < kTolerance;
         if (same) return resolveMaterial(c.name, catalogue);
     }
     double total = 0;

@@ -13,4 +13,5 @@ set(ENGINE_TEST_SOURCES
   engine/dispersion_test.cpp
   engine/golden_test.cpp
   engine/material_test.cpp
+  engine/crystal_catalogue_test.cpp
 )
