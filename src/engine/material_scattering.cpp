@@ -10,15 +10,33 @@ namespace kelvarin {
 MaterialScattering::MaterialScattering(std::string name, const CrystalStructure& structure,
                                        int radiationIndex, Extended lambda)
     : name_(std::move(name)), structure_(structure) {
-    if (structure.sites.empty())
+    buildSites(radiationIndex, lambda, true);
+}
+
+MaterialScattering MaterialScattering::withStructure(std::string name,
+                                                     const CrystalStructure& structure) const {
+    MaterialScattering m;
+    m.name_ = std::move(name);
+    m.structure_ = structure;
+    m.elements_ = elements_;
+    m.buildSites(0, 0, false);
+    return m;
+}
+
+void MaterialScattering::buildSites(int radiationIndex, Extended lambda, bool resolveNew) {
+    if (structure_.sites.empty())
         throw MaterialError("The crystal '" + name_ + "' has a structure with no atoms");
-    for (const CrystalSite& cs : structure.sites) {
+    sites_.clear();
+    for (const CrystalSite& cs : structure_.sites) {
         Site site{{}, cs.positions, cs.debyeWallerB};
         for (const SiteSpecies& sp : cs.species) {
             std::size_t index = elements_.size();
             for (std::size_t e = 0; e < elements_.size(); ++e)
                 if (elements_[e].symbol() == sp.element) index = e;
             if (index == elements_.size()) {
+                if (!resolveNew)
+                    throw MaterialError("The crystal '" + name_ + "' holds " + sp.element +
+                                        ", which its other compositions lack");
                 try {
                     elements_.emplace_back(sp.element, radiationIndex, lambda);
                 } catch (const MaterialError& e) {

@@ -19,6 +19,11 @@ public:
     MaterialScattering(std::string name, const CrystalStructure& structure, int radiationIndex,
                        Extended lambda);
 
+    /// The same elements (their data already resolved) on the sites of `structure`, which must
+    /// hold no element this crystal lacks: an alloy at another composition. Throws
+    /// MaterialError for a new element.
+    MaterialScattering withStructure(std::string name, const CrystalStructure& structure) const;
+
     const std::string& name() const { return name_; }
     const CrystalStructure& structure() const { return structure_; }
 
@@ -35,6 +40,9 @@ public:
     std::vector<std::string> sources() const;
 
 private:
+    MaterialScattering() = default;
+    void buildSites(int radiationIndex, Extended lambda, bool resolveNew);
+
     struct Species {
         std::size_t element;  ///< index into elements_
         double fraction;
