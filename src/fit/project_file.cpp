@@ -209,7 +209,8 @@ void readSample(Reader& r, const toml::table& root, Project& p) {
                                    "give them in a crystal catalogue, or relaxation = 1, or the "
                                    "strain");
                 } catch (const MaterialError& e) {
-                    r.fail("sample.layer.material", lt.get("material"), e.what());
+                    r.fail("sample.layer.material", lt.get("material"),
+                           std::string("names no usable crystal: ") + e.what());
                 }
             }
             p.layers.push_back(l);
