@@ -82,12 +82,20 @@ Setup buildSetup(const Crystal& crystal, const Reflection& reflection) {
     return setup;
 }
 
-Setup buildSetup(const CatalogueCrystal& entry, const Reflection& reflection) {
+Crystal Crystal::fromCatalogue(const CatalogueCrystal& entry) {
+    Crystal crystal;
     if (findCrystal(entry.name) != nullptr) {
-        Crystal crystal = Crystal::fromCatalogue(entry.name);
-        if (static_cast<double>(crystal.a) != entry.a) crystal.a = crystal.b = crystal.c = entry.a;
-        return buildSetup(crystal, reflection);
+        crystal = Crystal::fromCatalogue(entry.name);
+        if (static_cast<double>(crystal.a) == entry.a) return crystal;
     }
+    crystal.name = entry.name;
+    crystal.a = crystal.b = crystal.c = entry.a;
+    return crystal;
+}
+
+Setup buildSetup(const CatalogueCrystal& entry, const Reflection& reflection) {
+    if (findCrystal(entry.name) != nullptr)
+        return buildSetup(Crystal::fromCatalogue(entry), reflection);
     Setup setup;
     setup.crystal.name = entry.name;
     setup.crystal.a = setup.crystal.b = setup.crystal.c = entry.a;

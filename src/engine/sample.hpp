@@ -27,6 +27,11 @@ struct Crystal {
     /// The catalogue crystal `name`, with its lattice constant read as the Data Entry window
     /// shows it. Throws EngineError naming the catalogue for an unknown name.
     static Crystal fromCatalogue(std::string_view name);
+    /// A crystal of the fitting path's catalogue: a crystal of the windows' catalogue with the
+    /// lattice constant as the window reads it where the two agree (to the last bit), else the
+    /// catalogue's. The sites are those of the two-site structure for the windows' crystals and
+    /// unset otherwise (see buildSetup).
+    static Crystal fromCatalogue(const CatalogueCrystal& entry);
 };
 
 /// The six tube lines and synchrotron radiation, by the names the job files use ("Cua1").
