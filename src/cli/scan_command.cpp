@@ -57,7 +57,7 @@ SubstrateBragg catalogueSubstrateBragg(const std::string& crystal, const std::ar
                               ")");
     }
     try {
-        return kelvarin::substrateBragg(Crystal::fromCatalogue(*entry), hkl[0], hkl[1], hkl[2],
+        return kelvarin::substrateBragg(Crystal::fromCatalogueEntry(*entry), hkl[0], hkl[1], hkl[2],
                                         wavelength);
     } catch (const EngineError& e) {
         throw SimulationError(crystal + " " + std::to_string(hkl[0]) + " " +

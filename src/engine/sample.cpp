@@ -82,7 +82,7 @@ Setup buildSetup(const Crystal& crystal, const Reflection& reflection) {
     return setup;
 }
 
-Crystal Crystal::fromCatalogue(const CatalogueCrystal& entry) {
+Crystal Crystal::fromCatalogueEntry(const CatalogueCrystal& entry) {
     Crystal crystal;
     if (findCrystal(entry.name) != nullptr) {
         crystal = Crystal::fromCatalogue(entry.name);
@@ -95,7 +95,7 @@ Crystal Crystal::fromCatalogue(const CatalogueCrystal& entry) {
 
 Setup buildSetup(const CatalogueCrystal& entry, const Reflection& reflection) {
     if (findCrystal(entry.name) != nullptr)
-        return buildSetup(Crystal::fromCatalogue(entry), reflection);
+        return buildSetup(Crystal::fromCatalogueEntry(entry), reflection);
     Setup setup;
     setup.crystal.name = entry.name;
     setup.crystal.a = setup.crystal.b = setup.crystal.c = entry.a;

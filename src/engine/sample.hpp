@@ -31,7 +31,7 @@ struct Crystal {
     /// lattice constant as the window reads it where the two agree (to the last bit), else the
     /// catalogue's. The sites are those of the two-site structure for the windows' crystals and
     /// unset otherwise (see buildSetup).
-    static Crystal fromCatalogue(const CatalogueCrystal& entry);
+    static Crystal fromCatalogueEntry(const CatalogueCrystal& entry);
 };
 
 /// The six tube lines and synchrotron radiation, by the names the job files use ("Cua1").

@@ -101,6 +101,31 @@ std::string writeCurve(const RockingCurve& rc, const std::string& name, double s
     return path.string();
 }
 
+/// Differential evolution (its settings from the project's [fit]) on the project `text`, written
+/// beside the measured file `data`; returns the problem's parameter names and the best values.
+std::vector<std::pair<std::string, double>> fitWithDe(const std::string& text,
+                                                      const std::string& data, double& error) {
+    const std::string projectPath =
+        (std::filesystem::path(data).parent_path() / "project.toml").string();
+    std::ofstream(projectPath) << text;
+    const Project p = loadProject(projectPath);
+    auto problem = buildProblem(p);
+    problem->setSinglePrecision(false);
+    DeOptions de;
+    de.population = p.fit.population;
+    de.maxGenerations = p.fit.generations;
+    de.seed = p.fit.seed;
+    de.threads = 2;
+    const DeResult r = runDifferentialEvolution(*problem, de);
+    EXPECT_TRUE(r.summary.usable());
+    error = r.summary.bestError;
+    std::vector<std::pair<std::string, double>> out;
+    for (int i = 0; i < problem->parameters().size() && r.summary.usable(); ++i)
+        out.emplace_back(problem->parameters()[i].name,
+                         static_cast<double>(r.summary.best[static_cast<std::size_t>(i)]));
+    return out;
+}
+
 std::string shared(const char* file) {
     return std::string(KELVARIN_SHARED_DIR) + "/peers/data/" + file;
 }
@@ -121,24 +146,10 @@ TEST(MaterialsProject, GaAsPLayerFitFindsTheCompositionAndThicknessOfItsSource) 
         "[[dataset]]\nfile = \"gaasp.dat\"\nhkl = [0, 0, 4]\nradiation = \"Cua1\"\n"
         "width = { value = 20, min = 5, max = 60 }\nscaling = \"lsm-scale-and-background\"\n"
         "[fit]\noptimizer = \"de\"\npopulation = 30\ngenerations = 200\nseed = 7\n";
-    const std::string projectPath =
-        (std::filesystem::path(data).parent_path() / "gaasp.toml").string();
-    std::ofstream(projectPath) << text;
-    const Project p = loadProject(projectPath);
-    auto problem = buildProblem(p);
-    problem->setSinglePrecision(false);
-    DeOptions de;
-    de.population = 30;
-    de.maxGenerations = 200;
-    de.seed = 7;
-    de.threads = 2;
-    const DeResult r = runDifferentialEvolution(*problem, de);
-    ASSERT_TRUE(r.summary.usable());
-    double x = 0, thickness = 0;
-    for (int i = 0; i < problem->parameters().size(); ++i) {
-        const auto value = static_cast<double>(r.summary.best[static_cast<std::size_t>(i)]);
-        if (problem->parameters()[i].name == "layer1_x") x = value;
-        if (problem->parameters()[i].name == "box1_thickness") thickness = value;
+    double error = 0, x = 0, thickness = 0;
+    for (const auto& [name, value] : fitWithDe(text, data, error)) {
+        if (name == "layer1_x") x = value;
+        if (name == "box1_thickness") thickness = value;
     }
     // Its source reports x = 0.3626 and 535 Å.
     EXPECT_NEAR(x, 0.3626, 0.005);
@@ -165,20 +176,9 @@ TEST(MaterialsProject, YszSubstrateStrainAndDamageFitRuns) {
         "[[dataset]]\nfile = \"ysz.dat\"\nhkl = [0, 0, 4]\nradiation = \"Cua1\"\n"
         "width = { value = 30, min = 5, max = 60 }\nscaling = \"lsm-scale-and-background\"\n"
         "[fit]\noptimizer = \"de\"\npopulation = 20\ngenerations = 40\nseed = 3\n";
-    const std::string projectPath =
-        (std::filesystem::path(data).parent_path() / "ysz.toml").string();
-    std::ofstream(projectPath) << text;
-    const Project p = loadProject(projectPath);
-    auto problem = buildProblem(p);
-    problem->setSinglePrecision(false);
-    DeOptions de;
-    de.population = 20;
-    de.maxGenerations = 40;
-    de.seed = 3;
-    de.threads = 2;
-    const DeResult r = runDifferentialEvolution(*problem, de);
-    ASSERT_TRUE(r.summary.usable());
-    EXPECT_LT(r.summary.bestError, 40);
+    double error = 0;
+    fitWithDe(text, data, error);
+    EXPECT_LT(error, 40);
 }
 
 }  // namespace
