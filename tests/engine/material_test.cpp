@@ -54,6 +54,24 @@ TEST(MaterialScattering, SiteListGivesTheTwoSiteStructureFactorOfEveryWindowsCry
     }
 }
 
+TEST(MaterialScattering, DebyeWallerFactorsDampEachSiteAndLeaveTheForwardAbsorption) {
+    // Rock salt 0 0 4: F = 4·(f_Mg·exp(−B_Mg·s²) + f_O·exp(−B_O·s²)) with f = f0 + f' + i·f''.
+    CrystalStructure cold = makeStructure("rocksalt", {{{"Mg", 1}}, {{"O", 1}}});
+    CrystalStructure warm = cold;
+    warm.sites[0].debyeWallerB = 0.3;
+    warm.sites[1].debyeWallerB = 0.5;
+    const Extended s = 4 / (2 * 4.2112L);
+    const MaterialScattering a("cold", cold, 4, 0), b("warm", warm, 4, 0);
+    const StructureFactor F = a.structureFactor(0, 0, 4, s), G = b.structureFactor(0, 0, 4, s);
+    const ResolvedElement mg("Mg", 4, 0), o("O", 4, 0);
+    const Extended fMg = mg.formFactor(s) + mg.anomalous().fReal;
+    const Extended fO = o.formFactor(s) + o.anomalous().fReal;
+    EXPECT_NEAR(F.strength, 4 * (fMg + fO), 1e-12L);
+    EXPECT_NEAR(G.strength, 4 * (fMg * std::exp(-0.3L * s * s) + fO * std::exp(-0.5L * s * s)),
+                1e-12L);
+    EXPECT_EQ(G.F0i, F.F0i);
+}
+
 /// Full width at half maximum (arcsec) of a curve sampled on a fine grid.
 template <class Curve>
 double fwhm(Curve&& r, double from, double to, double step) {
