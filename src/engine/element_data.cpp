@@ -117,6 +117,22 @@ Extended ResolvedElement::formFactor(Extended s) const {
     return f;
 }
 
+bool dispersionFileCovers(std::string_view symbol, Extended lambda) {
+    std::string path;
+    try {
+        path = findDispersionFile(std::string(symbol) + "lambda.dat", dispersionSearchPath());
+    } catch (const DataFileError&) {
+        return true;
+    }
+    const std::vector<DispersionRow> rows = readDispersionFile(path);
+    try {
+        interpolateDispersion(rows, lambda, path);
+    } catch (const DataFileError&) {
+        return false;
+    }
+    return true;
+}
+
 std::string xraylibVersion() {
 #ifdef KELVARIN_XRAYLIB_VERSION
     return KELVARIN_XRAYLIB_VERSION;

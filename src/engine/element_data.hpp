@@ -55,6 +55,11 @@ private:
     std::string source_;
 };
 
+/// Whether the shipped (or the user's) dispersion file of `symbol` covers wavelength `lambda`
+/// (Å): false when the element has a file and the wavelength lies outside its rows, true
+/// otherwise (no file: the caller's own rule applies). Throws DataFileError for a malformed file.
+bool dispersionFileCovers(std::string_view symbol, Extended lambda);
+
 /// The version of the xraylib library the program runs with ("4.0.0").
 std::string xraylibVersion();
 

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "engine/catalogue.hpp"
+#include "engine/element_data.hpp"
 #include "engine/engine_error.hpp"
 #include "engine/scattering.hpp"
 
@@ -94,7 +95,16 @@ Crystal Crystal::fromCatalogueEntry(const CatalogueCrystal& entry) {
 }
 
 Setup buildSetup(const CatalogueCrystal& entry, const Reflection& reflection) {
-    if (findCrystal(entry.name) != nullptr)
+    // A windows crystal keeps its own tables, unless a synchrotron wavelength lies outside its
+    // elements' dispersion files: then its sites take the library's f', f'' like any crystal.
+    bool covered = true;
+    const Radiation& radiation = reflection.radiation;
+    if (radiation.index == kSynchrotron && radiation.synchrotronWavelength > 0)
+        for (const CrystalSite& site : entry.structure.sites)
+            for (const SiteSpecies& sp : site.species)
+                covered =
+                    covered && dispersionFileCovers(sp.element, radiation.synchrotronWavelength);
+    if (findCrystal(entry.name) != nullptr && covered)
         return buildSetup(Crystal::fromCatalogueEntry(entry), reflection);
     Setup setup;
     setup.crystal.name = entry.name;
