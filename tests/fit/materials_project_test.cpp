@@ -2,6 +2,7 @@
 // composition is fitted on a real GaAsP scan; a strain-and-damage fit of a YSZ substrate.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -79,6 +80,27 @@ TEST(MaterialsProject, LayersKeepTheirCrystalsThroughTheProjectText) {
     };
     EXPECT_GT(peakIn(1500, 4000), 2000);
     EXPECT_LT(peakIn(-1500, -150), -180);
+}
+
+TEST(MaterialsProject, CurvesWithoutAFitTakeTheWholeModelDamageAndBoxesIncluded) {
+    // A model's damage factors and depth used to be dropped (the windows' form was computed),
+    // and the boxes were refused.
+    const auto peak = [](const std::string& profile) {
+        const Project p = parseProject(
+            "[sample]\nsubstrate = \"GaAs\"\n[profile]\n" + profile + kDataset, "p.toml");
+        const ProjectCurve c = projectCurves(p).front();
+        double top = 0;
+        for (std::size_t i = 0; i < c.angle.size(); ++i)
+            if (c.angle[i] < -300) top = std::max(top, static_cast<double>(c.reflectivity[i]));
+        return top;
+    };
+    const std::string gauss =
+        "model = \"2gauss\"\ntau = 0.01\nro = 300\nsigma1 = 150\nsigma2 = 250\n";
+    const double perfect = peak(gauss);
+    EXPECT_LT(peak(gauss + "damage = \"proportional\"\ndamage_max = 0.3\n"), 0.5 * perfect);
+    EXPECT_GT(peak(gauss + "depth_ratio = 8\n"), 0);
+    EXPECT_GT(peak("model = \"boxes\"\nboxes = 1\nbox1_thickness = 2000\nbox1_strain = 0.5\n"),
+              0.01);
 }
 
 /// Writes a measured rocking curve as whole-second offsets and counts; a curve on another grid
