@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/catalogue.hpp"
 #include "engine/element_data.hpp"
 #include "engine/engine_error.hpp"
 
@@ -245,17 +246,29 @@ const CatalogueCrystal* CrystalCatalogue::findByElements(
     return nullptr;
 }
 
+CrystalCatalogue CrystalCatalogue::load(const std::string& shipped, const std::string& user) {
+    CrystalCatalogue c;
+    // The windows' crystals first, so that a data folder without the file still knows them; the
+    // file then gives their literature values and sources, and the other crystals.
+    for (const CrystalEntry& e : crystalCatalogue()) {
+        CatalogueCrystal w;
+        w.name = std::string(e.name);
+        const std::string kind = e.atoms == 1 ? "diamond" : "zincblende";
+        w.structure =
+            makeStructure(kind, {{{std::string(e.site1), 1}}, {{std::string(e.site2), 1}}});
+        w.a = static_cast<double>(e.latticeAngstrom());
+        w.aSource = "the windows' catalogue";
+        w.origin = "built in";
+        c.crystals_.push_back(std::move(w));
+    }
+    c.addFile(shipped, c.warnings_);
+    std::error_code ec;
+    if (!user.empty() && std::filesystem::exists(user, ec)) c.addFile(user, c.warnings_);
+    return c;
+}
+
 const CrystalCatalogue& CrystalCatalogue::standard() {
-    static const CrystalCatalogue catalogue = [] {
-        CrystalCatalogue c;
-        std::vector<std::string> shippedProblems;
-        c.addFile(shippedCatalogueFile(), shippedProblems);
-        c.warnings_ = shippedProblems;
-        const std::string user = userCatalogueFile();
-        std::error_code ec;
-        if (!user.empty() && std::filesystem::exists(user, ec)) c.addFile(user, c.warnings_);
-        return c;
-    }();
+    static const CrystalCatalogue catalogue = load(shippedCatalogueFile(), userCatalogueFile());
     return catalogue;
 }
 

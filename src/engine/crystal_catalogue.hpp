@@ -32,6 +32,9 @@ public:
     /// The shipped data file and the user's file (see userCatalogueFile), read once. Problems
     /// with the user's file are kept in warnings(); the shipped crystals load regardless.
     static const CrystalCatalogue& standard();
+    /// The windows' crystals, then the file `shipped`, then the user's file `user` when it exists
+    /// (none when empty). Every problem of either file goes to warnings().
+    static CrystalCatalogue load(const std::string& shipped, const std::string& user);
 
     /// Reads `path` and adds or overrides its crystals. A file that cannot be read or parsed
     /// adds nothing; an entry with an error is left out. Each problem appends a message naming

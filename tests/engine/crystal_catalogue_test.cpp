@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -90,6 +92,22 @@ TEST(CrystalCatalogue, UserFileErrorsNameFileEntryAndLineAndLeaveTheRestLoaded) 
     EXPECT_EQ(catalogue.addText("[[crystal]]\nname = \"GaAs\"\na = 5.65\n", "o.toml", problems), 1);
     EXPECT_DOUBLE_EQ(catalogue.find("GaAs")->a, 5.65);
     EXPECT_DOUBLE_EQ(*catalogue.find("GaAs")->c11, 122.1);
+}
+
+TEST(CrystalCatalogue, AMissingDataFileOrABrokenUserFileLeavesTheOtherCrystals) {
+    const CrystalCatalogue bare = CrystalCatalogue::load("/nonexistent/crystals.toml", "");
+    EXPECT_EQ(bare.crystals().size(), crystalCatalogue().size());
+    ASSERT_EQ(bare.warnings().size(), 1u);
+    EXPECT_NE(bare.warnings()[0].find("/nonexistent/crystals.toml"), std::string::npos);
+    const auto user = std::filesystem::temp_directory_path() / "kelvarin_broken_crystals.toml";
+    std::ofstream(user) << "[[crystal]]\nname = \"GaAs\"\na = -1\n[[crystal\n";
+    const CrystalCatalogue c = CrystalCatalogue::load(shippedCatalogueFile(), user.string());
+    EXPECT_EQ(c.crystals().size(), shipped().crystals().size());
+    ASSERT_EQ(c.warnings().size(), 1u);
+    EXPECT_NE(c.warnings()[0].find("kelvarin_broken_crystals.toml, line 4"), std::string::npos)
+        << c.warnings()[0];
+    EXPECT_DOUBLE_EQ(c.find("GaAs")->a, 5.6534);
+    std::filesystem::remove(user);
 }
 
 TEST(Alloy, FormulasResolveToSitesAndVegardsLaw) {
