@@ -197,6 +197,11 @@ void readSample(Reader& r, const toml::table& root, Project& p) {
                 try {
                     const std::optional<double> x =
                         m.x ? std::optional<double>(static_cast<double>(m.x->value)) : std::nullopt;
+                    if (m.x && (!formulaHasComposition(m.material) ||
+                                p.catalogue->find(m.material) != nullptr))
+                        r.fail("sample.layer.x", lt.get("x"),
+                               "has no composition to set: '" + m.material +
+                                   "' holds no x (write it as \"GaAs1-xPx\")");
                     if (formulaHasComposition(m.material) && !m.x &&
                         p.catalogue->find(m.material) == nullptr)
                         r.fail("sample.layer.material", lt.get("material"),

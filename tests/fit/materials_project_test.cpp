@@ -33,6 +33,8 @@ TEST(MaterialsProject, BadCrystalsAndLayersAreRefusedNamingLineAndKey) {
         {"[[sample.layer]]\nthickness = 100\nmaterial = \"GaAs1-xPx\"\nx = 1.5",
          "key 'sample.layer.x' must lie between 0 and 1"},
         {"[[sample.layer]]\nthickness = 100\nx = 0.5", "'x' without a 'material'"},
+        {"[[sample.layer]]\nthickness = 100\nmaterial = \"GaAs\"\nx = 0.5",
+         "line 5: key 'sample.layer.x' has no composition to set"},
         {"[[sample.layer]]\nthickness = 100\nmaterial = \"AlAs\"\nrelaxation = 2",
          "must lie between 0 (pseudomorphic) and 1"},
         {"[[sample.layer]]\nthickness = 100\nmaterial = \"AlAs\"\nrelaxation = 0\nstrain = 0.1",
