@@ -1,5 +1,6 @@
 #include "cli/crystals_command.hpp"
 
+#include <algorithm>
 #include <sstream>
 
 #include "cli/cli.hpp"
@@ -24,7 +25,22 @@ std::string crystalsText(const CrystalCatalogue& catalogue) {
             if (c.structure.sites[i].debyeWallerB != 0)
                 out << "  B of site " << i + 1 << " = " << c.structure.sites[i].debyeWallerB
                     << " Å²\n";
-        out << "  from " << c.origin << "\n";
+        // Where each element's f0 and f', f'' come from (at the tube lines).
+        std::vector<std::string> seen;
+        out << "  scattering:";
+        for (const CrystalSite& site : c.structure.sites)
+            for (const SiteSpecies& sp : site.species) {
+                if (std::find(seen.begin(), seen.end(), sp.element) != seen.end()) continue;
+                seen.push_back(sp.element);
+                std::string source;
+                try {
+                    source = ResolvedElement(sp.element, 4, 0).source();
+                } catch (const std::exception& e) {
+                    source = e.what();
+                }
+                out << (seen.size() > 1 ? "; " : " ") << sp.element << " " << source;
+            }
+        out << "\n  from " << c.origin << "\n";
     }
     return out.str();
 }
