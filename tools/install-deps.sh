@@ -6,7 +6,7 @@ packages=(
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libtomlplusplus-dev libxsimd-dev libpugixml-dev
-  libceres-dev libeigen3-dev
+  libceres-dev libeigen3-dev libxrl-dev
   xvfb xauth openbox xdotool imagemagick
   python3-dev pybind11-dev python3-pytest python3-numpy
 )

@@ -13,6 +13,7 @@
 
 #include "app/locale.hpp"
 #include "cli/batch_fit.hpp"
+#include "cli/crystals_command.hpp"
 #include "cli/fit_command.hpp"
 #include "cli/job_file.hpp"
 #include "cli/job_runner.hpp"
@@ -531,6 +532,15 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     background->needs(counts);
     noise->needs(counts);
 
+    std::string crystalsFile;
+    CLI::App* crystalsCmd = app.add_subcommand(
+        "crystals",
+        "Lists the crystals a project may name (substrate, layer material), with structure, "
+        "lattice constant, elastic constants and their sources: the shipped catalogue and the "
+        "user's (~/.config/kelvarin/crystals.toml).");
+    crystalsCmd->add_option("--file", crystalsFile,
+                            "a crystal catalogue file to check and add to the listing");
+
     FitArgs fitArgs;
     CLI::App* fitCmd = app.add_subcommand(
         "fit",
@@ -561,6 +571,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             return doBatchFit(fitArgs, batchPatterns, out, err);
         if (fitCmd->parsed()) return doFit(fitArgs, out, err);
         if (scanCmd->parsed()) return doScan(scanArgs, out);
+        if (crystalsCmd->parsed()) return doCrystals(crystalsFile, out, err);
         return doSimulate(sim, out, err);
     } catch (const UsageError& e) {
         err << "kelvarin-cli: " << e.what() << "\n";

@@ -46,6 +46,26 @@ SubstrateBragg substrateBragg(const std::string& crystal, const std::array<int, 
     }
 }
 
+SubstrateBragg catalogueSubstrateBragg(const std::string& crystal, const std::array<int, 3>& hkl,
+                                       Extended wavelength) {
+    const CatalogueCrystal* entry = CrystalCatalogue::standard().find(crystal);
+    if (entry == nullptr) {
+        std::string names;
+        for (const CatalogueCrystal& c : CrystalCatalogue::standard().crystals())
+            names += (names.empty() ? "" : ", ") + c.name;
+        throw SimulationError("unknown crystal '" + crystal + "' (the catalogue has " + names +
+                              ")");
+    }
+    try {
+        return kelvarin::substrateBragg(Crystal::fromCatalogueEntry(*entry), hkl[0], hkl[1], hkl[2],
+                                        wavelength);
+    } catch (const EngineError& e) {
+        throw SimulationError(crystal + " " + std::to_string(hkl[0]) + " " +
+                              std::to_string(hkl[1]) + " " + std::to_string(hkl[2]) + ": " +
+                              e.what());
+    }
+}
+
 std::string scanText(const ScanRequest& request) {
     const Scan scan = readScan(request.file, request.read);
     std::ostringstream out;
@@ -87,7 +107,7 @@ std::string scanText(const ScanRequest& request) {
         if (!lambda)
             throw SimulationError(
                 "the file states no wavelength: give it with --radiation or --wavelength");
-        bragg = substrateBragg(request.crystal, *hkl, *lambda);
+        bragg = catalogueSubstrateBragg(request.crystal, *hkl, *lambda);
         out << "# substrate: " << request.crystal << " " << (*hkl)[0] << " " << (*hkl)[1] << " "
             << (*hkl)[2] << " at " << g(static_cast<double>(*lambda)) << " Å: Bragg angle "
             << g(bragg->thetaB) << "°, asymmetry " << g(bragg->phi) << "°\n";

@@ -29,6 +29,11 @@ struct ScanRequest {
 SubstrateBragg substrateBragg(const std::string& crystal, const std::array<int, 3>& hkl,
                               Extended wavelength);
 
+/// The same for any crystal of the crystal catalogue (the windows' crystals with the literature
+/// lattice constant where the windows' one is off), as `scan --crystal` places the substrate.
+SubstrateBragg catalogueSubstrateBragg(const std::string& crystal, const std::array<int, 3>& hkl,
+                                       Extended wavelength);
+
 /// Reads and converts the scan: "#" lines saying what was read and how the zero was chosen,
 /// then one line per point, "offset counts" ("%.10g", "." decimal point). Throws
 /// DataFileError for a file that cannot be used and SimulationError for a substrate that

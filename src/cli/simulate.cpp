@@ -26,10 +26,13 @@ struct Prepared {
 };
 
 Prepared setUp(const SimulationRequest& r) {
-    if (findCrystal(r.crystal) == nullptr) {
+    // The crystal catalogue: the windows' crystals (with the literature lattice constant where
+    // the windows' one is off) and every other crystal it holds.
+    const CatalogueCrystal* crystal = CrystalCatalogue::standard().find(r.crystal);
+    if (crystal == nullptr) {
         std::string names;
-        for (const CrystalEntry& e : crystalCatalogue())
-            names += std::string(names.empty() ? "" : ", ") + std::string(e.name);
+        for (const CatalogueCrystal& c : CrystalCatalogue::standard().crystals())
+            names += (names.empty() ? "" : ", ") + c.name;
         throw SimulationError("unknown crystal '" + r.crystal + "' (the catalogue has " + names +
                               ")");
     }
@@ -37,7 +40,11 @@ Prepared setUp(const SimulationRequest& r) {
     const Reflection reflection{static_cast<Extended>(r.hkl[0]), static_cast<Extended>(r.hkl[1]),
                                 static_cast<Extended>(r.hkl[2]),
                                 Radiation{r.radiation, r.synchrotronWavelength}};
-    p.setup = buildSetup(Crystal::fromCatalogue(r.crystal), reflection);
+    try {
+        p.setup = buildSetup(*crystal, reflection);
+    } catch (const MaterialError& e) {
+        throw SimulationError(e.what());
+    }
     storeSetup(p.setup, p.state);
     p.state.theoryChoice = r.theory;
     return p;

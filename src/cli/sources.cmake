@@ -5,6 +5,7 @@ set(CLI_LIB_SOURCES
   svg_plot.cpp
   simulate.cpp
   scan_command.cpp
+  crystals_command.cpp
   progress.cpp
   cli.cpp
   fit_command.cpp

@@ -5,6 +5,7 @@
 
 #include "engine/engine_error.hpp"
 #include "engine/layered_simd.hpp"
+#include "engine/material_scattering.hpp"
 #include "engine/scattering.hpp"
 
 namespace kelvarin {
@@ -43,28 +44,41 @@ Extended siteFormFactor(const CoefficientTables& t, int site, Extended s) {
                       s);
 }
 
-/// Structure factor of a slab with Bragg value s, negated as the layered calculation takes it
-/// (which leaves |F′| and κ as they are), with the real forward term F0r (not negated). Each
-/// site's whole scattering factor at s is multiplied by its thermal factor (1: at rest); the
-/// forward terms, at s = 0, keep theirs.
-StructureFactor negatedStructureFactor(const EngineState& state, const SitePhases& phases,
-                                       Extended s, const Extended (&thermal)[2] = {1, 1}) {
-    const RadiationRecord& rr = state.radiationRecord;
-    const Extended t1 = thermal[0];
-    const Extended t2 = thermal[1];
-    const Extended f1 = siteFormFactor(state.scatteringCoefficients, 1, s);
-    const Extended f2 = siteFormFactor(state.scatteringCoefficients, 2, s);
-    StructureFactor F =
-        structureFactor(f1 * t1, f2 * t2, rr[kSlotF1Real] * t1, rr[kSlotF1Imag] * t1,
-                        rr[kSlotF2Real] * t2, rr[kSlotF2Imag] * t2, phases);
-    requireAllowedReflection(F, f1, f2, rr[kSlotF1Real], rr[kSlotF2Real], state.millerH,
-                             state.millerK, state.millerL);
+/// Structure factor of slab `i` of `stack` with Bragg value s, negated as the layered
+/// calculation takes it (which leaves |F′| and κ as they are), with the real forward term F0r (not
+/// negated). A lamella of its own crystal (or a substrate known by its sites) takes the factor
+/// from its sites, with their own thermal factors; otherwise it comes from the substrate's
+/// two-site tables, each site's whole scattering factor at s multiplied by its thermal factor
+/// (1: at rest), the forward terms, at s = 0, keeping theirs.
+StructureFactor negatedStructureFactor(const EngineState& state, const LayerStack& stack, int i,
+                                       const SitePhases& phases, Extended s,
+                                       const Extended (&thermal)[2] = {1, 1}) {
+    const auto slab = static_cast<std::size_t>(i);
+    const MaterialScattering* material =
+        i > 0 && slab < stack.material.size() && stack.material[slab]
+            ? stack.material[slab].get()
+            : state.substrateMaterial.get();
+    StructureFactor F;
+    if (material != nullptr) {
+        F = allowedStructureFactor(*material, state.millerH, state.millerK, state.millerL, s);
+        F.F0i = -F.F0i;
+    } else {
+        const RadiationRecord& rr = state.radiationRecord;
+        const Extended t1 = thermal[0];
+        const Extended t2 = thermal[1];
+        const Extended f1 = siteFormFactor(state.scatteringCoefficients, 1, s);
+        const Extended f2 = siteFormFactor(state.scatteringCoefficients, 2, s);
+        F = structureFactor(f1 * t1, f2 * t2, rr[kSlotF1Real] * t1, rr[kSlotF1Imag] * t1,
+                            rr[kSlotF2Real] * t2, rr[kSlotF2Imag] * t2, phases);
+        requireAllowedReflection(F, f1, f2, rr[kSlotF1Real], rr[kSlotF2Real], state.millerH,
+                                 state.millerK, state.millerL);
+        // Four atoms on each site; at s = 0 the form factor is the atom's electron count.
+        F.F0i = -(4 * rr[kSlotF1Imag] + 4 * rr[kSlotF2Imag]);
+        F.F0r = 4 * (siteFormFactor(state.scatteringCoefficients, 1, 0) + rr[kSlotF1Real]) +
+                4 * (siteFormFactor(state.scatteringCoefficients, 2, 0) + rr[kSlotF2Real]);
+    }
     F.Fhr = -F.Fhr;
     F.Fhi = -F.Fhi;
-    // Four atoms on each site; at s = 0 the form factor is the atom's electron count.
-    F.F0i = -(4 * rr[kSlotF1Imag] + 4 * rr[kSlotF2Imag]);
-    F.F0r = 4 * (siteFormFactor(state.scatteringCoefficients, 1, 0) + rr[kSlotF1Real]) +
-            4 * (siteFormFactor(state.scatteringCoefficients, 2, 0) + rr[kSlotF2Real]);
     return F;
 }
 
@@ -101,7 +115,7 @@ void prepareLayered(const EngineState& state, const LayerStack& stack, LayeredCo
 
     const SitePhases phases = sitePhases(state.sitePositions, h, k, l);
     for (int i = 0; i <= stack.layerCount; ++i) {
-        StructureFactor F = negatedStructureFactor(state, phases, stack.s[i]);
+        StructureFactor F = negatedStructureFactor(state, stack, i, phases, stack.s[i]);
         // A damaged lamella scatters its reflection f times as strongly; its forward term and
         // its absorption ratio stay.
         const double damage = stack.damage[static_cast<std::size_t>(i)];
@@ -121,13 +135,13 @@ void prepareLayered(const EngineState& state, const LayerStack& stack, LayeredCo
         if (i == 0) {
             // The substrate: the deviation parameter as for any perfect crystal.
             c.strainShift = 0;
-            c.g = static_cast<double>(stack.F0i * root * (1 / absGamma0 + 1 / absGammaH) /
+            c.g = static_cast<double>(F.F0i * root * (1 / absGamma0 + 1 / absGammaH) /
                                       (2 * P * absFhr));
             c.T = Complex(0.0, 0.0);
         } else {
             const Extended eps = stack.strain[i];
             c.strainShift = eps * (cosPhi * cosPhi * std::tan(stack.thetaB[i]) + cosPhi * sinPhi);
-            c.g = static_cast<double>(root * stack.F0i * (1 / absGamma0 + 1 / absGammaH) /
+            c.g = static_cast<double>(root * F.F0i * (1 / absGamma0 + 1 / absGammaH) /
                                       (absFhr * P * 2));
             const double A = stack.thickness[i] * pi * static_cast<double>(P) * gamma0Thickness *
                              static_cast<double>(absFhr) / (lambda * static_cast<double>(root));
@@ -250,7 +264,7 @@ void prepareLayeredFull(const EngineState& state, const LayerStack& stack,
         const Extended s = sinTheta / lambda;
         const Extended thermal[2] = {std::exp(-options.debyeWallerB[0] * s * s),
                                      std::exp(-options.debyeWallerB[1] * s * s)};
-        StructureFactor F = negatedStructureFactor(state, phases, s, thermal);
+        StructureFactor F = negatedStructureFactor(state, stack, i, phases, s, thermal);
         const double damage = stack.damage[index];
         const double strength = static_cast<double>(F.strength) * damage;
         const double Gamma = static_cast<double>(stack.Gamma[index]);

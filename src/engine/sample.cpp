@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "engine/catalogue.hpp"
+#include "engine/element_data.hpp"
 #include "engine/engine_error.hpp"
 #include "engine/scattering.hpp"
 
@@ -82,7 +83,53 @@ Setup buildSetup(const Crystal& crystal, const Reflection& reflection) {
     return setup;
 }
 
+Crystal Crystal::fromCatalogueEntry(const CatalogueCrystal& entry) {
+    Crystal crystal;
+    if (findCrystal(entry.name) != nullptr) {
+        crystal = Crystal::fromCatalogue(entry.name);
+        if (static_cast<double>(crystal.a) == entry.a) return crystal;
+    }
+    crystal.name = entry.name;
+    crystal.a = crystal.b = crystal.c = entry.a;
+    return crystal;
+}
+
+Setup buildSetup(const CatalogueCrystal& entry, const Reflection& reflection) {
+    // A windows crystal keeps its own tables, unless a synchrotron wavelength lies outside its
+    // elements' dispersion files: then its sites take the library's f', f'' like any crystal.
+    bool covered = true;
+    const Radiation& radiation = reflection.radiation;
+    if (radiation.index == kSynchrotron && radiation.synchrotronWavelength > 0)
+        for (const CrystalSite& site : entry.structure.sites)
+            for (const SiteSpecies& sp : site.species)
+                covered =
+                    covered && dispersionFileCovers(sp.element, radiation.synchrotronWavelength);
+    if (findCrystal(entry.name) != nullptr && covered)
+        return buildSetup(Crystal::fromCatalogueEntry(entry), reflection);
+    Setup setup;
+    setup.crystal.name = entry.name;
+    setup.crystal.a = setup.crystal.b = setup.crystal.c = entry.a;
+    setup.reflection = reflection;
+    const Radiation& r = reflection.radiation;
+    if (r.index < 0 || r.index > kSynchrotron)
+        throw ScatteringError("Radiation " + std::to_string(r.index) + " does not exist");
+    setup.dispersion.lambda =
+        r.index == kSynchrotron ? r.synchrotronWavelength : tubeWavelength(r.index);
+    if (!(setup.dispersion.lambda > 0))
+        throw ScatteringError("The synchrotron wavelength must be a positive number of ångström");
+    setup.material = std::make_shared<const MaterialScattering>(entry.name, entry.structure,
+                                                                r.index, setup.dispersion.lambda);
+    setup.geometry = reflectionGeometry(entry.a, entry.a, entry.a, reflection.h, reflection.k,
+                                        reflection.l, setup.dispersion.lambda);
+    setup.structureFactor = allowedStructureFactor(*setup.material, reflection.h, reflection.k,
+                                                   reflection.l, setup.geometry.s);
+    // The lamellae take the forward absorption from the f'' slots: all of it in site 1's.
+    setup.dispersion.f1Imag = setup.structureFactor.F0i / 4;
+    return setup;
+}
+
 void storeSetup(const Setup& setup, EngineState& state) {
+    state.substrateMaterial = setup.material;
     state.latticeA = setup.crystal.a;
     state.latticeB = setup.crystal.b;
     state.latticeC = setup.crystal.c;

@@ -3,12 +3,15 @@
 // the engine's set-up, the perfect-crystal curve, and a sample of lamellae on that crystal.
 #pragma once
 
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/crystal_catalogue.hpp"
 #include "engine/geometry.hpp"
+#include "engine/material_scattering.hpp"
 #include "engine/scattering.hpp"
 #include "engine/state.hpp"
 #include "engine/strain.hpp"
@@ -24,6 +27,11 @@ struct Crystal {
     /// The catalogue crystal `name`, with its lattice constant read as the Data Entry window
     /// shows it. Throws EngineError naming the catalogue for an unknown name.
     static Crystal fromCatalogue(std::string_view name);
+    /// A crystal of the fitting path's catalogue: a crystal of the windows' catalogue with the
+    /// lattice constant as the window reads it where the two agree (to the last bit), else the
+    /// catalogue's. The sites are those of the two-site structure for the windows' crystals and
+    /// unset otherwise (see buildSetup).
+    static Crystal fromCatalogueEntry(const CatalogueCrystal& entry);
 };
 
 /// The six tube lines and synchrotron radiation, by the names the job files use ("Cua1").
@@ -52,6 +60,9 @@ struct Setup {
     DispersionValues dispersion;      ///< wavelength and f', f'' of both sites
     ReflectionGeometry geometry;      ///< of the substrate
     StructureFactor structureFactor;  ///< of the substrate at its Bragg angle
+    /// The substrate as a list of sites, for a crystal the two-site tables cannot hold (fluorite,
+    /// perovskite, mixed sites); null for the two-site crystals.
+    std::shared_ptr<const MaterialScattering> material;
 };
 
 /// The one set-up builder: wavelength and dispersion corrections, geometry, scattering tables and
@@ -59,6 +70,13 @@ struct Setup {
 /// message a user sees for a set-up that cannot be computed (an unreachable or forbidden
 /// reflection, a geometry that cannot be measured, an unknown crystal or radiation).
 Setup buildSetup(const Crystal& crystal, const Reflection& reflection);
+
+/// The set-up of a crystal of the fitting path's catalogue. A crystal of the windows' catalogue
+/// (same name) keeps its two-site tables and dispersion data and takes the catalogue's lattice
+/// constant (the windows' own value, to the last bit, where the two agree); any other crystal is
+/// computed from its list of sites. Throws as the builder above, and MaterialError for an element
+/// without data.
+Setup buildSetup(const CatalogueCrystal& crystal, const Reflection& reflection);
 
 /// Stores the set-up in `state` (lattice constants, sites, Miller indices, scattering tables,
 /// wavelength and dispersion slots of the radiation record), leaving everything else alone.
@@ -76,6 +94,9 @@ struct Lamella {
     /// Static Debye–Waller factor f = exp(−L_H) in (0, 1]: the lamella's structure factor of the
     /// reflection is f times that of a perfect lamella (1: a perfect lamella).
     double damage = 1;
+    /// The lamella's own crystal (an alloy or another catalogue crystal) at the radiation of the
+    /// set-up; null: the substrate's. Its strain is still relative to the substrate.
+    std::shared_ptr<const MaterialScattering> material = nullptr;
 };
 
 /// The lamellae on the substrate, from the surface inward.

@@ -16,6 +16,11 @@ set(ENGINE_SOURCES
   engine/measured_curve.cpp
   engine/catalogue.cpp
   engine/sample.cpp
+  engine/element_data.cpp
+  engine/crystal_structure.cpp
+  engine/material_scattering.cpp
+  engine/crystal_catalogue.cpp
+  engine/alloy.cpp
   engine/io/scan.cpp
   engine/io/scan_text.cpp
   engine/io/xrdml_reader.cpp

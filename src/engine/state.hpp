@@ -3,10 +3,13 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <ostream>
 #include <vector>
 
 namespace kelvarin {
+
+class MaterialScattering;
 
 using Extended = long double;
 
@@ -149,6 +152,9 @@ struct EngineState {
     Extended millerL = 0;
     SitePositions sitePositions{};
     CoefficientTables scatteringCoefficients{};  ///< fetched by the Start run
+    /// A substrate given as a list of sites (fluorite, perovskite, mixed sites) replaces the
+    /// two-site tables above for every slab without a crystal of its own; null otherwise.
+    std::shared_ptr<const MaterialScattering> substrateMaterial;
 
     // Job options, stored by the Start run.
     Theory theoryChoice = Theory::Dynamical;

@@ -228,6 +228,7 @@ void layerStack(const StrainProfile& profile, const EngineState& state, LayerSta
             thickness = profile.thickness;
         },
         state, out);
+    out.material.clear();
 }
 
 void layerStack(const Sample& sample, const EngineState& state, LayerStack& out) {
@@ -241,6 +242,10 @@ void layerStack(const Sample& sample, const EngineState& state, LayerStack& out)
             damage = lamella.damage;
         },
         state, out);
+    out.material.assign(static_cast<std::size_t>(n) + 1, nullptr);
+    for (int i = 1; i <= n; ++i)
+        out.material[static_cast<std::size_t>(i)] =
+            sample.lamellae[static_cast<std::size_t>(n - i)].material;
 }
 
 }  // namespace kelvarin

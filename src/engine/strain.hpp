@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <vector>
 
 #include "engine/state.hpp"
@@ -62,6 +63,8 @@ struct LayerStack {
     /// Static Debye–Waller factor of each lamella's structure factor (1: perfect lamella).
     std::vector<double> damage;
     Extended F0i = 0;  ///< imaginary forward structure factor of substrate and lamellae, negated
+    /// Each lamella's own crystal (entry i, null: the substrate's), from a sample's lamellae.
+    std::vector<std::shared_ptr<const MaterialScattering>> material;
 
     LayerStack()
         : strain(kMaxLayers + 1),

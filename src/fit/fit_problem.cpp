@@ -88,7 +88,11 @@ Extended FitProblem::evaluate(std::span<const Extended> values, ProblemWorkspace
         w.physics = set.physics;
         const Extended width = used(values[static_cast<std::size_t>(set.widthParameter)]);
         if (model_->fillsSample()) {
-            layerStack(ws.sample, *set.state, w.stack);
+            if (adjustment_) {
+                ws.adjusted = ws.sample;
+                adjustment_->apply(values, d, ws.adjusted);
+            }
+            layerStack(adjustment_ ? ws.adjusted : ws.sample, *set.state, w.stack);
             total += evaluateFilledStack(*set.state, width, w);
         } else {
             model_->fill(modelValues, w.profile);

@@ -26,12 +26,23 @@ struct Dataset {
     PhysicsOptions physics;
 };
 
+/// Changes the sample a model fills before one dataset computes it: the lamellae's own crystals
+/// and the strain they bring (which may follow a fitted composition in `values`, one value per
+/// table entry). Called from several threads at once.
+class SampleAdjustment {
+public:
+    virtual ~SampleAdjustment() = default;
+    virtual void apply(std::span<const Extended> values, std::size_t dataset,
+                       Sample& sample) const = 0;
+};
+
 /// Workspaces of one evaluation of a whole problem (one per dataset), reused between
 /// evaluations. Each concurrent evaluation needs its own.
 struct ProblemWorkspace {
     std::vector<std::unique_ptr<Workspace>> datasets;
     Extended error = 0;  ///< of the last successful evaluation, percent
     Sample sample;       ///< lamellae of the last evaluation of a model that fills a sample
+    Sample adjusted;     ///< the sample after the SampleAdjustment of the last dataset
     std::vector<Extended> modelValues;  ///< the model's values, reused between evaluations
 };
 
@@ -94,12 +105,19 @@ public:
     /// scaling: what plots and result files read).
     void commit(const ProblemWorkspace& ws) const;
 
+    /// Applies `adjustment` to the model's sample before each dataset computes it (a model that
+    /// fills a sample only).
+    void setSampleAdjustment(std::shared_ptr<const SampleAdjustment> adjustment) {
+        adjustment_ = std::move(adjustment);
+    }
+
 private:
     std::unique_ptr<ProfileModel> model_;
     ParameterTable table_;
     std::vector<int> modelParameters_;
     std::vector<Dataset> datasets_;
     bool singlePrecision_ = true;
+    std::shared_ptr<const SampleAdjustment> adjustment_;
 };
 
 }  // namespace kelvarin::fit

@@ -13,14 +13,24 @@
 namespace kelvarin::fit {
 
 Sample projectSample(const Project& project) {
-    if (!project.layers.empty()) return Sample{project.layers};
+    if (!project.layers.empty() && (project.layersGiveSample || !project.hasProfile))
+        return Sample{project.layers};
     if (!project.hasProfile)
         throw ProjectError(project.path +
                            ": the project has neither [[sample.layer]] nor a [profile]");
-    const auto model = makeProfileModel(project.profile, project.profileLayers);
+    ProfileSettings settings = profileSettings(project);
+    if (project.profile == ProfileKind::IonProfile)
+        settings.ionProfile = readIonProfile(
+            (std::filesystem::path(project.path).parent_path() / project.ionProfileFile).string());
+    const auto model = makeProfileModel(settings);
     std::vector<Extended> values;
     for (const Parameter& p : project.profileParameters)
         values.push_back(p.value);
+    if (model->fillsSample()) {
+        Sample sample;
+        model->fillSample(values, sample);
+        return sample;
+    }
     StrainProfile profile;
     model->fill(values, profile);
     return sampleOf(profile);
@@ -58,11 +68,13 @@ std::vector<ProjectCurve> projectCurves(const Project& project) {
             const Reflection reflection{static_cast<Extended>(d.hkl[0]),
                                         static_cast<Extended>(d.hkl[1]),
                                         static_cast<Extended>(d.hkl[2]), d.radiation};
-            const Setup setup = buildSetup(Crystal::fromCatalogue(project.substrate), reflection);
+            const Setup setup = substrateSetup(project, reflection);
             storeSetup(setup, state);
             const ScanGrid grid = datasetGrid(project, d);
+            Sample own = sample;
+            LayerMaterials(project, {d.radiation}, {}).applyGiven(0, own);
             LayerStack stack;
-            layerStack(sample, state, stack);
+            layerStack(own, state, stack);
             LayeredConstants constants;
             prepareLayered(state, stack,
                            physicsOptionsOf(d, static_cast<double>(setup.dispersion.lambda)),

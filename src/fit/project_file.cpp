@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "engine/alloy.hpp"
 #include "engine/catalogue.hpp"
 #include "engine/engine_error.hpp"
 #include "engine/measured_curve.hpp"
@@ -135,16 +136,24 @@ void readSample(Reader& r, const toml::table& root, Project& p) {
     if (node == nullptr) return;
     if (!node->is_table()) r.fail("sample", node, "must be a table");
     const toml::table& t = *node->as_table();
+    if (const auto* v = r.get(t, "sample.", "crystals")) {
+        p.crystalsFile = r.text(*v, "sample.crystals");
+        if (p.crystalsFile.empty()) r.fail("sample.crystals", v, "must name a file");
+    }
+    p.catalogue = projectCatalogue(p.path, p.crystalsFile);
     if (const auto* v = r.get(t, "sample.", "substrate")) {
         p.substrate = r.text(*v, "sample.substrate");
-        if (findCrystal(p.substrate) == nullptr)
-            r.fail("sample.substrate", v, "names no crystal of the catalogue");
+        if (p.catalogue->find(p.substrate) == nullptr)
+            r.fail("sample.substrate", v,
+                   "names no crystal of the catalogue (kelvarin-cli crystals lists them)");
     }
     if (const auto* v = r.get(t, "sample.", "layer")) {
         if (!v->is_array_of_tables()) r.fail("sample.layer", v, "must be [[sample.layer]] tables");
         for (const toml::node& item : *v->as_array()) {
             const toml::table& lt = *item.as_table();
             Lamella l;
+            LayerMaterialSpec m;
+            const toml::node* relaxation = nullptr;
             for (auto&& [k, val] : lt) {
                 const std::string key = "sample.layer." + std::string(k.str());
                 const std::string name(k.str());
@@ -157,11 +166,60 @@ void readSample(Reader& r, const toml::table& root, Project& p) {
                 } else if (name == "damage") {
                     l.damage = r.number(val, key);
                     if (!(l.damage > 0 && l.damage <= 1)) r.fail(key, &val, "must lie in (0, 1]");
+                } else if (name == "material") {
+                    m.material = r.text(val, key);
+                    if (m.material.empty()) r.fail(key, &val, "must name a crystal or a formula");
+                } else if (name == "relaxation") {
+                    relaxation = &val;
+                    m.relaxation = r.number(val, key);
+                    if (!(m.relaxation >= 0 && m.relaxation <= 1))
+                        r.fail(key, &val, "must lie between 0 (pseudomorphic) and 1 (relaxed)");
+                } else if (name == "x") {
+                    m.x = r.parameter(val, key, Parameter{"x", "", 0.5L, 0, 1, 0.05L, false});
+                    const Parameter& x = *m.x;
+                    if (!((x.free ? x.min : x.value) >= 0 && (x.free ? x.max : x.value) <= 1))
+                        r.fail(key, &val, "must lie between 0 and 1");
                 } else {
-                    r.fail(key, &val, "is not known (thickness, strain, damage)");
+                    r.fail(key, &val,
+                           "is not known (thickness, strain, damage, material, relaxation, x)");
+                }
+            }
+            if (lt.get("thickness")) p.layersGiveSample = true;
+            m.strainGiven = lt.get("strain") != nullptr;
+            const std::string where = "sample.layer";
+            if (m.material.empty() && (relaxation || m.x))
+                r.fail(where, &item, "gives 'relaxation' or 'x' without a 'material'");
+            if (relaxation && m.strainGiven)
+                r.fail("sample.layer.relaxation", relaxation,
+                       "cannot stand beside 'strain' (the strain is given, or it follows from the "
+                       "crystal and its relaxation)");
+            if (!m.material.empty()) {
+                try {
+                    const std::optional<double> x =
+                        m.x ? std::optional<double>(static_cast<double>(m.x->value)) : std::nullopt;
+                    if (m.x && (!formulaHasComposition(m.material) ||
+                                p.catalogue->find(m.material) != nullptr))
+                        r.fail("sample.layer.x", lt.get("x"),
+                               "has no composition to set: '" + m.material +
+                                   "' holds no x (write it as \"GaAs1-xPx\")");
+                    if (formulaHasComposition(m.material) && !m.x &&
+                        p.catalogue->find(m.material) == nullptr)
+                        r.fail("sample.layer.material", lt.get("material"),
+                               "holds the composition x: give 'x' too");
+                    const LayerMaterial resolved = resolveMaterial(m.material, *p.catalogue, x);
+                    if (!m.strainGiven && m.relaxation < 1 && (!resolved.c11 || !resolved.c12))
+                        r.fail("sample.layer.material", lt.get("material"),
+                               "'" + m.material +
+                                   "' has no elastic constants C11, C12 for a strained layer: "
+                                   "give them in a crystal catalogue, or relaxation = 1, or the "
+                                   "strain");
+                } catch (const MaterialError& e) {
+                    r.fail("sample.layer.material", lt.get("material"),
+                           std::string("names no usable crystal: ") + e.what());
                 }
             }
             p.layers.push_back(l);
+            p.layerMaterials.push_back(m);
         }
         if (p.layers.size() > static_cast<std::size_t>(kMaxSampleLamellae))
             r.fail("sample.layer", v, "holds more than 1000 lamellae");
@@ -499,10 +557,21 @@ Project loadProject(const std::string& path) {
 std::string projectText(const Project& p) {
     std::ostringstream out;
     out << "[sample]\nsubstrate = " << quoted(p.substrate) << "\n";
-    for (const Lamella& l : p.layers)
-        out << "\n[[sample.layer]]\nthickness = " << numberText(l.thicknessAngstrom)
-            << "\nstrain = " << numberText(l.strain * 100) << "\ndamage = " << numberText(l.damage)
-            << "\n";
+    if (!p.crystalsFile.empty()) out << "crystals = " << quoted(p.crystalsFile) << "\n";
+    for (std::size_t i = 0; i < p.layers.size(); ++i) {
+        const Lamella& l = p.layers[i];
+        const LayerMaterialSpec* m = i < p.layerMaterials.size() ? &p.layerMaterials[i] : nullptr;
+        out << "\n[[sample.layer]]\n";
+        if (p.layersGiveSample) out << "thickness = " << numberText(l.thicknessAngstrom) << "\n";
+        if (m == nullptr || m->material.empty() || m->strainGiven)
+            out << "strain = " << numberText(l.strain * 100) << "\n";
+        out << "damage = " << numberText(l.damage) << "\n";
+        if (m != nullptr && !m->material.empty()) {
+            out << "material = " << quoted(m->material) << "\n";
+            if (!m->strainGiven) out << "relaxation = " << numberText(m->relaxation) << "\n";
+            if (m->x) out << "x = " << parameterText(*m->x) << "\n";
+        }
+    }
     if (p.hasProfile) {
         out << "\n[profile]\nmodel = " << quoted(profileKindName(p.profile))
             << "\nlayers = " << p.profileLayers << "\n";
@@ -587,6 +656,32 @@ PhysicsOptions physicsOptionsOf(const DatasetSpec& d, double wavelength) {
     return o;
 }
 
+/// The layers' own crystals on the model's lamellae, each fitted composition a parameter of the
+/// problem ("layer1_x").
+void addLayerMaterials(const Project& p, FitProblem& problem) {
+    std::vector<Radiation> radiations;
+    for (const DatasetSpec& d : p.datasets)
+        radiations.push_back(d.radiation);
+    std::vector<int> xParameters;
+    for (std::size_t k = 0; k < p.layerMaterials.size(); ++k) {
+        const LayerMaterialSpec& m = p.layerMaterials[k];
+        int index = -1;
+        if (m.x && !m.material.empty()) {
+            Parameter x = *m.x;
+            x.name = "layer" + std::to_string(k + 1) + "_x";
+            index = problem.parameters().add(std::move(x));
+        }
+        xParameters.push_back(index);
+    }
+    auto materials = std::make_shared<LayerMaterials>(p, radiations, std::move(xParameters));
+    if (!materials->any()) return;
+    if (!problem.model().fillsSample())
+        throw ProjectError(p.path +
+                           ": layers with a crystal of their own need a profile model of "
+                           "lamellae (boxes, bspline, ion-profile or a damage model)");
+    problem.setSampleAdjustment(std::move(materials));
+}
+
 std::unique_ptr<FitProblem> buildProblem(const Project& p) {
     if (!p.hasProfile) throw ProjectError(p.path + ": a fit needs a [profile] model");
     const std::filesystem::path folder = std::filesystem::path(p.path).parent_path();
@@ -604,7 +699,7 @@ std::unique_ptr<FitProblem> buildProblem(const Project& p) {
             const Reflection reflection{static_cast<Extended>(d.hkl[0]),
                                         static_cast<Extended>(d.hkl[1]),
                                         static_cast<Extended>(d.hkl[2]), d.radiation};
-            const Setup setup = buildSetup(Crystal::fromCatalogue(p.substrate), reflection);
+            const Setup setup = substrateSetup(p, reflection);
             storeSetup(setup, *state);
             state->theoryChoice = d.theory;
             state->normMode = d.scaling;
@@ -630,6 +725,7 @@ std::unique_ptr<FitProblem> buildProblem(const Project& p) {
     } catch (const ScatteringError& e) {
         throw ProjectError(p.path + ": " + e.what());
     }
+    addLayerMaterials(p, *problem);
     if (std::string why = problem->validate(); !why.empty())
         throw ProjectError(p.path + ": " + why);
     return problem;

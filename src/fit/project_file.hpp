@@ -11,6 +11,7 @@
 
 #include "engine/sample.hpp"
 #include "fit/fit_problem.hpp"
+#include "fit/layer_materials.hpp"
 #include "fit/sample_profile_model.hpp"
 
 namespace kelvarin::fit {
@@ -63,6 +64,16 @@ struct Project {
     std::string path;  ///< the file it was read from (results are written beside it)
     std::string substrate = "GaAs";
     std::vector<Lamella> layers;  ///< explicit lamellae, from the surface inward
+    /// The crystal of each explicit lamella (same order; an empty material: the substrate's).
+    /// In a fit, layer k's crystal goes to lamella k of the model's sample.
+    std::vector<LayerMaterialSpec> layerMaterials;
+    /// Some layer gives a thickness: the explicit lamellae are the sample (else, with a
+    /// [profile], the layers only lend their crystals to the model's lamellae).
+    bool layersGiveSample = false;
+    /// The project's own crystal catalogue file (`crystals`), relative to its folder.
+    std::string crystalsFile;
+    /// The crystals the project sees: shipped, the user's and its own file.
+    std::shared_ptr<const CrystalCatalogue> catalogue;
     bool hasProfile = false;
     ProfileKind profile = ProfileKind::TwoGauss;
     int profileLayers = 16;

@@ -9,6 +9,7 @@ set(FIT_SOURCES
   fit/evolutionary.cpp
   fit/problem_evaluator.cpp
   fit/worker_pool.cpp
+  fit/layer_materials.cpp
   fit/project_file.cpp
   fit/project_curves.cpp
   fit/project_fit.cpp

@@ -8,4 +8,5 @@ set(CLI_TEST_SOURCES
   cli/fit_command_test.cpp
   cli/scan_command_test.cpp
   cli/fit_batch_test.cpp
+  cli/crystals_command_test.cpp
 )

@@ -13,4 +13,6 @@ set(ENGINE_TEST_SOURCES
   engine/dispersion_test.cpp
   engine/golden_test.cpp
   engine/full_physics_test.cpp
+  engine/material_test.cpp
+  engine/crystal_catalogue_test.cpp
 )
