@@ -7,6 +7,7 @@ set(ENGINE_SOURCES
   engine/layered.cpp
   engine/layered_simd.cpp
   engine/broadening.cpp
+  engine/instrument_function.cpp
   engine/evaluation.cpp
   engine/scattering.cpp
   engine/scattering_catalogue.cpp

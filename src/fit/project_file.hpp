@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/instrument_function.hpp"
+#include "engine/io/rocking_curve.hpp"
 #include "engine/sample.hpp"
 #include "fit/fit_problem.hpp"
 #include "fit/sample_profile_model.hpp"
@@ -22,8 +24,20 @@ public:
 };
 
 struct DatasetSpec {
-    std::string file;  ///< measured curve (angle in arcsec, counts), or empty
+    /// Measured curve: a two-column curve (offset in arcsec, counts) or any instrument scan
+    /// format readScan knows; or empty.
+    std::string file;
     std::optional<std::array<double, 3>> scan;  ///< initial, final, step (arcsec)
+    int scanNumber = 0;  ///< which scan of a file with several (`scan = N`); 0: the only one
+    /// Where the offset of an instrument scan is zero; unset: the substrate peak (for a file of
+    /// offsets: the file's own zero).
+    std::optional<ZeroChoice> zero;
+    std::optional<ScanAxis> axis;   ///< plain text: what the angle column holds
+    std::optional<AngleUnit> unit;  ///< plain text: the angles' unit
+    InstrumentShape instrument = InstrumentShape::Gaussian;
+    std::string resolutionFile;  ///< the measured resolution curve (`instrument = { file }`)
+    Parameter lorentzFraction{"lorentz_fraction", "", 0, 0, 1, 0.1L, false};
+    std::optional<Parameter> offset;  ///< fitted or fixed angle offset (arcsec)
     std::array<int, 3> hkl{0, 0, 4};
     Radiation radiation;
     Parameter width{"width", "arcsec", 8.5L, 8.5L, 8.5L, 0, false};
