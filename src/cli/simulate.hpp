@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/instrument_function.hpp"
 #include "engine/state.hpp"
 
 namespace kelvarin::cli {
@@ -49,7 +50,11 @@ struct SimulationRequest {
     std::array<float, 4> params{};      ///< Model: tau, ro, sigma1, sigma2 (or xc, A, w, mu)
     std::vector<ProfileLayer> profile;  ///< Profile: surface lamella first
 
-    std::optional<Extended> width;  ///< FWHM of the instrument Gaussian, seconds of arc
+    std::optional<Extended> width;  ///< FWHM of the instrument function, seconds of arc
+    /// The instrument function: the Gaussian, a pseudo-Voigt of Lorentzian fraction
+    /// `lorentzFraction`, or a measured resolution curve (which needs no width).
+    InstrumentFunction instrument;
+    Extended lorentzFraction = 0;
 };
 
 struct SimulationResult {

@@ -5,6 +5,7 @@
 
 #include "engine/broadening.hpp"
 #include "engine/engine_error.hpp"
+#include "engine/instrument_function.hpp"
 #include "engine/layered.hpp"
 #include "engine/measured_curve.hpp"
 #include "engine/numio.hpp"
@@ -59,7 +60,9 @@ std::vector<ProjectCurve> projectCurves(const Project& project) {
                                         static_cast<Extended>(d.hkl[1]),
                                         static_cast<Extended>(d.hkl[2]), d.radiation};
             storeSetup(buildSetup(Crystal::fromCatalogue(project.substrate), reflection), state);
-            const ScanGrid grid = datasetGrid(project, d);
+            ScanGrid grid = datasetGrid(project, d);
+            // The model at the measured angle less the dataset's offset.
+            if (d.offset) grid.start -= static_cast<double>(d.offset->value);
             LayerStack stack;
             layerStack(sample, state, stack);
             LayeredConstants constants;
@@ -70,11 +73,18 @@ std::vector<ProjectCurve> projectCurves(const Project& project) {
             const auto n = static_cast<std::size_t>(grid.points);
             c.angle.resize(n);
             for (int p = 0; p < grid.points; ++p)
-                c.angle[static_cast<std::size_t>(p)] = grid.angle(p);
+                c.angle[static_cast<std::size_t>(p)] =
+                    grid.angle(p) + (d.offset ? static_cast<double>(d.offset->value) : 0.0);
             c.reflectivity.assign(curve->calcRaw.begin(), curve->calcRaw.begin() + grid.points);
             c.broadened.resize(n);
+            InstrumentFunction instrument{d.instrument, nullptr};
+            if (d.instrument == InstrumentShape::Measured)
+                instrument.resolution = std::make_shared<const ResolutionCurve>(readResolutionCurve(
+                    (std::filesystem::path(project.path).parent_path() / d.resolutionFile)
+                        .string()));
             InstrumentKernel kernel;
-            buildKernel(d.width.value, grid.step, grid.points, kernel);
+            buildInstrumentKernel(instrument, {d.width.value, d.lorentzFraction.value, 0},
+                                  grid.step, grid.points, kernel);
             broadenReflectivity(kernel, c.reflectivity, c.broadened);
             out.push_back(std::move(c));
         }

@@ -157,6 +157,39 @@ TEST(Simulate, ANarrowInstrumentLeavesTheCurveAsItIs) {
         ASSERT_NEAR(static_cast<double>(s.broadened[i] / s.raw[i]), 1.0, 1e-15);
 }
 
+TEST(Simulate, InstrumentFunctionsAverageTheReflectivityAndTheLorentzianLiftsTheTails) {
+    SimulationRequest r = gaAs004(-300, 300, 1);
+    r.width = 20;
+    const SimulationResult gauss = simulate(r);
+    r.instrument.shape = InstrumentShape::PseudoVoigt;
+    r.lorentzFraction = 0;
+    const SimulationResult pv0 = simulate(r);
+    r.lorentzFraction = 0.5L;
+    const SimulationResult pv = simulate(r);
+    std::vector<double> x, y;
+    for (int i = -40; i <= 40; ++i) {
+        x.push_back(i);
+        y.push_back(std::exp(-i * i / 150.0));
+    }
+    r.instrument = {InstrumentShape::Measured,
+                    std::make_shared<const ResolutionCurve>(makeResolutionCurve(x, y, "res.txt"))};
+    r.width.reset();  // a measured curve has its own width
+    const SimulationResult measured = simulate(r);
+    const Extended top = *std::max_element(gauss.raw.begin(), gauss.raw.end());
+    for (const SimulationResult* s : {&gauss, &pv0, &pv, &measured}) {
+        ASSERT_EQ(s->broadened.size(), s->raw.size());
+        for (Extended v : s->broadened)
+            ASSERT_TRUE(v > 0 && v < top) << static_cast<double>(v);
+    }
+    // η = 0 is the Gaussian (cut one step apart); η = 1/2 carries far more into the tails (150″
+    // is 7.5 widths out).
+    for (std::size_t i = 0; i < gauss.raw.size(); ++i)
+        ASSERT_NEAR(static_cast<double>(pv0.broadened[i] / gauss.broadened[i]), 1, 1e-5) << i;
+    EXPECT_GT(pv.broadened[450], 3 * gauss.broadened[450]);
+    r.instrument.shape = InstrumentShape::PseudoVoigt;
+    EXPECT_THROW(simulate(r), SimulationError);  // a pseudo-Voigt needs its width
+}
+
 TEST(Simulate, RefusesWhatThePhysicsCannotCompute) {
     SimulationRequest r = gaAs004(-10, 10, 1);
     r.crystal = "Xx";
