@@ -625,15 +625,6 @@ void loadMeasured(const std::string& path, EngineState& state) {
     storeMeasuredCurve(cs, state.radiationRecord, curve, MeasuredMode::Raw);
 }
 
-/// The start of a file, enough to tell its format.
-std::string fileHead(const std::string& path) {
-    std::string head(4096, '\0');
-    std::ifstream in(path, std::ios::binary);
-    in.read(head.data(), static_cast<std::streamsize>(head.size()));
-    head.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
-    return head;
-}
-
 /// An instrument scan (or a text curve with steps that are not whole equal seconds of arc)
 /// turned into offsets from its zero and stored as it stands: the curve is computed at the
 /// measured angles, with no resampling.
@@ -679,7 +670,7 @@ void loadScan(const std::string& path, const Project& p, const DatasetSpec& d, E
 bool loadDatasetFile(const std::string& path, const Project& p, const DatasetSpec& d,
                      EngineState& state) {
     const bool declared = d.axis || d.unit || d.zero || d.scanNumber > 0;
-    if (!declared && scanFormatOf(fileHead(path)) == ScanFormat::PlainText) {
+    if (!declared && scanFormatOfFile(path) == ScanFormat::PlainText) {
         try {
             loadMeasured(path, state);
             return false;
