@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <numbers>
 #include <numeric>
 
