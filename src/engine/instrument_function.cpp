@@ -150,11 +150,32 @@ void buildInstrumentKernel(const InstrumentFunction& f, const InstrumentValues& 
     const int centre = static_cast<int>(std::clamp<Extended>(needed, 1, std::max(1, scanPoints)));
     kernel.centre = centre;
     kernel.weights.resize(static_cast<std::size_t>(2 * centre + 1));
-    Extended sum = 0;
-    for (int j = 0; j < kernel.size(); ++j) {
-        kernel[j] = instrumentDensity(f, v, static_cast<Extended>(j - centre) * step);
-        sum += kernel[j];
+    if (f.shape == InstrumentShape::PseudoVoigt) {
+        // Symmetric: one half computed, in double precision, the Gaussian only where it is
+        // not below 1e-30 of its peak (five widths); the Lorentzian alone reaches further.
+        const double w = static_cast<double>(v.width);
+        const double eta = static_cast<double>(v.lorentzFraction);
+        const double h = static_cast<double>(step);
+        constexpr double fourLn2 = 2.772588722239781;
+        const double gaussPeak = (1 - eta) * std::sqrt(fourLn2 / std::numbers::pi) / w;
+        const double gamma = w / 2;
+        const double lorentzTop = eta * gamma / std::numbers::pi;
+        const double gamma2 = gamma * gamma;
+        const int gaussEnd = static_cast<int>(std::min<double>(centre, std::ceil(5 * w / h)));
+        for (int j = 0; j <= centre; ++j) {
+            const double x = j * h;
+            double value = lorentzTop / (x * x + gamma2);
+            if (j <= gaussEnd) value += gaussPeak * std::exp(-fourLn2 * (x * x) / (w * w));
+            kernel[centre + j] = value;
+            kernel[centre - j] = value;
+        }
+    } else {
+        for (int j = 0; j < kernel.size(); ++j)
+            kernel[j] = instrumentDensity(f, v, static_cast<Extended>(j - centre) * step);
     }
+    Extended sum = 0;
+    for (Extended w : kernel.weights)
+        sum += w;
     if (!(sum > 0))
         throw CandidateRejected("The instrument function has no weight on a grid of " +
                                 engineNumber(step) + " seconds of arc.");
