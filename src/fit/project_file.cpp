@@ -602,6 +602,26 @@ std::string projectText(const Project& p) {
     return out.str();
 }
 
+RockingCurve datasetScan(const std::string& path, const Project& p, const DatasetSpec& d) {
+    ScanReadOptions options;
+    options.scanNumber = d.scanNumber;
+    options.axis = d.axis;
+    options.unit = d.unit;
+    const Extended lambda = d.radiation.index == kSynchrotron ? d.radiation.synchrotronWavelength
+                                                              : tubeWavelength(d.radiation.index);
+    const Scan scan = readScan(path, options);
+    std::optional<SubstrateBragg> bragg;
+    if (scan.axis != ScanAxis::OmegaOffset)
+        bragg = substrateBragg(Crystal::fromCatalogue(p.substrate), d.hkl[0], d.hkl[1], d.hkl[2],
+                               lambda);
+    // A file of offsets keeps its own zero unless the project moves it.
+    const ZeroChoice zero = d.zero ? *d.zero
+                            : scan.axis == ScanAxis::OmegaOffset
+                                ? ZeroChoice{ZeroChoice::Kind::Angle, 0}
+                                : ZeroChoice{};
+    return toRockingCurve(scan, zero, bragg);
+}
+
 namespace {
 
 /// The measured curve of a dataset as the windows take a refinement's file with equally spaced
@@ -629,23 +649,7 @@ void loadMeasured(const std::string& path, EngineState& state) {
 /// turned into offsets from its zero and stored as it stands: the curve is computed at the
 /// measured angles, with no resampling.
 void loadScan(const std::string& path, const Project& p, const DatasetSpec& d, EngineState& state) {
-    ScanReadOptions options;
-    options.scanNumber = d.scanNumber;
-    options.axis = d.axis;
-    options.unit = d.unit;
-    const Extended lambda = d.radiation.index == kSynchrotron ? d.radiation.synchrotronWavelength
-                                                              : tubeWavelength(d.radiation.index);
-    const Scan scan = readScan(path, options);
-    std::optional<SubstrateBragg> bragg;
-    if (scan.axis != ScanAxis::OmegaOffset)
-        bragg = substrateBragg(Crystal::fromCatalogue(p.substrate), d.hkl[0], d.hkl[1], d.hkl[2],
-                               lambda);
-    // A file of offsets keeps its own zero unless the project moves it.
-    const ZeroChoice zero = d.zero ? *d.zero
-                            : scan.axis == ScanAxis::OmegaOffset
-                                ? ZeroChoice{ZeroChoice::Kind::Angle, 0}
-                                : ZeroChoice{};
-    const RockingCurve rc = toRockingCurve(scan, zero, bragg);
+    const RockingCurve rc = datasetScan(path, p, d);
     if (rc.offset.size() > static_cast<std::size_t>(kCurveCapacity))
         throw DataFileError("measured file '" + path + "' holds " +
                             std::to_string(rc.offset.size()) + " points, more than " +

@@ -96,6 +96,12 @@ Project parseProject(const std::string& text, const std::string& name);
 /// The project as a TOML text that parseProject reads back to the same project.
 std::string projectText(const Project& project);
 
+/// The measured file `path` of dataset `d` read as an instrument scan (readScan with the
+/// dataset's scan number, axis and unit) and turned into offsets (seconds of arc) from the zero
+/// the dataset chooses: the substrate peak by default, a file of offsets keeping its own zero.
+/// Throws DataFileError naming the file, EngineError for a reflection the substrate lacks.
+RockingCurve datasetScan(const std::string& path, const Project& p, const DatasetSpec& d);
+
 /// The fit problem of a project: each dataset's set-up and measured curve (file names relative
 /// to the project's folder), the profile model and every parameter. Throws ProjectError for a
 /// project that has no profile model or whose files or set-up cannot be used.

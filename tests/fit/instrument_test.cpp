@@ -10,6 +10,7 @@
 
 #include "engine/layered.hpp"
 #include "fit/least_squares_polish.hpp"
+#include "fit/project_curves.hpp"
 #include "fit/project_file.hpp"
 #include "fit/synthetic_problem.hpp"
 
@@ -210,6 +211,22 @@ TEST(ProjectInstrument, MeasuredFilesInAnyFormatAreComputedAtTheirOwnAngles) {
     EXPECT_EQ(cs.measLast, 199);
     EXPECT_NEAR(static_cast<double>(cs.measAngle[90]), 0, 1e-6);  // the peak is the zero
     EXPECT_NEAR(static_cast<double>(cs.measAngle[91] - cs.measAngle[90]), 9, 1e-6);
+
+    // simulate --project: a B-spline strain with damage (once refused by the project's curves),
+    // computed at the same measured angles.
+    Project spline = parseProject(
+        "[sample]\nsubstrate = \"GaAs\"\n[profile]\nmodel = \"bspline\"\nweights = 4\n"
+        "damage = \"bspline\"\ndamage_weights = 4\ndepth = 600\n[[dataset]]\n"
+        "file = \"scan.txt\"\naxis = \"2theta/omega\"\nunit = \"deg\"\n"
+        "offset = 2.5\ninstrument = \"pseudo-voigt\"\nwidth = 12\nlorentz_fraction = 0.2\n",
+        (folder / "spline.toml").string());
+    const std::vector<ProjectCurve> curves = projectCurves(spline);
+    ASSERT_EQ(curves.size(), 1u);
+    ASSERT_EQ(curves[0].angle.size(), 200u);
+    for (std::size_t i = 0; i < 200; ++i) {
+        ASSERT_NEAR(curves[0].angle[i], static_cast<double>(cs.measAngle[i]), 1e-9);
+        ASSERT_TRUE(curves[0].broadened[i] > 0 && curves[0].broadened[i] < 1) << i;
+    }
 
     // A two-column file of whole equal seconds of arc stays on the windows' reading.
     EXPECT_FALSE(buildProblem(projectOn(folder, "whole.dat", "GaAs", ""))
