@@ -66,7 +66,12 @@ ResolutionCurve makeResolutionCurve(std::vector<double> offset, std::vector<doub
 ResolutionCurve readResolutionCurve(const std::string& path) {
     // Plain text is offsets in seconds of arc; an instrument scan is turned into offsets from its
     // strongest peak, as the measured curves are.
-    const Scan scan = readScan(path);
+    Scan scan;
+    try {
+        scan = readScan(path);
+    } catch (const DataFileError& e) {
+        throw DataFileError(std::string("resolution curve: ") + e.what());
+    }
     std::vector<double> offset = scan.angle;
     if (scan.axis != ScanAxis::OmegaOffset || scan.unit != AngleUnit::ArcSeconds)
         offset = toRockingCurve(scan, ZeroChoice{}, std::nullopt).offset;
@@ -176,9 +181,13 @@ void buildInstrumentKernel(const InstrumentFunction& f, const InstrumentValues& 
     Extended sum = 0;
     for (Extended w : kernel.weights)
         sum += w;
-    if (!(sum > 0))
-        throw CandidateRejected("The instrument function has no weight on a grid of " +
-                                engineNumber(step) + " seconds of arc.");
+    if (!(sum > 0)) {
+        const std::string why = "The instrument function has no weight on a grid of " +
+                                engineNumber(step) + " seconds of arc.";
+        // A measured curve between two grid points fails for every candidate alike.
+        if (f.shape == InstrumentShape::Measured) throw EngineError(why);
+        throw CandidateRejected(why);
+    }
     for (Extended& w : kernel.weights)
         w /= sum;
 }

@@ -610,6 +610,14 @@ RockingCurve datasetScan(const std::string& path, const Project& p, const Datase
     const Extended lambda = d.radiation.index == kSynchrotron ? d.radiation.synchrotronWavelength
                                                               : tubeWavelength(d.radiation.index);
     const Scan scan = readScan(path, options);
+    if (d.scanNumber > scan.scanCount)
+        throw DataFileError("measured file '" + path + "' holds " + std::to_string(scan.scanCount) +
+                            " scan" + (scan.scanCount == 1 ? "" : "s") + ", not scan " +
+                            std::to_string(d.scanNumber) + " (key 'dataset.scan')");
+    if (scan.axis == ScanAxis::OmegaOffset && d.zero && d.zero->kind == ZeroChoice::Kind::Bragg)
+        throw DataFileError("measured file '" + path +
+                            "' holds offsets, which have no Bragg angle: zero = \"bragg\" needs "
+                            "its angles (declare them with 'axis' and 'unit')");
     std::optional<SubstrateBragg> bragg;
     if (scan.axis != ScanAxis::OmegaOffset)
         bragg = substrateBragg(Crystal::fromCatalogue(p.substrate), d.hkl[0], d.hkl[1], d.hkl[2],

@@ -200,7 +200,11 @@ TEST(ProjectInstrument, MeasuredFilesInAnyFormatAreComputedAtTheirOwnAngles) {
             out << t << " " << 10 + 1e5 * std::exp(-std::pow((t - 66.05) / 0.01, 2)) << "\n";
         }
     }
-    std::ofstream(folder / "whole.dat") << "-10 5\n-8 7\n-6 9\n-4 30\n-2 80\n0 100\n2 70\n";
+    {
+        std::ofstream whole(folder / "whole.dat");
+        for (int i = -10; i <= 10; ++i)
+            whole << 2 * i << " " << 5 + 100 * std::exp(-i * i / 4.0) << "\n";
+    }
     std::ofstream(folder / "broken.xrdml") << "<?xml version=\"1.0\"?><xrdMeasurements><scan>";
 
     auto problem = buildProblem(
@@ -232,11 +236,24 @@ TEST(ProjectInstrument, MeasuredFilesInAnyFormatAreComputedAtTheirOwnAngles) {
     EXPECT_FALSE(buildProblem(projectOn(folder, "whole.dat", "GaAs", ""))
                      ->dataset(0)
                      .instrument.atMeasuredAngles);
-    try {
-        buildProblem(projectOn(folder, "broken.xrdml", "GaAs", ""));
-        ADD_FAILURE() << "a truncated XRDML file was accepted";
-    } catch (const ProjectError& e) {
-        EXPECT_NE(std::string(e.what()).find("broken.xrdml"), std::string::npos) << e.what();
+    struct Bad {
+        const char* file;
+        const char* keys;
+        const char* expected;
+    };
+    const Bad bad[] = {
+        {"broken.xrdml", "", "broken.xrdml"},
+        {"whole.dat", "scan = 2\n", "holds 1 scan, not scan 2"},
+        {"whole.dat", "zero = \"bragg\"\n", "no Bragg angle"},
+        {"whole.dat", "instrument = { file = \"none.txt\" }\n", "resolution curve: "},
+    };
+    for (const Bad& b : bad) {
+        try {
+            buildProblem(projectOn(folder, b.file, "GaAs", b.keys));
+            ADD_FAILURE() << "accepted: " << b.keys;
+        } catch (const ProjectError& e) {
+            EXPECT_NE(std::string(e.what()).find(b.expected), std::string::npos) << e.what();
+        }
     }
     std::filesystem::remove_all(folder);
 
