@@ -34,26 +34,6 @@ std::unique_ptr<FitProblem> fixedProfileProblem(std::shared_ptr<EngineState> sta
     return p;
 }
 
-TEST(DatasetOffset, ComputesTheModelAtTheMeasuredAngleLessTheOffset) {
-    auto plain = fixedProfileProblem(gaasState(kModelTwoGauss, 16), InstrumentShape::Gaussian);
-    auto shifted = fixedProfileProblem(gaasState(kModelTwoGauss, 16), InstrumentShape::Gaussian);
-    shifted->addOffset(0, {"offset", "arcsec", 4, -50, 50, 10, true});
-    ProblemWorkspace a = plain->makeWorkspace();
-    ProblemWorkspace b = shifted->makeWorkspace();
-    plain->evaluate(plain->parameters().values(), a);
-    shifted->evaluate(shifted->parameters().values(), b);
-    const ComputedCurve& ca = a.datasets[0]->curve;
-    const ComputedCurve& cb = b.datasets[0]->curve;
-    ASSERT_EQ(ca.calcCount, cb.calcCount);
-    // 4″ is two steps of the 2″ scan: the same reflectivities, two points later.
-    for (int i = 2; i < ca.calcCount; ++i) {
-        ASSERT_NEAR(static_cast<double>(cb.calcRaw[i] / ca.calcRaw[i - 2]), 1, 1e-9) << i;
-        ASSERT_EQ(cb.calcAngle[i], ca.calcAngle[i]) << i;
-    }
-    // Offset and Lorentzian fraction are table parameters with the width: found by name.
-    EXPECT_EQ(shifted->parameters().find("offset"), 5);
-}
-
 TEST(DatasetOffset, AnglesOfAnySpacingAreComputedWhereTheyWereMeasured) {
     auto state = gaasState(kModelTwoGauss, 16);
     CurveStore& cs = state->curveStore;
