@@ -581,7 +581,7 @@ std::string projectText(const Project& p) {
         out << "width = " << parameterText(d.width) << "\n";
         if (d.instrument == InstrumentShape::Measured)
             out << "instrument = { file = " << quoted(d.resolutionFile) << " }\n";
-        else
+        else if (d.instrument != InstrumentShape::Gaussian)
             out << "instrument = " << quoted(instrumentShapeName(d.instrument)) << "\n";
         if (d.instrument == InstrumentShape::PseudoVoigt)
             out << "lorentz_fraction = " << parameterText(d.lorentzFraction) << "\n";
