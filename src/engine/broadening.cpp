@@ -194,9 +194,14 @@ void broaden(const InstrumentKernel& kernel, std::span<const Extended> calcRaw, 
 
 void broadenReflectivity(const InstrumentKernel& kernel, std::span<const Extended> raw,
                          std::span<Extended> curve) {
+    broadenReflectivity(kernel, raw, curve, kDirectTerms);
+}
+
+void broadenReflectivity(const InstrumentKernel& kernel, std::span<const Extended> raw,
+                         std::span<Extended> curve, long long directTerms) {
     const long long n = static_cast<long long>(std::min(raw.size(), curve.size()));
     const KernelWindow window{kernel.centre, kernel.size(), n};
-    if (window.direct(n)) {
+    if (window.direct(n, directTerms)) {
         for (long long i = 0; i < n; ++i) {
             Extended sum = 0;
             Extended weight = 0;
@@ -215,7 +220,7 @@ void broadenReflectivity(const InstrumentKernel& kernel, std::span<const Extende
     for (int j = 0; j < kernel.size(); ++j)
         running[static_cast<std::size_t>(j) + 1] = running[static_cast<std::size_t>(j)] + kernel[j];
     convolveByFourier(kernel, raw.first(static_cast<std::size_t>(n)),
-                      curve.first(static_cast<std::size_t>(n)));
+                      curve.first(static_cast<std::size_t>(n)), directTerms < kDirectTerms);
     for (long long i = 0; i < n; ++i) {
         const Extended weight = running[static_cast<std::size_t>(window.hi(i)) + 1] -
                                 running[static_cast<std::size_t>(window.lo(i))];

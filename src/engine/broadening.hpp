@@ -42,6 +42,9 @@ inline constexpr long long kWideDirectTerms = 1LL << 15;
 /// (the weights of the points that exist add up to one). raw and curve have the same length.
 void broadenReflectivity(const InstrumentKernel& kernel, std::span<const Extended> raw,
                          std::span<Extended> curve);
+/// The same, through the Fourier transform beyond `directTerms` multiplications.
+void broadenReflectivity(const InstrumentKernel& kernel, std::span<const Extended> raw,
+                         std::span<Extended> curve, long long directTerms);
 
 /// Outcome of a scaling.
 struct NormaliseResult {

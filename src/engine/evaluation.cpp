@@ -107,10 +107,14 @@ Extended evaluateFilledStack(const EngineState& state, const InstrumentSettings&
     }
     const Extended step = layeredAtMeasuredAngles(state, values.offset, ws);
     const int n = ws.curve.calcComputed;
+    // The instrument-weighted mean over the measured points: a point near an end of the scan is
+    // not lowered by the part of the instrument function that reaches beyond it.
     if (step > 0) {
         buildInstrumentKernel(settings.function, values, step, n, ws.instrumentKernel);
-        broaden(ws.instrumentKernel, ws.curve.calcRaw, n, ws.curve.calcCurve, n - 1,
-                kWideDirectTerms);
+        const auto count = static_cast<std::size_t>(n);
+        broadenReflectivity(ws.instrumentKernel,
+                            std::span<const Extended>(ws.curve.calcRaw).first(count),
+                            std::span<Extended>(ws.curve.calcCurve).first(count), kWideDirectTerms);
     } else {
         const auto count = static_cast<std::size_t>(n);
         broadenAtAngles(settings.function, values,

@@ -208,9 +208,13 @@ void broadenAtAngles(const InstrumentFunction& f, const InstrumentValues& v,
         while (angles[i] - angles[first] > reach)
             ++first;
         Extended sum = 0;
-        for (std::size_t j = first; j < n && angles[j] - angles[i] <= reach; ++j)
-            sum += instrumentDensity(f, v, angles[i] - angles[j]) * spacing(j) * raw[j];
-        curve[i] = sum;
+        Extended weight = 0;
+        for (std::size_t j = first; j < n && angles[j] - angles[i] <= reach; ++j) {
+            const Extended w = instrumentDensity(f, v, angles[i] - angles[j]) * spacing(j);
+            sum += w * raw[j];
+            weight += w;
+        }
+        curve[i] = weight > 0 ? sum / weight : 0;
     }
 }
 

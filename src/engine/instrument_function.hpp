@@ -70,9 +70,10 @@ void buildInstrumentKernel(const InstrumentFunction& f, const InstrumentValues& 
 /// The density (unit area, per second of arc) of `f` at offset x seconds of arc.
 Extended instrumentDensity(const InstrumentFunction& f, const InstrumentValues& v, Extended x);
 
-/// Broadening on angles that are not equally spaced: curve[i] = Σ_j D(a_i − a_j)·Δ_j·raw[j], Δ_j
-/// the half distance between a_j's neighbours (the trapezoid weight of the point), D the density
-/// of `f`. Like the equally spaced broadening, nothing is counted beyond the scan.
+/// Broadening on angles that are not equally spaced: curve[i] = Σ_j D(a_i − a_j)·Δ_j·raw[j] /
+/// Σ_j D(a_i − a_j)·Δ_j, Δ_j the half distance between a_j's neighbours (the trapezoid weight of
+/// the point), D the density of `f`: the instrument-weighted mean over the points of the scan, so
+/// that a reflectivity stays one up to the ends of the scan.
 void broadenAtAngles(const InstrumentFunction& f, const InstrumentValues& v,
                      std::span<const Extended> angles, std::span<const Extended> raw,
                      std::span<Extended> curve);

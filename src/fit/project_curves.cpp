@@ -114,23 +114,20 @@ std::vector<ProjectCurve> projectCurves(const Project& project) {
                 c.broadened.resize(n);
                 InstrumentKernel kernel;
                 buildInstrumentKernel(instrument, values, grid->step, grid->points, kernel);
-                broadenReflectivity(kernel, c.reflectivity, c.broadened);
+                // The Gaussian as before; wide kernels through the Fourier transform.
+                if (d.instrument == InstrumentShape::Gaussian)
+                    broadenReflectivity(kernel, c.reflectivity, c.broadened);
+                else
+                    broadenReflectivity(kernel, c.reflectivity, c.broadened, kWideDirectTerms);
             } else {
                 // Angles of any spacing, each computed where it was measured.
                 c.angle = angles;
                 for (double a : angles)
                     c.reflectivity.push_back(
                         referenceReflectivity(constants, d.theory, a - offset));
-                // Broadened and divided by the weight of the points that exist, so that it stays a
-                // reflectivity up to the ends of the scan.
                 const std::vector<Extended> at(angles.begin(), angles.end());
-                const std::vector<Extended> ones(angles.size(), 1);
-                std::vector<Extended> weight(angles.size());
                 c.broadened.resize(angles.size());
                 broadenAtAngles(instrument, values, at, c.reflectivity, c.broadened);
-                broadenAtAngles(instrument, values, at, ones, weight);
-                for (std::size_t i = 0; i < angles.size(); ++i)
-                    c.broadened[i] = weight[i] > 0 ? c.broadened[i] / weight[i] : 0;
             }
             out.push_back(std::move(c));
         }
