@@ -197,24 +197,41 @@ void broadenAtAngles(const InstrumentFunction& f, const InstrumentValues& v,
                      std::span<Extended> curve) {
     checkValues(f, v);
     const std::size_t n = std::min({angles.size(), raw.size(), curve.size()});
-    if (n == 0) return;
-    const Extended reach = reachOf(f, v);
-    const auto spacing = [&](std::size_t j) {
-        if (n == 1) return Extended(1);
-        return (angles[j + 1 < n ? j + 1 : n - 1] - angles[j == 0 ? 0 : j - 1]) / 2;
-    };
-    std::size_t first = 0;
+    if (n < 2) {
+        std::copy_n(raw.begin(), n, curve.begin());
+        return;
+    }
+    // The finest measured step, or as fine as kMaxFineGridPoints allow over the scan.
+    Extended step = angles[n - 1] - angles[0];
+    for (std::size_t i = 1; i < n; ++i)
+        step = std::min(step, angles[i] - angles[i - 1]);
+    const Extended span = angles[n - 1] - angles[0];
+    step = std::max(step, span / (kMaxFineGridPoints - 1));
+    const auto points = static_cast<std::size_t>(std::floor(span / step)) + 1;
+    thread_local std::vector<Extended> fine;
+    thread_local std::vector<Extended> broadened;
+    fine.resize(points);
+    broadened.resize(points);
+    // The raw curve as straight lines between the measured points, on the fine grid.
+    std::size_t j = 0;
+    for (std::size_t k = 0; k < points; ++k) {
+        const Extended x = angles[0] + static_cast<Extended>(k) * step;
+        while (j + 2 < n && angles[j + 1] < x)
+            ++j;
+        const Extended t =
+            std::clamp<Extended>((x - angles[j]) / (angles[j + 1] - angles[j]), 0, 1);
+        fine[k] = raw[j] + t * (raw[j + 1] - raw[j]);
+    }
+    thread_local InstrumentKernel kernel;
+    buildInstrumentKernel(f, v, step, static_cast<int>(points), kernel);
+    broadenReflectivity(kernel, fine, broadened, kWideDirectTerms);
+    // Back at the measured angles.
     for (std::size_t i = 0; i < n; ++i) {
-        while (angles[i] - angles[first] > reach)
-            ++first;
-        Extended sum = 0;
-        Extended weight = 0;
-        for (std::size_t j = first; j < n && angles[j] - angles[i] <= reach; ++j) {
-            const Extended w = instrumentDensity(f, v, angles[i] - angles[j]) * spacing(j);
-            sum += w * raw[j];
-            weight += w;
-        }
-        curve[i] = weight > 0 ? sum / weight : 0;
+        const Extended at = (angles[i] - angles[0]) / step;
+        const auto k = std::min(static_cast<std::size_t>(std::floor(at)), points - 1);
+        const Extended t = k + 1 < points ? at - static_cast<Extended>(k) : 0;
+        curve[i] =
+            k + 1 < points ? broadened[k] + t * (broadened[k + 1] - broadened[k]) : broadened[k];
     }
 }
 

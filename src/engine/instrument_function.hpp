@@ -70,10 +70,14 @@ void buildInstrumentKernel(const InstrumentFunction& f, const InstrumentValues& 
 /// The density (unit area, per second of arc) of `f` at offset x seconds of arc.
 Extended instrumentDensity(const InstrumentFunction& f, const InstrumentValues& v, Extended x);
 
-/// Broadening on angles that are not equally spaced: curve[i] = Σ_j D(a_i − a_j)·Δ_j·raw[j] /
-/// Σ_j D(a_i − a_j)·Δ_j, Δ_j the half distance between a_j's neighbours (the trapezoid weight of
-/// the point), D the density of `f`: the instrument-weighted mean over the points of the scan, so
-/// that a reflectivity stays one up to the ends of the scan.
+/// Most points of the equally spaced grid that broadening at unequal angles works on.
+inline constexpr Extended kMaxFineGridPoints = 1 << 20;
+
+/// Broadening on angles that are not equally spaced: the raw curve, taken as straight lines
+/// between the measured points, is laid on an equally spaced grid of the finest measured step
+/// (at most kMaxFineGridPoints over the scan), broadened there as broadenReflectivity does (the
+/// instrument-weighted mean over the points of the scan, wide kernels through the Fourier
+/// transform) and read back at the measured angles.
 void broadenAtAngles(const InstrumentFunction& f, const InstrumentValues& v,
                      std::span<const Extended> angles, std::span<const Extended> raw,
                      std::span<Extended> curve);

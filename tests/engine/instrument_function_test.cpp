@@ -113,27 +113,39 @@ TEST(InstrumentBroadening, WideKernelsGoThroughTheTransformQuicklyAndAgreeWithTh
 }
 
 TEST(InstrumentBroadening, AnglesOfAnySpacingGiveTheMeanTheEquallySpacedKernelGives) {
-    const int n = 400;
-    std::vector<Extended> angles(n), raw(n), onGrid(n), atAngles(n);
-    for (int i = 0; i < n; ++i) {
-        angles[i] = 2.0L * i;
-        const double t = (i - 200) * 2.0;
-        raw[i] = 1e-3 + std::exp(-t * t / 200);
+    // A curve known everywhere: sampled on an equal 0.5″ grid, and at unequal angles (steps of
+    // 0.5″ and 1.5″ over the peak, a 40″ gap in the tail) that lie on that grid.
+    const auto curveAt = [](double t) { return 1e-3 + std::exp(-(t - 300) * (t - 300) / 400); };
+    std::vector<Extended> grid, gridRaw, unequal, unequalRaw;
+    for (int k = 0; k <= 1600; ++k) {
+        grid.push_back(0.5L * k);
+        gridRaw.push_back(curveAt(0.5 * k));
+    }
+    for (int k = 0; k <= 1600; k += (k > 1200 && k < 1280) ? 80 : (k % 3 == 0 ? 1 : 3)) {
+        unequal.push_back(0.5L * k);
+        unequalRaw.push_back(curveAt(0.5 * k));
     }
     for (const InstrumentValues& v : {InstrumentValues{20, 0, 0}, InstrumentValues{20, 0.5L, 0}}) {
+        SCOPED_TRACE(static_cast<double>(v.lorentzFraction));
         const InstrumentFunction f{
             v.lorentzFraction > 0 ? InstrumentShape::PseudoVoigt : InstrumentShape::Gaussian,
             nullptr};
         InstrumentKernel k;
-        buildInstrumentKernel(f, v, 2, n, k);
-        broadenReflectivity(k, raw, onGrid, kWideDirectTerms);
-        broadenAtAngles(f, v, angles, raw, atAngles);
-        // Both are means over the points of the scan, so they agree up to a few points from its
-        // ends, where the trapezoid gives the end point half a step.
-        for (int i = 12; i < n - 12; ++i)
-            EXPECT_NEAR(static_cast<double>(atAngles[i] / onGrid[i]), 1, 2e-3) << i;
-        for (int i = 150; i < 250; ++i)
-            EXPECT_NEAR(static_cast<double>(atAngles[i] / onGrid[i]), 1, 1e-4) << i;
+        buildInstrumentKernel(f, v, 0.5L, static_cast<int>(grid.size()), k);
+        std::vector<Extended> onGrid(grid.size()), atGrid(grid.size());
+        std::vector<Extended> atUnequal(unequal.size());
+        broadenReflectivity(k, gridRaw, onGrid, kWideDirectTerms);
+        // Equal steps given as angles: the same mean.
+        broadenAtAngles(f, v, grid, gridRaw, atGrid);
+        for (std::size_t i = 0; i < grid.size(); ++i)
+            ASSERT_NEAR(static_cast<double>(atGrid[i] / onGrid[i]), 1, 1e-12) << i;
+        // Unequal steps: the same curve (taken as straight between measured points, which a gap
+        // in its flat tail leaves as it is).
+        broadenAtAngles(f, v, unequal, unequalRaw, atUnequal);
+        for (std::size_t i = 0; i < unequal.size(); ++i) {
+            const auto g = static_cast<std::size_t>(unequal[i] * 2);
+            EXPECT_NEAR(static_cast<double>(atUnequal[i] / onGrid[g]), 1, 1e-2) << unequal[i];
+        }
     }
 }
 
