@@ -71,7 +71,7 @@ void buildInstrumentKernel(const InstrumentFunction& f, const InstrumentValues& 
 Extended instrumentDensity(const InstrumentFunction& f, const InstrumentValues& v, Extended x);
 
 /// Most points of the equally spaced grid that broadening at unequal angles works on.
-inline constexpr Extended kMaxFineGridPoints = 1 << 20;
+inline constexpr Extended kMaxFineGridPoints = 1 << 18;
 
 /// Broadening on angles that are not equally spaced: the raw curve, taken as straight lines
 /// between the measured points, is laid on an equally spaced grid of the finest measured step
