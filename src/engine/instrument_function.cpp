@@ -218,8 +218,8 @@ void broadenAtAngles(const InstrumentFunction& f, const InstrumentValues& v,
         const Extended x = angles[0] + static_cast<Extended>(k) * step;
         while (j + 2 < n && angles[j + 1] < x)
             ++j;
-        const Extended t =
-            std::clamp<Extended>((x - angles[j]) / (angles[j + 1] - angles[j]), 0, 1);
+        const Extended gap = angles[j + 1] - angles[j];
+        const Extended t = gap > 0 ? std::clamp<Extended>((x - angles[j]) / gap, 0, 1) : 0;
         fine[k] = raw[j] + t * (raw[j + 1] - raw[j]);
     }
     thread_local InstrumentKernel kernel;
