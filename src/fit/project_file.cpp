@@ -602,6 +602,29 @@ std::string projectText(const Project& p) {
     return out.str();
 }
 
+bool storeParameter(Project& project, const FitProblem& problem, int row, const Parameter& p) {
+    Parameter* target = nullptr;
+    if (row >= 0 && static_cast<std::size_t>(row) < project.profileParameters.size())
+        target = &project.profileParameters[static_cast<std::size_t>(row)];
+    for (int i = 0; target == nullptr && i < problem.datasetCount() &&
+                    static_cast<std::size_t>(i) < project.datasets.size();
+         ++i) {
+        const Dataset& d = problem.dataset(i);
+        DatasetSpec& spec = project.datasets[static_cast<std::size_t>(i)];
+        if (row == d.widthParameter)
+            target = &spec.width;
+        else if (row == d.lorentzParameter)
+            target = &spec.lorentzFraction;
+        else if (row == d.offsetParameter && spec.offset)
+            target = &*spec.offset;
+    }
+    if (target == nullptr) return false;
+    const std::string name = target->name;
+    *target = p;
+    target->name = name;
+    return true;
+}
+
 RockingCurve datasetScan(const std::string& path, const Project& p, const DatasetSpec& d) {
     ScanReadOptions options;
     options.scanNumber = d.scanNumber;

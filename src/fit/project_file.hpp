@@ -96,6 +96,12 @@ Project parseProject(const std::string& text, const std::string& name);
 /// The project as a TOML text that parseProject reads back to the same project.
 std::string projectText(const Project& project);
 
+/// Hands a changed row of the fit problem's parameter table back to the project it was built
+/// from (buildProblem): a profile parameter, or a dataset's width, Lorentzian fraction or angle
+/// offset, wherever the table holds them. The project keeps its own key names (a table of several
+/// datasets says "width2"). Returns false for a row that is none of them.
+bool storeParameter(Project& project, const FitProblem& problem, int row, const Parameter& p);
+
 /// The measured file `path` of dataset `d` read as an instrument scan (readScan with the
 /// dataset's scan number, axis and unit) and turned into offsets (seconds of arc) from the zero
 /// the dataset chooses: the substrate peak by default, a file of offsets keeping its own zero.

@@ -114,6 +114,15 @@ wavelength = 1.5498
 instrument = { file = "resolution.txt" }
 )";
 
+/// A project of one dataset reading `file` (in `folder`) with the extra dataset keys `keys`.
+Project projectOn(const std::filesystem::path& folder, const std::string& file,
+                  const std::string& substrate, const std::string& keys) {
+    return parseProject("[sample]\nsubstrate = \"" + substrate +
+                            "\"\n[profile]\nmodel = \"2gauss\"\n[[dataset]]\nfile = \"" + file +
+                            "\"\n" + keys,
+                        (folder / "p.toml").string());
+}
+
 TEST(ProjectInstrument, ReadsWritesAndRefusesTheInstrumentKeys) {
     const Project p = parseProject(kProject, "p.toml");
     const DatasetSpec& a = p.datasets[0];
@@ -130,6 +139,29 @@ TEST(ProjectInstrument, ReadsWritesAndRefusesTheInstrumentKeys) {
     const std::string text = projectText(p);
     EXPECT_EQ(projectText(parseProject(text, "again.toml")), text);
 
+    // A changed table row goes back to the key it came from, past the model's parameters and
+    // the widths (the table of two datasets: ..., width1, lorentz_fraction1, offset1, width2).
+    Project twoSets = projectOn(std::filesystem::temp_directory_path(), "a.dat", "GaAs", "");
+    twoSets.datasets.push_back(twoSets.datasets[0]);
+    twoSets.datasets[0].instrument = InstrumentShape::PseudoVoigt;
+    twoSets.datasets[0].offset = Parameter{"offset", "arcsec", 0, -5, 5, 1, true};
+    FitProblem table(makeProfileModel(ProfileKind::TwoGauss, 16));
+    const auto st = testing::gaasState(kModelTwoGauss, 16);
+    table.addDataset(st, twoSets.datasets[0].width);
+    table.addLorentzFraction(0, twoSets.datasets[0].lorentzFraction);
+    table.addOffset(0, *twoSets.datasets[0].offset);
+    table.addDataset(st, twoSets.datasets[1].width);
+    Parameter changed{"offset1", "arcsec", 2, -9, 9, 1, true};
+    ASSERT_TRUE(storeParameter(twoSets, table, 6, changed));
+    EXPECT_EQ(twoSets.datasets[0].offset->value, 2);
+    EXPECT_EQ(twoSets.datasets[0].offset->name, "offset");
+    changed.value = 11;
+    ASSERT_TRUE(storeParameter(twoSets, table, 7, changed));
+    EXPECT_EQ(twoSets.datasets[1].width.value, 11);
+    ASSERT_TRUE(storeParameter(twoSets, table, 5, changed));
+    EXPECT_EQ(twoSets.datasets[0].lorentzFraction.value, 11);
+    EXPECT_FALSE(storeParameter(twoSets, table, 8, changed));
+
     const testing::ProjectEdit cases[] = {
         {"instrument = \"pseudo-voigt\"", "instrument = \"lorentz\"", "'dataset.instrument'"},
         {"instrument = \"pseudo-voigt\"", "instrument = \"gaussian\"", "belongs to instrument"},
@@ -142,15 +174,6 @@ TEST(ProjectInstrument, ReadsWritesAndRefusesTheInstrumentKeys) {
         {"min = -50, max = 50", "min = -5e7, max = 50", "'dataset.offset'"},
     };
     testing::expectRefused(kProject, cases);
-}
-
-/// A project of one dataset reading `file` (in `folder`) with the extra dataset keys `keys`.
-Project projectOn(const std::filesystem::path& folder, const std::string& file,
-                  const std::string& substrate, const std::string& keys) {
-    return parseProject("[sample]\nsubstrate = \"" + substrate +
-                            "\"\n[profile]\nmodel = \"2gauss\"\n[[dataset]]\nfile = \"" + file +
-                            "\"\n" + keys,
-                        (folder / "p.toml").string());
 }
 
 TEST(ProjectInstrument, MeasuredFilesInAnyFormatAreComputedAtTheirOwnAngles) {
