@@ -112,6 +112,8 @@ struct SimulateArgs {
     std::vector<std::string> params;
     std::string profile;
     std::string width;
+    std::string instrument;
+    std::string lorentzFraction;
     std::string out;
     std::string counts;
     std::string background;
@@ -246,6 +248,27 @@ SimulationRequest simulationRequest(const SimulateArgs& a) {
             throw UsageError("option --monochromator: '" + a.monochromator + "' is none of none, " +
                              monochromatorNames());
         r.monochromator = a.monochromator;
+    }
+    if (a.instrument == "pseudo-voigt") {
+        r.instrument.shape = InstrumentShape::PseudoVoigt;
+        if (a.width.empty())
+            throw UsageError("option --instrument pseudo-voigt: give its width with --width");
+        r.lorentzFraction = a.lorentzFraction.empty()
+                                ? 0.5L
+                                : finiteNumber(a.lorentzFraction, "--lorentz-fraction");
+        if (!(r.lorentzFraction >= 0 && r.lorentzFraction <= 1))
+            throw UsageError("option --lorentz-fraction: must lie between 0 and 1");
+    } else if (!a.lorentzFraction.empty()) {
+        throw UsageError("option --lorentz-fraction: belongs to --instrument pseudo-voigt");
+    } else if (!a.instrument.empty() && a.instrument != "gaussian") {
+        // Anything else names a measured resolution curve.
+        r.instrument.shape = InstrumentShape::Measured;
+        try {
+            r.instrument.resolution =
+                std::make_shared<const ResolutionCurve>(readResolutionCurve(a.instrument));
+        } catch (const DataFileError& e) {
+            throw SimulationError(e.what());
+        }
     }
     return r;
 }
@@ -441,7 +464,16 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                 "--profile", sim.profile,
                 "two-column file: thickness (Å) and strain (%) per lamella, surface lamella first")
             ->type_name("FILE");
-    simCmd->add_option("--width", sim.width, "FWHM of the instrument Gaussian (seconds of arc)")
+    simCmd->add_option("--width", sim.width, "FWHM of the instrument function (seconds of arc)")
+        ->type_name("NUMBER");
+    simCmd
+        ->add_option("--instrument", sim.instrument,
+                     "instrument function: gaussian (default), pseudo-voigt, or a file holding a "
+                     "measured resolution curve (offset in seconds of arc, intensity)")
+        ->type_name("gaussian|pseudo-voigt|FILE");
+    simCmd
+        ->add_option("--lorentz-fraction", sim.lorentzFraction,
+                     "Lorentzian fraction of the pseudo-Voigt, 0..1 (default 0.5)")
         ->type_name("NUMBER");
     CLI::Option* physicsOptions[] = {
         simCmd

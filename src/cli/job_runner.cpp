@@ -306,13 +306,22 @@ public:
     /// temporary file (returned), a two-column file is left to the windows (empty path).
     std::filesystem::path convert(const JobSpec& job, JobOutcome& outcome) {
         if (job.job != JobKind::Refinement) return {};
-        std::string head(4096, '\0');
-        {
-            std::ifstream in(job.file, std::ios::binary);
-            in.read(head.data(), static_cast<std::streamsize>(head.size()));
-            head.resize(static_cast<std::size_t>(in.gcount()));
+        const int synchrotron = static_cast<int>(kRadiationNames.size()) - 1;
+        const Extended lambda = job.radiation >= 0 && job.radiation < synchrotron
+                                    ? tubeWavelength(job.radiation)
+                                    : static_cast<Extended>(job.wavelength.value_or(0));
+        std::optional<std::string> text;
+        std::string summary;
+        if (scanFormatOfFile(job.file) != ScanFormat::PlainText) {
+            try {
+                text = instrumentScanAsTwoColumns(job.file, job.scanNumber,
+                                                  substrateBragg(job.crystal, job.hkl, lambda),
+                                                  &summary);
+            } catch (const SimulationError& e) {
+                throw JobRunError(std::string("measured file: ") + e.what());
+            }
         }
-        if (scanFormatOf(head) == ScanFormat::PlainText) {
+        if (!text) {
             if (job.scanNumber != 0)
                 throw JobRunError(job.jobFile.string() +
                                   ": key 'main.scan_number': the measured "
@@ -320,38 +329,13 @@ public:
                                   job.file + "' is a two-column curve, not an instrument scan");
             return {};
         }
-        ScanReadOptions options;
-        options.scanNumber = job.scanNumber;
-        const int synchrotron = static_cast<int>(kRadiationNames.size()) - 1;
-        const Extended lambda = job.radiation >= 0 && job.radiation < synchrotron
-                                    ? tubeWavelength(job.radiation)
-                                    : static_cast<Extended>(job.wavelength.value_or(0));
-        RockingCurve curve;
-        std::string format;
-        try {
-            const Scan scan = readScan(job.file, options);
-            format = scan.format + ", scan " + std::to_string(scan.scanNumber) + " of " +
-                     std::to_string(scan.scanCount) + ", " + std::to_string(scan.angle.size()) +
-                     " points";
-            curve =
-                toRockingCurve(scan, ZeroChoice{}, substrateBragg(job.crystal, job.hkl, lambda));
-        } catch (const SimulationError& e) {
-            throw JobRunError(std::string("measured file: ") + e.what());
-        }
-        std::string text;
-        char line[64];
-        for (std::size_t i = 0; i < curve.offset.size(); ++i) {
-            std::snprintf(line, sizeof line, "%.10g %.10g\n", curve.offset[i], curve.counts[i]);
-            text += line;
-        }
         path_ = std::filesystem::temp_directory_path() /
                 ("kelvarin-measured-" + std::to_string(static_cast<long>(::getpid())) + ".dat");
         std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-        out << text;
+        out << *text;
         out.close();
         if (!out) throw JobRunError("cannot write the converted measured curve " + path_.string());
-        outcome.measuredText =
-            "measured file " + job.file + ": " + format + "; zero at " + curve.zeroReason;
+        outcome.measuredText = "measured file " + job.file + ": " + summary;
         return path_;
     }
 

@@ -132,11 +132,12 @@ void layered(const SimulationRequest& r, const EngineState& state, long long poi
         out.warnings.push_back(std::move(w));
 }
 
-/// The Start run's broadening of a reflectivity: the Gaussian-weighted mean of `raw` over the
-/// neighbours within the scan.
-std::vector<Extended> broadened(const std::vector<Extended>& raw, Extended width, double step) {
+/// The Start run's broadening of a reflectivity: the mean of `raw` over the neighbours within the
+/// scan, weighted by the instrument function (the Gaussian as the Start run has it).
+std::vector<Extended> broadened(const std::vector<Extended>& raw, const SimulationRequest& r) {
     InstrumentKernel kernel;
-    buildKernel(width, step, static_cast<int>(raw.size()), kernel);
+    buildInstrumentKernel(r.instrument, {r.width.value_or(0), r.lorentzFraction, 0}, r.scanStep,
+                          static_cast<int>(raw.size()), kernel);
     std::vector<Extended> out(raw.size());
     broadenReflectivity(kernel, raw, out);
     return out;
@@ -272,6 +273,11 @@ SimulationResult simulate(const SimulationRequest& request) {
         throw SimulationError("unknown theory");
     if (request.width && !(*request.width > 0 && std::isfinite(*request.width)))
         throw SimulationError("the instrument width must be a positive number of seconds of arc");
+    if (request.instrument.shape == InstrumentShape::PseudoVoigt &&
+        !(request.width && request.lorentzFraction >= 0 && request.lorentzFraction <= 1))
+        throw SimulationError(
+            "the pseudo-Voigt instrument function needs a width and a Lorentzian fraction in "
+            "[0, 1]");
     SimulationResult out;
     try {
         const Prepared prepared = setUp(request);
@@ -295,7 +301,8 @@ SimulationResult simulate(const SimulationRequest& request) {
                                       ", above 1: the profile lies outside what the dynamical "
                                       "theory can compute");
         }
-        if (request.width) out.broadened = broadened(out.raw, *request.width, request.scanStep);
+        if (request.width || request.instrument.shape == InstrumentShape::Measured)
+            out.broadened = broadened(out.raw, request);
     } catch (const EngineError& e) {
         throw SimulationError(e.what());
     } catch (const ScatteringError& e) {

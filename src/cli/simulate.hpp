@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/instrument_function.hpp"
 #include "engine/physics.hpp"
 #include "engine/state.hpp"
 
@@ -50,7 +51,11 @@ struct SimulationRequest {
     std::array<float, 4> params{};      ///< Model: tau, ro, sigma1, sigma2 (or xc, A, w, mu)
     std::vector<ProfileLayer> profile;  ///< Profile: surface lamella first
 
-    std::optional<Extended> width;  ///< FWHM of the instrument Gaussian, seconds of arc
+    std::optional<Extended> width;  ///< FWHM of the instrument function, seconds of arc
+    /// The instrument function: the Gaussian, a pseudo-Voigt of Lorentzian fraction
+    /// `lorentzFraction`, or a measured resolution curve (which needs no width).
+    InstrumentFunction instrument;
+    Extended lorentzFraction = 0;
 
     /// Classic (the windows' arithmetic, the default) or the full two-beam calculation; its
     /// monochromatorTwoTheta is set from `monochromator` at the request's wavelength.

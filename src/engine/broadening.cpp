@@ -49,8 +49,8 @@ struct KernelWindow {
     long long rawEnd;
     int lo(long long i) const { return static_cast<int>(std::max(0LL, i + centre - rawEnd + 1)); }
     int hi(long long i) const { return static_cast<int>(std::min(size - 1, i + centre)); }
-    bool direct(long long points) const {
-        return points * std::min(size, std::max(rawEnd, 1LL)) <= kDirectTerms;
+    bool direct(long long points, long long limit = kDirectTerms) const {
+        return points * std::min(size, std::max(rawEnd, 1LL)) <= limit;
     }
 };
 
@@ -84,23 +84,36 @@ void fourier(Spectrum& a, const Spectrum& twiddle) {
 /// convolution of raw and K by one complex transform of both (raw as the real, K as the imaginary
 /// part) in double precision, for kernels and scans too long to sum term by term. Agrees with
 /// the sum to about 1e-15 of the largest output value.
+/// `shortest`: the transform only as long as the outputs need (no wrapped-around term reaches
+/// them), about half the length of the full linear convolution for a kernel as wide as the scan.
 void convolveByFourier(const InstrumentKernel& kernel, std::span<const Extended> raw,
-                       std::span<Extended> out) {
+                       std::span<Extended> out, bool shortest = false) {
     thread_local Spectrum a;
     thread_local Spectrum twiddle;
     const std::size_t m = kernel.weights.size();
+    const auto centre = static_cast<std::size_t>(kernel.centre);
+    // Products t + j of raw point t and kernel term j run up to raw + m − 2; the outputs read
+    // centre .. centre + out − 1, which a product wrapped by the length n must not reach.
+    const std::size_t needed =
+        shortest ? std::max(raw.size() + m - 1 - std::min(centre, raw.size() + m - 1),
+                            centre + out.size())
+                 : raw.size() + m;
     std::size_t n = 2;
-    while (n < raw.size() + m)
+    while (n < needed)
         n <<= 1;
     a.assign(n, 0.0);
     for (std::size_t t = 0; t < raw.size(); ++t)
         a[t].real(static_cast<double>(raw[t]));
     for (std::size_t t = 0; t < m; ++t)
         a[t].imag(static_cast<double>(kernel.weights[t]));
-    twiddle.resize(n / 2);
-    const double turn = -2 * std::numbers::pi / static_cast<double>(n);
-    for (std::size_t j = 0; j < n / 2; ++j)
-        twiddle[j] = std::polar(1.0, turn * static_cast<double>(j));
+    // The factors depend on the length only: a fit that broadens curves of one length again and
+    // again computes them once.
+    if (twiddle.size() != n / 2) {
+        twiddle.resize(n / 2);
+        const double turn = -2 * std::numbers::pi / static_cast<double>(n);
+        for (std::size_t j = 0; j < n / 2; ++j)
+            twiddle[j] = std::polar(1.0, turn * static_cast<double>(j));
+    }
     fourier(a, twiddle);
     // Spectra of the two real sequences from the one transform, multiplied pairwise in place;
     // the product is conjugated for the inverse transform by the forward one.
@@ -118,7 +131,6 @@ void convolveByFourier(const InstrumentKernel& kernel, std::span<const Extended>
     }
     fourier(a, twiddle);
     const double scale = 1 / static_cast<double>(n);
-    const std::size_t centre = static_cast<std::size_t>(kernel.centre);
     for (std::size_t i = 0; i < out.size(); ++i) {
         const std::size_t t = i + centre;
         out[i] = t < raw.size() + m - 1 ? static_cast<Extended>(a[t].real() * scale) : 0;
@@ -129,15 +141,21 @@ void convolveByFourier(const InstrumentKernel& kernel, std::span<const Extended>
 
 void broaden(const InstrumentKernel& kernel, std::span<const Extended> calcRaw, int computed,
              std::span<Extended> calcCurve, int measLast) {
+    broaden(kernel, calcRaw, computed, calcCurve, measLast, kDirectTerms);
+}
+
+void broaden(const InstrumentKernel& kernel, std::span<const Extended> calcRaw, int computed,
+             std::span<Extended> calcCurve, int measLast, long long directTerms) {
     const long long rawEnd =
         std::min<long long>(std::max(computed, 0), static_cast<long long>(calcRaw.size()));
     const long long last =
         std::min<long long>(measLast, static_cast<long long>(calcCurve.size()) - 1);
     if (last < 0) return;
     const KernelWindow window{kernel.centre, kernel.size(), rawEnd};
-    if (!window.direct(last + 1)) {
+    if (!window.direct(last + 1, directTerms)) {
         convolveByFourier(kernel, calcRaw.first(static_cast<std::size_t>(rawEnd)),
-                          calcCurve.first(static_cast<std::size_t>(last + 1)));
+                          calcCurve.first(static_cast<std::size_t>(last + 1)),
+                          directTerms < kDirectTerms);
         return;
     }
     // Point i sums kernel[j]·calcRaw[i + centre − j] over j in ascending order; points never
@@ -176,9 +194,14 @@ void broaden(const InstrumentKernel& kernel, std::span<const Extended> calcRaw, 
 
 void broadenReflectivity(const InstrumentKernel& kernel, std::span<const Extended> raw,
                          std::span<Extended> curve) {
+    broadenReflectivity(kernel, raw, curve, kDirectTerms);
+}
+
+void broadenReflectivity(const InstrumentKernel& kernel, std::span<const Extended> raw,
+                         std::span<Extended> curve, long long directTerms) {
     const long long n = static_cast<long long>(std::min(raw.size(), curve.size()));
     const KernelWindow window{kernel.centre, kernel.size(), n};
-    if (window.direct(n)) {
+    if (window.direct(n, directTerms)) {
         for (long long i = 0; i < n; ++i) {
             Extended sum = 0;
             Extended weight = 0;
@@ -197,7 +220,7 @@ void broadenReflectivity(const InstrumentKernel& kernel, std::span<const Extende
     for (int j = 0; j < kernel.size(); ++j)
         running[static_cast<std::size_t>(j) + 1] = running[static_cast<std::size_t>(j)] + kernel[j];
     convolveByFourier(kernel, raw.first(static_cast<std::size_t>(n)),
-                      curve.first(static_cast<std::size_t>(n)));
+                      curve.first(static_cast<std::size_t>(n)), directTerms < kDirectTerms);
     for (long long i = 0; i < n; ++i) {
         const Extended weight = running[static_cast<std::size_t>(window.hi(i)) + 1] -
                                 running[static_cast<std::size_t>(window.lo(i))];

@@ -28,11 +28,23 @@ inline constexpr Extended kKernelReachInWidths = 2.2322392663715607L;
 void broaden(const InstrumentKernel& kernel, std::span<const Extended> calcRaw, int computed,
              std::span<Extended> calcCurve, int measLast);
 
+/// The same, summed term by term only up to `directTerms` multiplications and through the
+/// Fourier transform beyond (double precision, about 1e-15 of the largest value): wide kernels,
+/// such as a Lorentzian's long tails, stay fast.
+void broaden(const InstrumentKernel& kernel, std::span<const Extended> calcRaw, int computed,
+             std::span<Extended> calcCurve, int measLast, long long directTerms);
+
+/// Multiplications up to which a wide kernel is still summed term by term.
+inline constexpr long long kWideDirectTerms = 1LL << 15;
+
 /// The instrument broadening of a curve that has no measured counterpart: curve[i] is the
 /// kernel-weighted mean of raw over the points of the scan, so the result stays a reflectivity
 /// (the weights of the points that exist add up to one). raw and curve have the same length.
 void broadenReflectivity(const InstrumentKernel& kernel, std::span<const Extended> raw,
                          std::span<Extended> curve);
+/// The same, through the Fourier transform beyond `directTerms` multiplications.
+void broadenReflectivity(const InstrumentKernel& kernel, std::span<const Extended> raw,
+                         std::span<Extended> curve, long long directTerms);
 
 /// Outcome of a scaling.
 struct NormaliseResult {

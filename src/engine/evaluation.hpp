@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/broadening.hpp"
+#include "engine/instrument_function.hpp"
 #include "engine/layered.hpp"
 #include "engine/state.hpp"
 #include "engine/strain.hpp"
@@ -22,6 +23,15 @@ struct Workspace {
     MeasuredLogs measuredLogs;  ///< logarithms of the measured curve, reused while it stays
     LayeredPath layeredPath = LayeredPath::Fast;  ///< angle loop of the layered curve
     PhysicsOptions physics;  ///< classic (the windows) or the full two-beam calculation
+    ComputedCurve scratch;   ///< runs of equal steps of a scan whose steps differ
+};
+
+/// How a dataset's curve is broadened and where it is computed.
+struct InstrumentSettings {
+    InstrumentFunction function;
+    /// Computed at the measured angles (measAngle[0..measLast], any spacing) instead of the
+    /// whole-second scan of the curve store; every measured point is scored.
+    bool atMeasuredAngles = false;
 };
 
 /// Evaluates candidate `row` (columns 0..4) against the set-up, scan and measured curve of
@@ -37,6 +47,16 @@ Extended evaluateFilledProfile(const EngineState& state, Extended widthArcsec, W
 
 /// The steps after the lamella stack, for the stack already in ws.stack (a sample's lamellae).
 Extended evaluateFilledStack(const EngineState& state, Extended widthArcsec, Workspace& ws);
+
+/// The same with the instrument function and angle offset of a dataset: the model is computed at
+/// the measured angle − offset and broadened with `settings.function` (wide kernels through the
+/// Fourier transform). A Gaussian with no offset on the whole-second scan is exactly the
+/// evaluation above.
+Extended evaluateFilledStack(const EngineState& state, const InstrumentSettings& settings,
+                             const InstrumentValues& values, Workspace& ws);
+/// The lamella stack of ws.profile, then the evaluation above.
+Extended evaluateFilledProfile(const EngineState& state, const InstrumentSettings& settings,
+                               const InstrumentValues& values, Workspace& ws);
 
 /// Copies the results of an evaluation into `state`: the computed curve (calcAngle, calcRaw,
 /// calcCurve for the points computed, calcCount, calcComputed), calcMax raised to the curve's

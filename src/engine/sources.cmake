@@ -9,6 +9,7 @@ set(ENGINE_SOURCES
   engine/layered_full.cpp
   engine/physics.cpp
   engine/broadening.cpp
+  engine/instrument_function.cpp
   engine/evaluation.cpp
   engine/scattering.cpp
   engine/scattering_catalogue.cpp

@@ -27,6 +27,31 @@ int FitProblem::addDataset(std::shared_ptr<EngineState> state, Parameter width, 
     return i;
 }
 
+void FitProblem::setInstrument(int d, InstrumentSettings settings) {
+    datasets_.at(static_cast<std::size_t>(d)).instrument = std::move(settings);
+}
+
+void FitProblem::addLorentzFraction(int d, Parameter p) {
+    datasets_.at(static_cast<std::size_t>(d)).lorentzParameter = table_.add(std::move(p));
+}
+
+void FitProblem::addOffset(int d, Parameter p) {
+    datasets_.at(static_cast<std::size_t>(d)).offsetParameter = table_.add(std::move(p));
+}
+
+InstrumentValues FitProblem::instrumentValues(int d, std::span<const Extended> values) const {
+    const Dataset& set = datasets_[static_cast<std::size_t>(d)];
+    const auto used = [this, values](int i) {
+        const Extended v = values[static_cast<std::size_t>(i)];
+        return singlePrecision_ ? static_cast<Extended>(static_cast<float>(v)) : v;
+    };
+    InstrumentValues v;
+    v.width = used(set.widthParameter);
+    if (set.lorentzParameter >= 0) v.lorentzFraction = used(set.lorentzParameter);
+    if (set.offsetParameter >= 0) v.offset = used(set.offsetParameter);
+    return v;
+}
+
 std::vector<int> FitProblem::geneOrder() const {
     std::vector<int> order;
     for (const Dataset& d : datasets_)
@@ -86,17 +111,17 @@ Extended FitProblem::evaluate(std::span<const Extended> values, ProblemWorkspace
         const Dataset& set = datasets_[d];
         Workspace& w = *ws.datasets[d];
         w.physics = set.physics;
-        const Extended width = used(values[static_cast<std::size_t>(set.widthParameter)]);
+        const InstrumentValues instrument = instrumentValues(static_cast<int>(d), values);
         if (model_->fillsSample()) {
             if (adjustment_) {
                 ws.adjusted = ws.sample;
                 adjustment_->apply(values, d, ws.adjusted);
             }
             layerStack(adjustment_ ? ws.adjusted : ws.sample, *set.state, w.stack);
-            total += evaluateFilledStack(*set.state, width, w);
+            total += evaluateFilledStack(*set.state, set.instrument, instrument, w);
         } else {
             model_->fill(modelValues, w.profile);
-            total += evaluateFilledProfile(*set.state, width, w);
+            total += evaluateFilledProfile(*set.state, set.instrument, instrument, w);
         }
     }
     ws.error = datasets_.size() == 1 ? total : total / static_cast<Extended>(datasets_.size());

@@ -24,6 +24,9 @@ struct Dataset {
     int widthParameter = -1;
     /// The physics of its curve: classic unless the project asks for more (the windows' fits).
     PhysicsOptions physics;
+    InstrumentSettings instrument;  ///< instrument function; where the curve is computed
+    int lorentzParameter = -1;      ///< table index of the Lorentzian fraction η, or −1 (η = 0)
+    int offsetParameter = -1;       ///< table index of the angle offset (arcsec), or −1 (none)
 };
 
 /// Changes the sample a model fills before one dataset computes it: the lamellae's own crystals
@@ -64,6 +67,16 @@ public:
     int addDataset(EngineState& state, Parameter width, std::string label = {});
     /// The same with a state the problem keeps.
     int addDataset(std::shared_ptr<EngineState> state, Parameter width, std::string label = {});
+
+    /// Sets how dataset `d` is broadened and where it is computed.
+    void setInstrument(int d, InstrumentSettings settings);
+    /// Adds the Lorentzian fraction η of dataset `d`'s pseudo-Voigt to the table.
+    void addLorentzFraction(int d, Parameter p);
+    /// Adds the angle offset of dataset `d` to the table: the model is computed at the measured
+    /// angle − offset (seconds of arc).
+    void addOffset(int d, Parameter p);
+    /// The instrument values of dataset `d` in the parameter vector `values`.
+    InstrumentValues instrumentValues(int d, std::span<const Extended> values) const;
 
     /// The free parameters in the order a search holds them as genes: each dataset's instrument
     /// width first, then the other free parameters in table order.

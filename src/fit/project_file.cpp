@@ -11,6 +11,7 @@
 #include "engine/alloy.hpp"
 #include "engine/catalogue.hpp"
 #include "engine/engine_error.hpp"
+#include "engine/io/scan.hpp"
 #include "engine/measured_curve.hpp"
 #include "engine/numio.hpp"
 #include "engine/scattering.hpp"
@@ -370,6 +371,67 @@ void readPhysics(Reader& r, const toml::table& t, DatasetSpec& d) {
     }
 }
 
+/// `instrument = "gaussian" | "pseudo-voigt"` or `instrument = { file = "resolution.txt" }`.
+void readInstrument(Reader& r, const toml::node& n, DatasetSpec& d) {
+    if (n.is_table()) {
+        const toml::table& t = *n.as_table();
+        for (auto&& [k, v] : t)
+            if (k.str() != "file")
+                r.fail("dataset.instrument." + std::string(k.str()), &v,
+                       "is not known (file: a measured resolution curve)");
+        const toml::node* file = t.get("file");
+        if (file == nullptr)
+            r.fail("dataset.instrument", &n, "must name the resolution curve: { file = \"…\" }");
+        d.resolutionFile = r.text(*file, "dataset.instrument.file");
+        if (d.resolutionFile.empty()) r.fail("dataset.instrument.file", file, "must not be empty");
+        d.instrument = InstrumentShape::Measured;
+        return;
+    }
+    const std::string s = n.is_string() ? r.text(n, "dataset.instrument") : std::string();
+    if (s == "gaussian")
+        d.instrument = InstrumentShape::Gaussian;
+    else if (s == "pseudo-voigt")
+        d.instrument = InstrumentShape::PseudoVoigt;
+    else
+        r.fail("dataset.instrument", &n,
+               "must be \"gaussian\", \"pseudo-voigt\" or { file = \"resolution curve\" }");
+}
+
+/// How an instrument file of a dataset is read: `scan = N`, `zero`, `axis`, `unit`.
+void readScanKeys(Reader& r, const toml::table& t, DatasetSpec& d) {
+    if (const auto* v = r.get(t, "dataset.", "zero")) {
+        ZeroChoice z;
+        if (v->is_number()) {
+            z.kind = ZeroChoice::Kind::Angle;
+            z.angle = r.number(*v, "dataset.zero");
+        } else {
+            const std::string s = v->is_string() ? r.text(*v, "dataset.zero") : std::string();
+            if (s == "bragg")
+                z.kind = ZeroChoice::Kind::Bragg;
+            else if (s != "substrate-peak")
+                r.fail("dataset.zero", v,
+                       "must be \"substrate-peak\", \"bragg\" or an angle on the file's axis");
+        }
+        d.zero = z;
+    }
+    if (const auto* v = r.get(t, "dataset.", "axis")) {
+        d.axis = axisFromName(r.text(*v, "dataset.axis"));
+        if (!d.axis)
+            r.fail("dataset.axis", v,
+                   "must be \"omega\", \"omega/2theta\", \"2theta/omega\", \"2theta\" or "
+                   "\"omega-offset\"");
+    }
+    if (const auto* v = r.get(t, "dataset.", "unit")) {
+        const std::string u = r.text(*v, "dataset.unit");
+        if (u == "deg")
+            d.unit = AngleUnit::Degrees;
+        else if (u == "arcsec")
+            d.unit = AngleUnit::ArcSeconds;
+        else
+            r.fail("dataset.unit", v, "must be \"deg\" or \"arcsec\"");
+    }
+}
+
 void readDatasets(Reader& r, const toml::table& root, Project& p) {
     const toml::node* node = r.get(root, "", "dataset");
     if (node == nullptr) return;
@@ -378,10 +440,18 @@ void readDatasets(Reader& r, const toml::table& root, Project& p) {
         const toml::table& t = *item.as_table();
         DatasetSpec d;
         if (const auto* v = r.get(t, "dataset.", "file")) d.file = r.text(*v, "dataset.file");
-        if (const auto* v = r.get(t, "dataset.", "scan")) {
+        const auto* scanNode = r.get(t, "dataset.", "scan");
+        if (scanNode != nullptr && scanNode->is_integer()) {
+            d.scanNumber = static_cast<int>(r.integer(*scanNode, "dataset.scan", 1, 100000));
+            if (d.file.empty())
+                r.fail("dataset.scan", scanNode,
+                       "chooses a scan of the measured 'file', which is missing");
+        } else if (const auto* v = scanNode) {
             const toml::array* a = v->as_array();
             if (a == nullptr || a->size() != 3)
-                r.fail("dataset.scan", v, "must be [initial, final, step] in seconds of arc");
+                r.fail("dataset.scan", v,
+                       "must be [initial, final, step] in seconds of arc, or the number of the "
+                       "file's scan");
             std::array<double, 3> s{};
             for (std::size_t i = 0; i < 3; ++i)
                 s[i] = r.number(*a->get(i), "dataset.scan");
@@ -418,6 +488,23 @@ void readDatasets(Reader& r, const toml::table& root, Project& p) {
             d.width = r.parameter(*v, "dataset.width", d.width);
             if (!(d.width.free ? d.width.min > 0 : d.width.value > 0))
                 r.fail("dataset.width", v, "must be above 0 seconds of arc");
+        }
+        readScanKeys(r, t, d);
+        if (const auto* v = r.get(t, "dataset.", "instrument")) readInstrument(r, *v, d);
+        if (const auto* v = r.get(t, "dataset.", "lorentz_fraction")) {
+            if (d.instrument != InstrumentShape::PseudoVoigt)
+                r.fail("dataset.lorentz_fraction", v, "belongs to instrument = \"pseudo-voigt\"");
+            d.lorentzFraction = r.parameter(*v, "dataset.lorentz_fraction", d.lorentzFraction);
+            const Parameter& f = d.lorentzFraction;
+            if (!(f.free ? f.min >= 0 && f.max <= 1 : f.value >= 0 && f.value <= 1))
+                r.fail("dataset.lorentz_fraction", v, "must lie in [0, 1]");
+        }
+        if (const auto* v = r.get(t, "dataset.", "offset")) {
+            d.offset = r.parameter(*v, "dataset.offset",
+                                   Parameter{"offset", "arcsec", 0, -50, 50, 10, false});
+            if (!(std::fabs(d.offset->free ? std::max(-d.offset->min, d.offset->max)
+                                           : d.offset->value) <= 1e6))
+                r.fail("dataset.offset", v, "must stay within ±1e6 seconds of arc");
         }
         if (const auto* v = r.get(t, "dataset.", "scaling"))
             d.scaling = scalingNamed(r, *v, "dataset.scaling");
@@ -598,7 +685,26 @@ std::string projectText(const Project& p) {
                 << numberText(static_cast<double>(d.radiation.synchrotronWavelength)) << "\n";
         else
             out << "radiation = " << quoted(d.radiation.name()) << "\n";
+        if (d.scanNumber > 0) out << "scan = " << d.scanNumber << "\n";
+        if (d.zero) {
+            out << "zero = ";
+            if (d.zero->kind == ZeroChoice::Kind::Angle)
+                out << numberText(d.zero->angle) << "\n";
+            else
+                out << quoted(d.zero->kind == ZeroChoice::Kind::Bragg ? "bragg" : "substrate-peak")
+                    << "\n";
+        }
+        if (d.axis) out << "axis = " << quoted(axisName(*d.axis)) << "\n";
+        if (d.unit)
+            out << "unit = " << quoted(*d.unit == AngleUnit::Degrees ? "deg" : "arcsec") << "\n";
         out << "width = " << parameterText(d.width) << "\n";
+        if (d.instrument == InstrumentShape::Measured)
+            out << "instrument = { file = " << quoted(d.resolutionFile) << " }\n";
+        else if (d.instrument != InstrumentShape::Gaussian)
+            out << "instrument = " << quoted(instrumentShapeName(d.instrument)) << "\n";
+        if (d.instrument == InstrumentShape::PseudoVoigt)
+            out << "lorentz_fraction = " << parameterText(d.lorentzFraction) << "\n";
+        if (d.offset) out << "offset = " << parameterText(*d.offset) << "\n";
         out << "scaling = " << quoted(scalingName(d.scaling)) << "\n";
         out << "background = " << numberText(d.background) << "\n";
         out << "theory = " << quoted(d.theory == Theory::Dynamical ? "dynamical" : "kinematical")
@@ -622,6 +728,57 @@ std::string projectText(const Project& p) {
     return out.str();
 }
 
+bool storeParameter(Project& project, const FitProblem& problem, int row, const Parameter& p) {
+    Parameter* target = nullptr;
+    if (row >= 0 && static_cast<std::size_t>(row) < project.profileParameters.size())
+        target = &project.profileParameters[static_cast<std::size_t>(row)];
+    for (int i = 0; target == nullptr && i < problem.datasetCount() &&
+                    static_cast<std::size_t>(i) < project.datasets.size();
+         ++i) {
+        const Dataset& d = problem.dataset(i);
+        DatasetSpec& spec = project.datasets[static_cast<std::size_t>(i)];
+        if (row == d.widthParameter)
+            target = &spec.width;
+        else if (row == d.lorentzParameter)
+            target = &spec.lorentzFraction;
+        else if (row == d.offsetParameter && spec.offset)
+            target = &*spec.offset;
+    }
+    if (target == nullptr) return false;
+    const std::string name = target->name;
+    *target = p;
+    target->name = name;
+    return true;
+}
+
+RockingCurve datasetScan(const std::string& path, const Project& p, const DatasetSpec& d) {
+    ScanReadOptions options;
+    options.scanNumber = d.scanNumber;
+    options.axis = d.axis;
+    options.unit = d.unit;
+    const Extended lambda = d.radiation.index == kSynchrotron ? d.radiation.synchrotronWavelength
+                                                              : tubeWavelength(d.radiation.index);
+    const Scan scan = readScan(path, options);
+    if (d.scanNumber > scan.scanCount)
+        throw DataFileError("measured file '" + path + "' holds " + std::to_string(scan.scanCount) +
+                            " scan" + (scan.scanCount == 1 ? "" : "s") + ", not scan " +
+                            std::to_string(d.scanNumber) + " (key 'dataset.scan')");
+    if (scan.axis == ScanAxis::OmegaOffset && d.zero && d.zero->kind == ZeroChoice::Kind::Bragg)
+        throw DataFileError("measured file '" + path +
+                            "' holds offsets, which have no Bragg angle: zero = \"bragg\" needs "
+                            "its angles (declare them with 'axis' and 'unit')");
+    std::optional<SubstrateBragg> bragg;
+    if (scan.axis != ScanAxis::OmegaOffset)
+        bragg = substrateBragg(Crystal::fromCatalogue(p.substrate), d.hkl[0], d.hkl[1], d.hkl[2],
+                               lambda);
+    // A file of offsets keeps its own zero unless the project moves it.
+    const ZeroChoice zero = d.zero ? *d.zero
+                            : scan.axis == ScanAxis::OmegaOffset
+                                ? ZeroChoice{ZeroChoice::Kind::Angle, 0}
+                                : ZeroChoice{};
+    return toRockingCurve(scan, zero, bragg);
+}
+
 namespace {
 
 /// The measured curve of a dataset as the windows take a refinement's file with equally spaced
@@ -643,6 +800,49 @@ void loadMeasured(const std::string& path, EngineState& state) {
     cs.scanStep = static_cast<int>(step);
     scanPointCount(cs.scanStart, cs.scanEnd, cs.scanStep);
     storeMeasuredCurve(cs, state.radiationRecord, curve, MeasuredMode::Raw);
+}
+
+/// An instrument scan (or a text curve with steps that are not whole equal seconds of arc)
+/// turned into offsets from its zero and stored as it stands: the curve is computed at the
+/// measured angles, with no resampling.
+void loadScan(const std::string& path, const Project& p, const DatasetSpec& d, EngineState& state) {
+    const RockingCurve rc = datasetScan(path, p, d);
+    if (rc.offset.size() > static_cast<std::size_t>(kCurveCapacity))
+        throw DataFileError("measured file '" + path + "' holds " +
+                            std::to_string(rc.offset.size()) + " points, more than " +
+                            std::to_string(kCurveCapacity));
+    MeasuredCurve curve;
+    curve.angle.assign(rc.offset.begin(), rc.offset.end());
+    curve.intensity.assign(rc.counts.begin(), rc.counts.end());
+    curve.last = static_cast<int>(curve.angle.size()) - 1;
+    for (Extended c : curve.intensity)
+        curve.max = std::max(curve.max, c);
+    CurveStore& cs = state.curveStore;
+    // The whole-second scan is not used; it only spans the curve.
+    cs.scanStart = static_cast<int>(std::floor(rc.offset.front()));
+    cs.scanEnd = static_cast<int>(std::ceil(rc.offset.back()));
+    cs.scanStep = 1;
+    storeMeasuredCurve(cs, state.radiationRecord, curve, MeasuredMode::Raw);
+}
+
+/// Reads the measured file of dataset `d`: a plain two-column curve of equally spaced whole
+/// seconds of arc as the windows read it; anything else as an instrument scan. Returns whether
+/// the curve is computed at its measured angles.
+bool loadDatasetFile(const std::string& path, const Project& p, const DatasetSpec& d,
+                     EngineState& state) {
+    const bool declared = d.axis || d.unit || d.zero || d.scanNumber > 0;
+    if (!declared && scanFormatOfFile(path) == ScanFormat::PlainText) {
+        try {
+            loadMeasured(path, state);
+            return false;
+        } catch (const DataFileError&) {
+            // Steps that are not equal: read below as a scan of offsets.
+        } catch (const ProjectError&) {
+            // Steps that are not whole seconds: the same.
+        }
+    }
+    loadScan(path, p, d, state);
+    return true;
 }
 
 }  // namespace
@@ -711,12 +911,29 @@ std::unique_ptr<FitProblem> buildProblem(const Project& p) {
                 throw ProjectError(p.path + ": dataset " + std::to_string(i + 1) +
                                    " has no measured 'file' to fit");
             const std::filesystem::path file = folder / d.file;
-            loadMeasured(file.string(), *state);
+            InstrumentSettings instrument;
+            instrument.atMeasuredAngles = loadDatasetFile(file.string(), p, d, *state);
+            instrument.function.shape = d.instrument;
+            if (d.instrument == InstrumentShape::Measured)
+                instrument.function.resolution = std::make_shared<const ResolutionCurve>(
+                    readResolutionCurve((folder / d.resolutionFile).string()));
+            const std::string suffix = p.datasets.size() > 1 ? std::to_string(i + 1) : "";
             Parameter width = d.width;
-            if (p.datasets.size() > 1) width.name = "width" + std::to_string(i + 1);
+            width.name += suffix;
             const int index = problem->addDataset(state, width, file.string());
             problem->setPhysics(index,
                                 physicsOptionsOf(d, static_cast<double>(setup.dispersion.lambda)));
+            problem->setInstrument(index, std::move(instrument));
+            if (d.instrument == InstrumentShape::PseudoVoigt) {
+                Parameter eta = d.lorentzFraction;
+                eta.name += suffix;
+                problem->addLorentzFraction(index, eta);
+            }
+            if (d.offset) {
+                Parameter offset = *d.offset;
+                offset.name += suffix;
+                problem->addOffset(index, offset);
+            }
         }
     } catch (const EngineError& e) {
         throw ProjectError(p.path + ": " + e.what());

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/instrument_function.hpp"
+#include "engine/io/rocking_curve.hpp"
 #include "engine/sample.hpp"
 #include "fit/fit_problem.hpp"
 #include "fit/layer_materials.hpp"
@@ -23,8 +25,20 @@ public:
 };
 
 struct DatasetSpec {
-    std::string file;  ///< measured curve (angle in arcsec, counts), or empty
+    /// Measured curve: a two-column curve (offset in arcsec, counts) or any instrument scan
+    /// format readScan knows; or empty.
+    std::string file;
     std::optional<std::array<double, 3>> scan;  ///< initial, final, step (arcsec)
+    int scanNumber = 0;  ///< which scan of a file with several (`scan = N`); 0: the only one
+    /// Where the offset of an instrument scan is zero; unset: the substrate peak (for a file of
+    /// offsets: the file's own zero).
+    std::optional<ZeroChoice> zero;
+    std::optional<ScanAxis> axis;   ///< plain text: what the angle column holds
+    std::optional<AngleUnit> unit;  ///< plain text: the angles' unit
+    InstrumentShape instrument = InstrumentShape::Gaussian;
+    std::string resolutionFile;  ///< the measured resolution curve (`instrument = { file }`)
+    Parameter lorentzFraction{"lorentz_fraction", "", 0, 0, 1, 0.1L, false};
+    std::optional<Parameter> offset;  ///< fitted or fixed angle offset (arcsec)
     std::array<int, 3> hkl{0, 0, 4};
     Radiation radiation;
     Parameter width{"width", "arcsec", 8.5L, 8.5L, 8.5L, 0, false};
@@ -102,6 +116,18 @@ Project parseProject(const std::string& text, const std::string& name);
 
 /// The project as a TOML text that parseProject reads back to the same project.
 std::string projectText(const Project& project);
+
+/// Hands a changed row of the fit problem's parameter table back to the project it was built
+/// from (buildProblem): a profile parameter, or a dataset's width, Lorentzian fraction or angle
+/// offset, wherever the table holds them. The project keeps its own key names (a table of several
+/// datasets says "width2"). Returns false for a row that is none of them.
+bool storeParameter(Project& project, const FitProblem& problem, int row, const Parameter& p);
+
+/// The measured file `path` of dataset `d` read as an instrument scan (readScan with the
+/// dataset's scan number, axis and unit) and turned into offsets (seconds of arc) from the zero
+/// the dataset chooses: the substrate peak by default, a file of offsets keeping its own zero.
+/// Throws DataFileError naming the file, EngineError for a reflection the substrate lacks.
+RockingCurve datasetScan(const std::string& path, const Project& p, const DatasetSpec& d);
 
 /// The fit problem of a project: each dataset's set-up and measured curve (file names relative
 /// to the project's folder), the profile model and every parameter. Throws ProjectError for a

@@ -2,6 +2,7 @@
 // computes the rocking curve of the perfect crystal over the scan, broadened and scaled.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -10,6 +11,8 @@
 #include "engine/broadening.hpp"
 #include "engine/engine_error.hpp"
 #include "engine/geometry.hpp"
+#include "engine/io/rocking_curve.hpp"
+#include "engine/io/scan.hpp"
 #include "engine/layered.hpp"
 #include "engine/measured_curve.hpp"
 #include "engine/numio.hpp"
@@ -87,6 +90,37 @@ void Tformcalc::startRun() {
                              std::to_string(kMaxLayers) + " (it is " + std::to_string(layerCount) +
                              ").");
 
+        // Reflection and radiation.
+        const Extended h = loc.textToInt(data.h.text, "h");
+        const Extended k = loc.textToInt(data.k.text, "k");
+        const Extended l = loc.textToInt(data.l.text, "l");
+        const int radiation = data.radiacao.itemIndex;
+        if (radiation < 0 || radiation >= kRadiationCount)
+            throw SetupError("No radiation has been chosen: choose one in the Data Entry window.");
+        const Extended synchrotronLambda =
+            radiation == kSynchrotron ? loc.textToFloat(data.wl.text, "wavelength") : 0;
+        Crystal crystal;
+        crystal.name = compound;
+        crystal.a = a;
+        crystal.b = b;
+        crystal.c = c;
+        crystal.sites = sites;
+        const Reflection reflection{h, k, l, Radiation{radiation, synchrotronLambda}};
+        // The measured file: an instrument scan is converted once into the two-column curve,
+        // its zero at the substrate peak nearest the reflection's Bragg angle; a two-column file
+        // is read as it stands.
+        const auto measuredReader = [&]() {
+            const Extended lambda =
+                radiation == kSynchrotron ? synchrotronLambda : tubeWavelength(radiation);
+            const auto braggOf = [&] { return substrateBragg(crystal, h, k, l, lambda); };
+            if (scanFormatOfFile(main.file.text) != ScanFormat::PlainText) {
+                if (std::optional<std::string> text =
+                        instrumentScanAsTwoColumns(main.file.text, 0, braggOf()))
+                    return NumberReader(std::move(*text), main.file.text);
+            }
+            return NumberReader::fromFile(main.file.text);
+        };
+
         // Scan and measured curve.
         int scanStart = 0;
         int scanEnd = 0;
@@ -106,13 +140,13 @@ void Tformcalc::startRun() {
                                  ") lies below the initial angle (" + data.thetai.text + ").");
             scanPointCount(scanStart, scanEnd, scanStep);  // refuses more points than fit
             if (refinementJob) {
-                NumberReader reader = NumberReader::fromFile(main.file.text);
+                NumberReader reader = measuredReader();
                 measured = parseMeasuredCurve(reader, MeasuredMode::Raw);
                 haveMeasured = true;
             }
         } else {
             mode = MeasuredMode::Resampled;
-            NumberReader reader = NumberReader::fromFile(main.file.text);
+            NumberReader reader = measuredReader();
             measured = parseMeasuredCurve(reader, MeasuredMode::Resampled);
             haveMeasured = true;
             scanStart = measured.scanStart;
@@ -125,22 +159,7 @@ void Tformcalc::startRun() {
             throw SetupError("The Gaussian width limits (" + settings.wmin.text + " to " +
                              settings.wmax.text + ") give no positive instrument width.");
 
-        // Reflection, radiation and crystal physics.
-        const Extended h = loc.textToInt(data.h.text, "h");
-        const Extended k = loc.textToInt(data.k.text, "k");
-        const Extended l = loc.textToInt(data.l.text, "l");
-        const int radiation = data.radiacao.itemIndex;
-        if (radiation < 0 || radiation >= kRadiationCount)
-            throw SetupError("No radiation has been chosen: choose one in the Data Entry window.");
-        const Extended synchrotronLambda =
-            radiation == kSynchrotron ? loc.textToFloat(data.wl.text, "wavelength") : 0;
-        Crystal crystal;
-        crystal.name = compound;
-        crystal.a = a;
-        crystal.b = b;
-        crystal.c = c;
-        crystal.sites = sites;
-        const Reflection reflection{h, k, l, Radiation{radiation, synchrotronLambda}};
+        // Crystal physics.
         const Setup setup = buildSetup(crystal, reflection);
 
         // The set-up is sound: store it program-wide.

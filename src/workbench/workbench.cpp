@@ -531,17 +531,9 @@ bool Workbench::setParameter(int row, ParameterField field, const std::string& t
 
 void Workbench::store(int row, const fit::Parameter& p, bool redraw) {
     problem_->parameters()[row] = p;
-    // The table holds the model's parameters first, then each dataset's instrument width.
-    const std::size_t m = project_.profileParameters.size();
+    // The project keeps its own key names (a table of several datasets says "width2").
+    fit::storeParameter(project_, *problem_, row, p);
     const auto r = static_cast<std::size_t>(row);
-    if (r < m) {
-        project_.profileParameters[r] = p;
-    } else {
-        fit::Parameter& width = project_.datasets[r - m].width;
-        const std::string name = width.name;  // "width" also when the table says "width2"
-        width = p;
-        width.name = name;
-    }
     rows_[r] = {p, false, std::nullopt};
     if (redraw) show(evaluated(problem_->parameters().values()));
     dirty_ = true;
@@ -780,10 +772,7 @@ void Workbench::fit() {
         const auto k = static_cast<std::size_t>(i);
         problem_->parameters()[i].value = best[k];
         rows_[k] = {table[i], table[i].free, std::nullopt};
-        if (k < project_.profileParameters.size())
-            project_.profileParameters[k].value = best[k];
-        else
-            project_.datasets[k - project_.profileParameters.size()].width.value = best[k];
+        fit::storeParameter(project_, *problem_, i, table[i]);
     }
     show(evaluated(best));
     // A fit without usable uncertainties still shows its values; the report says why.

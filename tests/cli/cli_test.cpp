@@ -204,6 +204,17 @@ TEST_F(CliTest, ExamplesRunAsTheyStand) {
     EXPECT_NE(r.out.find("measured file measured.x00: PANalytical .x00, scan 1 of 1, 1001 points"),
               std::string::npos)
         << r.out;
+    // The project that fits the .x00 scan at its own angles with a pseudo-Voigt and an offset.
+    std::string project = read(dir / "fit_instrument.toml");
+    const std::size_t at = project.find("generations = ");
+    ASSERT_NE(at, std::string::npos);
+    project.replace(at, project.find('\n', at) - at, "generations = 3");
+    write("fit_instrument.toml", project);
+    r = cli({"fit", "--quiet", (dir / "fit_instrument.toml").string()});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    const std::string report = read(dir / "fit_instrument.report.txt");
+    for (const char* name : {"lorentz_fraction = ", "offset = ", "width = "})
+        EXPECT_NE(report.find(name), std::string::npos) << name;
 }
 
 TEST(SvgPlot, DrawsTheRecordedOperations) {

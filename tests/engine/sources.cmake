@@ -8,6 +8,7 @@ set(ENGINE_TEST_SOURCES
   engine/layered_test.cpp
   engine/layered_simd_test.cpp
   engine/broadening_test.cpp
+  engine/instrument_function_test.cpp
   engine/evaluation_test.cpp
   engine/scattering_test.cpp
   engine/dispersion_test.cpp

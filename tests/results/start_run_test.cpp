@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 
+#include "engine/io/rocking_curve.hpp"
 #include "engine/state.hpp"
 #include "refine/formrefinedata.hpp"
 #include "refine/refine_state.hpp"
@@ -203,6 +204,35 @@ TEST_P(StartRunTest, RefinementJobResamplesAMeasuredCurveOntoWholeSeconds) {
     EXPECT_EQ(cs.calcCount, 121);  // one point more than the measured curve
     EXPECT_EQ(calc().minX.text, "-59");
     EXPECT_EQ(calc().maxX.text, "61");
+}
+
+TEST_P(StartRunTest, RefinementJobReadsAnInstrumentScanConvertedOnceIntoTheTwoColumnCurve) {
+    // A coupled Si 0 0 4 scan as the diffractometer writes it: ω in degrees, 1″ steps, counts
+    // per second over 2 s per point; its peak 3″ above the Bragg angle and a weaker one 20″ off.
+    const double thetaB = substrateBragg(Crystal::fromCatalogue("Si"), 0, 0, 4, 1.540562).thetaB;
+    std::string text = "HR-XRDScan\nScanAxis, Omega/2Theta\nFirstAngle, " +
+                       std::to_string(thetaB - 57.0 / 3600) +
+                       "\nStepWidth, 0.000277777777778\nTimePerStep, 2\nNrOfData, 121\n"
+                       "ScanData\n";
+    for (int i = 0; i < 121; ++i)
+        text += std::to_string(15 + 10000 * std::exp(-(i - 60) * (i - 60) / 40.0) +
+                               300 * std::exp(-(i - 80) * (i - 80) / 10.0)) +
+                "\n";
+    for (const bool integerAngles : {false, true}) {
+        SCOPED_TRACE(integerAngles);
+        ScratchDir dir;
+        refinementJob(dir.write("scan.x00", text), integerAngles);
+        ASSERT_TRUE(start());
+        ASSERT_TRUE(platform.allMessages().empty()) << platform.allMessages()[0];
+        const CurveStore& cs = store();
+        EXPECT_GE(cs.measLast, 118);
+        int top = 0;
+        for (int i = 0; i <= cs.measLast; ++i)
+            if (cs.measIntensity[i] > cs.measIntensity[top]) top = i;
+        // The zero is the substrate peak, and the counts are counts per second times 2 s.
+        EXPECT_NEAR(static_cast<double>(cs.measAngle[top]), 0, 1.0);
+        EXPECT_NEAR(static_cast<double>(cs.measMax), 2 * 10015.0, 1.0);
+    }
 }
 
 TEST_P(StartRunTest, AScanOf40000PointsFits) {

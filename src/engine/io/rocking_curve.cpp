@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <sstream>
 
 #include "engine/io/scan_text.hpp"
@@ -165,6 +166,31 @@ RockingCurve toRockingCurve(const Scan& scan, const ZeroChoice& zero,
     }
     curve.counts = scan.counts;
     return curve;
+}
+
+std::string twoColumnText(const RockingCurve& curve) {
+    std::string text;
+    char line[64];
+    for (std::size_t i = 0; i < curve.offset.size(); ++i) {
+        std::snprintf(line, sizeof line, "%.10g %.10g\n", curve.offset[i], curve.counts[i]);
+        text += line;
+    }
+    return text;
+}
+
+std::optional<std::string> instrumentScanAsTwoColumns(const std::string& path, int scanNumber,
+                                                      const SubstrateBragg& bragg,
+                                                      std::string* summary) {
+    if (scanFormatOfFile(path) == ScanFormat::PlainText) return std::nullopt;
+    ScanReadOptions options;
+    options.scanNumber = scanNumber;
+    const Scan scan = readScan(path, options);
+    const RockingCurve curve = toRockingCurve(scan, ZeroChoice{}, bragg);
+    if (summary != nullptr)
+        *summary = scan.format + ", scan " + std::to_string(scan.scanNumber) + " of " +
+                   std::to_string(scan.scanCount) + ", " + std::to_string(scan.angle.size()) +
+                   " points; zero at " + curve.zeroReason;
+    return twoColumnText(curve);
 }
 
 }  // namespace kelvarin

@@ -60,4 +60,16 @@ std::vector<std::size_t> findPeaks(const std::vector<double>& counts);
 RockingCurve toRockingCurve(const Scan& scan, const ZeroChoice& zero,
                             const std::optional<SubstrateBragg>& bragg);
 
+/// The rocking curve as the two-column text the windows read: one "offset counts" line per
+/// point ("%.10g", "." decimals).
+std::string twoColumnText(const RockingCurve& curve);
+
+/// A refinement's measured file as the windows read it. An instrument scan (scan `scanNumber`, 0
+/// for the only one) is converted once into the two-column text, its zero at the substrate peak
+/// nearest `bragg`; `summary` then says what was read and where the zero lies. A plain text file
+/// gives nothing: it is read as it stands. Throws DataFileError naming the file.
+std::optional<std::string> instrumentScanAsTwoColumns(const std::string& path, int scanNumber,
+                                                      const SubstrateBragg& bragg,
+                                                      std::string* summary = nullptr);
+
 }  // namespace kelvarin

@@ -93,6 +93,14 @@ ScanFormat scanFormatOf(std::string_view text) {
     return ScanFormat::PlainText;
 }
 
+ScanFormat scanFormatOfFile(const std::string& path) {
+    std::string head(4096, '\0');
+    std::ifstream in(path, std::ios::binary);
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return scanFormatOf(head);
+}
+
 Scan parseScan(const std::string& text, const std::string& name, const ScanReadOptions& options) {
     const std::string body(scanio::withoutBom(text));
     if (scanio::trim(body).empty()) scanio::fail(name, 0, "the file is empty");

@@ -82,6 +82,9 @@ enum class ScanFormat { Xrdml, X00, Ras, Uxd, PlainText };
 /// byte-order mark skipped): "<" for XRDML, "HR-XRDScan" for .x00, "*RAS_" for RAS, a "_KEY"
 /// line (after ";" comments) for UXD, else plain text.
 ScanFormat scanFormatOf(std::string_view text);
+/// The same from the first 4096 bytes of the file `path` (PlainText for a file that cannot be
+/// read: its reader then says why).
+ScanFormat scanFormatOfFile(const std::string& path);
 
 /// Reads the scan in the file `path`, choosing the reader by the content (XML root element,
 /// the .x00 "HR-XRDScan" line, "*RAS_" lines, "_KEY=" lines, else plain text). Throws
