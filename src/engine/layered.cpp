@@ -6,6 +6,7 @@
 #include "engine/engine_error.hpp"
 #include "engine/layered_simd.hpp"
 #include "engine/material_scattering.hpp"
+#include "engine/sample.hpp"
 #include "engine/scattering.hpp"
 
 namespace kelvarin {
@@ -464,6 +465,55 @@ Complex kinematicalStep(Complex X, Complex x, Complex T) {
     // one exponential, which decays with absorption, so a thick lamella cannot overflow.
     const Complex e = std::exp(Complex(0.0, -2.0) * (x * T));
     return X * e + divide(Complex(1.0, 0.0) - e, 2.0 * x);
+}
+
+double substratePeakOffset(const EngineState& state, const PhysicsOptions& options) {
+    if (!options.full()) return 0;
+    LayerStack stack;
+    layerStack(Sample{}, state, stack);
+    LayeredConstants constants;
+    prepareLayered(state, stack, options, constants);
+    const auto R = [&constants](double theta) {
+        return static_cast<double>(referenceReflectivity(constants, kTheoryDynamical, theta));
+    };
+    // The highest point on a coarse grid (the tails of even the narrowest peak rise towards
+    // it), again on a fine grid around it, then the two half-maximum crossings by bisection: the
+    // middle of a plateau, not the side absorption tilts it to.
+    constexpr double kReach = 3600;
+    constexpr double kCoarse = 0.5;
+    constexpr double kStep = 0.005;
+    double top = -1;
+    double atTop = 0;
+    const auto highest = [&](double from, double to, double step) {
+        for (int i = 0; from + i * step <= to; ++i) {
+            const double theta = from + i * step;
+            const double r = R(theta);
+            if (r > top) {
+                top = r;
+                atTop = theta;
+            }
+        }
+    };
+    highest(-kReach, kReach, kCoarse);
+    const double coarseTop = atTop;
+    highest(coarseTop - kCoarse, coarseTop + kCoarse, kStep);
+    if (!(top > 0)) {
+        throw EngineError("The substrate reflects nowhere within " + engineNumber(kReach) +
+                          " seconds of arc of its Bragg angle.");
+    }
+    const double half = top / 2;
+    const auto crossing = [&](double direction) {
+        double inside = atTop;
+        double outside = atTop + direction * kStep;
+        while (R(outside) >= half && std::fabs(outside - atTop) < kReach)
+            outside += direction * kStep;
+        for (int i = 0; i < 40; ++i) {
+            const double middle = (inside + outside) / 2;
+            (R(middle) >= half ? inside : outside) = middle;
+        }
+        return (inside + outside) / 2;
+    };
+    return (crossing(-1) + crossing(+1)) / 2;
 }
 
 }  // namespace kelvarin

@@ -174,6 +174,14 @@ void layeredCurve(const EngineState& state, const LayerStack& stack, ComputedCur
 /// where a beam runs inside the surface). Throws CandidateRejected when it is not finite.
 Extended referenceReflectivity(const LayeredConstants& constants, Theory theory, double theta);
 
+/// Where the substrate peak of the perfect crystal lies with the physics `options`, seconds of arc
+/// from the substrate's Bragg angle: the middle of its half-maximum points, to about 1e-4″. The
+/// classic arithmetic has no refraction and gives exactly 0; the full calculation gives the
+/// refraction shift (about +6.5″ for GaAs 004 with Cu Kα1, hundreds near grazing incidence). A
+/// measured scan whose zero was put at its substrate peak is compared with a model shifted by
+/// this much. Throws EngineError when no peak lies within ±3600″.
+double substratePeakOffset(const EngineState& state, const PhysicsOptions& options);
+
 /// Why a kinematical curve lies outside the range of its theory, or "" when it does not (or the
 /// theory is not kinematical): a largest reflectivity `calcMax` above 1, or lamellae thicker in
 /// sum than the extinction length of the reflection (their thickness parameters Re T add up to

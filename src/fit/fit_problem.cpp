@@ -49,6 +49,9 @@ InstrumentValues FitProblem::instrumentValues(int d, std::span<const Extended> v
     v.width = used(set.widthParameter);
     if (set.lorentzParameter >= 0) v.lorentzFraction = used(set.lorentzParameter);
     if (set.offsetParameter >= 0) v.offset = used(set.offsetParameter);
+    // The model is computed at the measured angle less the offset: a measured zero that stands
+    // for the model's angle zeroShift takes that much off the offset.
+    if (set.zeroShift != 0) v.offset -= set.zeroShift;
     return v;
 }
 

@@ -27,6 +27,10 @@ struct Dataset {
     InstrumentSettings instrument;  ///< instrument function; where the curve is computed
     int lorentzParameter = -1;      ///< table index of the Lorentzian fraction η, or −1 (η = 0)
     int offsetParameter = -1;       ///< table index of the angle offset (arcsec), or −1 (none)
+    /// Where the model puts the measured zero, seconds of arc from the substrate's Bragg angle:
+    /// the model's own substrate peak for a scan zeroed at its substrate peak (0 with the classic
+    /// physics, the refraction shift with the full one), 0 for a scan zeroed at the Bragg angle.
+    double zeroShift = 0;
 };
 
 /// Changes the sample a model fills before one dataset computes it: the lamellae's own crystals
@@ -86,6 +90,10 @@ public:
     /// Sets the physics dataset `i` is computed with.
     void setPhysics(int i, const PhysicsOptions& physics) {
         datasets_.at(static_cast<std::size_t>(i)).physics = physics;
+    }
+    /// Sets where the model puts the measured zero of dataset `i` (see Dataset::zeroShift).
+    void setZeroShift(int i, double arcsec) {
+        datasets_.at(static_cast<std::size_t>(i)).zeroShift = arcsec;
     }
     const Dataset& dataset(int i) const { return datasets_[static_cast<std::size_t>(i)]; }
 

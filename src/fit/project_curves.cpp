@@ -91,16 +91,18 @@ std::vector<ProjectCurve> projectCurves(const Project& project) {
             storeSetup(setup, state);
             std::vector<double> angles;
             std::optional<ScanGrid> grid = datasetGrid(project, d, angles);
-            // The model at the measured angle less the dataset's offset.
-            const double offset = d.offset ? static_cast<double>(d.offset->value) : 0.0;
+            const PhysicsOptions physics =
+                physicsOptionsOf(d, static_cast<double>(setup.dispersion.lambda));
+            // The model at the measured angle less the dataset's offset, the measured zero where
+            // the model's substrate peak lies.
+            const double offset = (d.offset ? static_cast<double>(d.offset->value) : 0.0) -
+                                  zeroShiftOf(d, state, physics);
             Sample own = sample;
             LayerMaterials(project, {d.radiation}, {}).applyGiven(0, own);
             LayerStack stack;
             layerStack(own, state, stack);
             LayeredConstants constants;
-            prepareLayered(state, stack,
-                           physicsOptionsOf(d, static_cast<double>(setup.dispersion.lambda)),
-                           constants);
+            prepareLayered(state, stack, physics, constants);
             ProjectCurve c;
             InstrumentFunction instrument{d.instrument, nullptr};
             if (d.instrument == InstrumentShape::Measured)

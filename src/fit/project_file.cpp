@@ -856,6 +856,11 @@ PhysicsOptions physicsOptionsOf(const DatasetSpec& d, double wavelength) {
     return o;
 }
 
+double zeroShiftOf(const DatasetSpec& d, const EngineState& state, const PhysicsOptions& physics) {
+    if (d.zero && d.zero->kind == ZeroChoice::Kind::Bragg) return 0;
+    return substratePeakOffset(state, physics);
+}
+
 /// The layers' own crystals on the model's lamellae, each fitted composition a parameter of the
 /// problem ("layer1_x").
 void addLayerMaterials(const Project& p, FitProblem& problem) {
@@ -923,6 +928,7 @@ std::unique_ptr<FitProblem> buildProblem(const Project& p) {
             const int index = problem->addDataset(state, width, file.string());
             problem->setPhysics(index,
                                 physicsOptionsOf(d, static_cast<double>(setup.dispersion.lambda)));
+            problem->setZeroShift(index, zeroShiftOf(d, *state, problem->dataset(index).physics));
             problem->setInstrument(index, std::move(instrument));
             if (d.instrument == InstrumentShape::PseudoVoigt) {
                 Parameter eta = d.lorentzFraction;

@@ -117,6 +117,12 @@ Project parseProject(const std::string& text, const std::string& name);
 /// The project as a TOML text that parseProject reads back to the same project.
 std::string projectText(const Project& project);
 
+/// Where the model puts the measured zero of dataset `d` (seconds of arc from the substrate's
+/// Bragg angle): a scan zeroed at its substrate peak (the default, and a file of offsets) meets
+/// the model's substrate peak, which the full physics shifts by refraction; a scan zeroed at the
+/// Bragg angle (zero = "bragg") is compared as it stands.
+double zeroShiftOf(const DatasetSpec& d, const EngineState& state, const PhysicsOptions& physics);
+
 /// Hands a changed row of the fit problem's parameter table back to the project it was built
 /// from (buildProblem): a profile parameter, or a dataset's width, Lorentzian fraction or angle
 /// offset, wherever the table holds them. The project keeps its own key names (a table of several

@@ -204,6 +204,26 @@ TEST(ProjectInstrument, MeasuredFilesInAnyFormatAreComputedAtTheirOwnAngles) {
     EXPECT_NEAR(static_cast<double>(cs.measAngle[90]), 0, 1e-6);  // the peak is the zero
     EXPECT_NEAR(static_cast<double>(cs.measAngle[91] - cs.measAngle[90]), 9, 1e-6);
 
+    // The measured zero meets the model's substrate peak: for σ the refraction shift of GaAs
+    // 004 with Cu Kα1 (+6.57″ by −χ0r·(1 − 1/b)/(2·sin 2θB), within 0.3″), for the unpolarised
+    // beam the middle of the σ and π mean (narrower π, tilted by absorption); nothing on the
+    // classic physics or for a scan zeroed at the Bragg angle.
+    const struct {
+        const char* keys;
+        double low, high;
+    } zeros[] = {{"", 5.5, 7.0},
+                 {"polarisation = \"sigma\"\n", 6.27, 6.87},
+                 {"physics = \"classic\"\n", 0.0, 0.0},
+                 {"zero = \"bragg\"\n", 0.0, 0.0}};
+    for (const auto& z : zeros) {
+        SCOPED_TRACE(z.keys);
+        const std::string keys = std::string("axis = \"2theta/omega\"\nunit = \"deg\"\n") + z.keys;
+        const double shift =
+            buildProblem(projectOn(folder, "scan.txt", "GaAs", keys))->dataset(0).zeroShift;
+        EXPECT_GE(shift, z.low);
+        EXPECT_LE(shift, z.high);
+    }
+
     // simulate --project: a B-spline strain with damage (once refused by the project's curves),
     // computed at the same measured angles.
     Project spline = parseProject(
