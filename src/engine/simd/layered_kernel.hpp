@@ -196,7 +196,7 @@ struct Lanes {
     /// exp(x) for x ≤ 0, by the short series where every lane of the value allows it (one
     /// well-predicted branch per value; a NaN lane takes the long way).
     [[gnu::always_inline]] static B expAttenuation(B x) {
-        const M near = x >= B(-kNearZero);
+        const M near = abs(x) <= B(kNearZero);
         auto all = near.v[0];
         _Pragma("GCC unroll 8") for (int j = 1; j < kUnroll<Arch>; ++j) all = all & near.v[j];
         return xsimd::all(all) ? expNearZero(x) : expNonPositive(x);
