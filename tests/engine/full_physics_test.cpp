@@ -285,6 +285,19 @@ TEST(FullPhysics, GeometryNamesThatContradictTheReflectionAreRefused) {
         EXPECT_NEAR(named.at(t), negative.at(t), 1e-9 * negative.at(t)) << t;
 }
 
+/// A strained 2Gauss stack of 24 lamellae (1.2 % at most), prepared for `x` with `options`.
+LayeredConstants strainedStack(const Crystal2& x, const PhysicsOptions& options) {
+    EngineState state;
+    storeSetup(x.setup, state);
+    StrainProfile profile;
+    strainProfile(CandidateRow{0, 0.012f, 900, 300, 600, 0}, kModelTwoGauss, 24, profile);
+    LayerStack stack;
+    layerStack(profile, state, stack);
+    LayeredConstants constants;
+    prepareLayered(state, stack, options, constants);
+    return constants;
+}
+
 /// The vector path of every instruction set of the machine against the reference arithmetic,
 /// point for point, to 1e-9 of the reflectivity.
 void expectVectorPathAgrees(const LayeredConstants& constants, Theory theory,
@@ -321,17 +334,9 @@ TEST(FullPhysics, VectorPathAgreesWithTheReferenceOnEveryInstructionSet) {
         SCOPED_TRACE(std::string(run.reflection.crystal) + " l " +
                      std::to_string(run.reflection.l));
         const Crystal2 x(run.reflection);
-        EngineState state;
-        storeSetup(x.setup, state);
-        StrainProfile profile;
-        strainProfile(CandidateRow{0, 0.012f, 900, 300, 600, 0}, kModelTwoGauss, 24, profile);
-        LayerStack stack;
-        layerStack(profile, state, stack);
         PhysicsOptions options = fullWith(run.pol);
         options.monochromatorTwoTheta = monochromatorTwoTheta("Ge220", x.lambda);
-        LayeredConstants constants;
-        prepareLayered(state, stack, options, constants);
-        expectVectorPathAgrees(constants, run.theory, ScanGrid{-4000, 3.5, 1300});
+        expectVectorPathAgrees(strainedStack(x, options), run.theory, ScanGrid{-4000, 3.5, 1300});
     }
 }
 
@@ -353,14 +358,7 @@ TEST(FullPhysics, VectorPathAgreesForAnyScanStepAndLamellaAbsorption) {
                           Row{Theory::Dynamical, {-9000, 20, 1100}, 30}}) {
         SCOPED_TRACE("step " + std::to_string(row.grid.step) + ", thicker " +
                      std::to_string(row.thicker));
-        EngineState state;
-        storeSetup(x.setup, state);
-        StrainProfile profile;
-        strainProfile(CandidateRow{0, 0.012f, 900, 300, 600, 0}, kModelTwoGauss, 24, profile);
-        LayerStack stack;
-        layerStack(profile, state, stack);
-        LayeredConstants constants;
-        prepareLayered(state, stack, fullWith(Polarisation::Unpolarised), constants);
+        LayeredConstants constants = strainedStack(x, fullWith(Polarisation::Unpolarised));
         constants.full[7].thicknessScale *= row.thicker;
         expectVectorPathAgrees(constants, row.theory, row.grid);
     }
