@@ -181,7 +181,7 @@ struct Lanes {
     static constexpr double kNearZero = 1.0 / 32.0;
 
     /// exp(x) for |x| ≤ kNearZero: no range reduction and half the polynomial of expNonPositive.
-    /// The attenuation of one thin lamella is a few parts in a thousand at most.
+    /// A lamella a few hundred ångström thick attenuates by far less than that.
     [[gnu::always_inline]] static B expNearZero(B x) {
         const B x2 = x * x;
         const B a0 = fma(x, B(1.0), B(1.0));
@@ -550,7 +550,7 @@ struct Lanes {
         bad = bad | !(G > B(0.0));
         const B alpha = fma(f.hx2, cosOmega, fnma(f.hz2, sinOmega, f.hh));
         const B eta = fms(f.hz, f.chi0r, sinOmega * alpha) * f.scale;
-        // w = 2·z = 2·(η′ + i·g′)·(1 + i·κ)/(1 + κ²), g′ the same at every angle.
+        // w = 2·z = 2·(η′ + i·g′)/(1 + i·κ), g′ the same at every angle.
         const B wr = fma(eta, f.twoDamping, f.wr0);
         const B wi = fnma(eta, f.twoKappaDamping, f.wi0);
         const B w2 = fma(wr, wr, wi * wi);
