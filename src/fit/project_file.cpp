@@ -756,8 +756,6 @@ RockingCurve datasetScan(const std::string& path, const Project& p, const Datase
     options.scanNumber = d.scanNumber;
     options.axis = d.axis;
     options.unit = d.unit;
-    const Extended lambda = d.radiation.index == kSynchrotron ? d.radiation.synchrotronWavelength
-                                                              : tubeWavelength(d.radiation.index);
     const Scan scan = readScan(path, options);
     if (d.scanNumber > scan.scanCount)
         throw DataFileError("measured file '" + path + "' holds " + std::to_string(scan.scanCount) +
@@ -768,9 +766,16 @@ RockingCurve datasetScan(const std::string& path, const Project& p, const Datase
                             "' holds offsets, which have no Bragg angle: zero = \"bragg\" needs "
                             "its angles (declare them with 'axis' and 'unit')");
     std::optional<SubstrateBragg> bragg;
-    if (scan.axis != ScanAxis::OmegaOffset)
-        bragg = substrateBragg(Crystal::fromCatalogue(p.substrate), d.hkl[0], d.hkl[1], d.hkl[2],
-                               lambda);
+    if (scan.axis != ScanAxis::OmegaOffset) {
+        // The substrate as the fit computes it: any crystal of the project's catalogue.
+        const Reflection reflection{static_cast<Extended>(d.hkl[0]),
+                                    static_cast<Extended>(d.hkl[1]),
+                                    static_cast<Extended>(d.hkl[2]), d.radiation};
+        const ReflectionGeometry geo = substrateSetup(p, reflection).geometry;
+        const double toDegrees = 180.0 / static_cast<double>(kPi);
+        bragg = SubstrateBragg{static_cast<double>(geo.thetaB) * toDegrees,
+                               static_cast<double>(geo.phi) * toDegrees};
+    }
     // A file of offsets keeps its own zero unless the project moves it.
     const ZeroChoice zero = d.zero ? *d.zero
                             : scan.axis == ScanAxis::OmegaOffset

@@ -224,6 +224,10 @@ TEST(ProjectInstrument, MeasuredFilesInAnyFormatAreComputedAtTheirOwnAngles) {
         EXPECT_LE(shift, z.high);
     }
 
+    // A substrate the windows' catalogue lacks finds its Bragg angle for the zero too.
+    EXPECT_NO_THROW(buildProblem(
+        projectOn(folder, "scan.txt", "MgO", "axis = \"2theta/omega\"\nunit = \"deg\"\n")));
+
     // simulate --project: a B-spline strain with damage (once refused by the project's curves),
     // computed at the same measured angles.
     Project spline = parseProject(
