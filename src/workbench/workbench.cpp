@@ -401,7 +401,15 @@ bool Workbench::adoptScan(fit::Project project, const Scan& scan, const ZeroChoi
     }
     info.fitFile = fitFile.string();
     const fs::path relative = fitFile.lexically_relative(folder);
-    project.datasets.front().file = relative.empty() ? fitFile.string() : relative.string();
+    fit::DatasetSpec& dataset = project.datasets.front();
+    dataset.file = relative.empty() ? fitFile.string() : relative.string();
+    if (fitFile != source) {
+        // The file written holds offsets (arcsec) from the chosen zero: nothing to declare.
+        dataset.scanNumber = 0;
+        dataset.axis.reset();
+        dataset.unit.reset();
+        dataset.zero.reset();
+    }
     if (!adoptChange(std::move(project))) {
         if (created) {
             std::error_code ignored;
@@ -429,11 +437,24 @@ void Workbench::describeData() {
     dataInfo_.unit = "arcsec";
     dataInfo_.zeroReason = "the file holds offsets from the Bragg angle";
     try {
-        Scan scan = readScan(file.string());
+        // Read as the project reads it: its scan number, axis, unit and zero.
+        const fit::DatasetSpec& d = project_.datasets.front();
+        ScanReadOptions options;
+        options.scanNumber = d.scanNumber;
+        options.axis = d.axis;
+        options.unit = d.unit;
+        Scan scan = readScan(file.string(), options);
         dataInfo_.format = scan.format;
         dataInfo_.points = scan.angle.size();
+        dataInfo_.axis = axisName(scan.axis);
+        dataInfo_.unit = scan.unit == AngleUnit::Degrees ? "°" : "arcsec";
         dataInfo_.countingTime = scan.countingTime;
         dataInfo_.notes = scan.notes;
+        if (scan.axis != ScanAxis::OmegaOffset || d.zero) {
+            const RockingCurve curve = fit::datasetScan(file.string(), project_, d);
+            dataInfo_.zero = curve.zero;
+            dataInfo_.zeroReason = curve.zeroReason;
+        }
         scan_ = std::move(scan);
     } catch (const std::exception&) {
         // Read by the fit as it stands; only the zero cannot be moved.
