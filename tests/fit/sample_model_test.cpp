@@ -110,6 +110,7 @@ TEST(SampleProfileModel, BSplineDepthIsCutIntoThinLamellaeWithDamageFromItsOwnWe
     EXPECT_NEAR(s.lamellae.front().strain, 0.01, 1e-3);   // the first weight, in %
     EXPECT_LT(std::abs(s.lamellae.back().strain), 1e-4);  // 0 at the depth
     EXPECT_NEAR(s.lamellae.back().damage, 1, 0.05);       // perfect below the depth
+    EXPECT_NEAR(s.lamellae.front().damage, 0.3, 0.02);    // damage1 is at the surface too
 
     // Proportional: the factor at the strain maximum, 1 where the lattice is unstrained, and
     // L_H = −ln f in proportion to the strain in between.
