@@ -550,6 +550,8 @@ void readFit(Reader& r, const toml::table& root, Project& p) {
         f.tolerance = r.number(*v, "fit.tolerance");
         if (!(f.tolerance > 0)) r.fail("fit.tolerance", v, "must be above 0");
     }
+    if (const auto* v = r.get(t, "fit.", "stall_generations"))
+        f.stallGenerations = static_cast<int>(r.integer(*v, "fit.stall_generations", 1, 1000000));
     if (const auto* v = r.get(t, "fit.", "population"))
         f.population = static_cast<int>(r.integer(*v, "fit.population", 2, 200));
     if (const auto* v = r.get(t, "fit.", "generations"))
@@ -723,6 +725,8 @@ std::string projectText(const Project& p) {
         << "\nstrategy = " << quoted(p.fit.strategy)
         << "\npolish = " << (p.fit.polish ? "true" : "false")
         << "\ntolerance = " << numberText(p.fit.tolerance) << "\n";
+    if (p.fit.stallGenerations != FitSettings{}.stallGenerations)
+        out << "stall_generations = " << p.fit.stallGenerations << "\n";
     if (p.fit.budgetSeconds > 0) out << "budget_s = " << numberText(p.fit.budgetSeconds) << "\n";
     if (p.fit.seeded) out << "seed = " << p.fit.seed << "\n";
     return out.str();

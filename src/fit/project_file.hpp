@@ -70,8 +70,12 @@ struct FitSettings {
     bool polish = false;                ///< a least-squares polish after the search
     double budgetSeconds = 0;           ///< wall-time budget of the search; 0: none
     /// Differential evolution ends when its best error improves by less than this fraction
-    /// over 25 generations.
+    /// over `stallGenerations` generations.
     double tolerance = 1e-4;
+    /// Generations over which the tolerance is judged. A population of 60 over 20 free
+    /// parameters can keep its best for 25 generations and still be far from the minimum;
+    /// a longer window lets such a search run on to its generation limit.
+    int stallGenerations = 25;
 };
 
 struct Project {

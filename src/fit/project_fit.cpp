@@ -82,6 +82,7 @@ ProjectFitResult fitProject(const Project& project, FitProblem& problem,
         de.seed =
             project.fit.seeded ? project.fit.seed : static_cast<std::uint64_t>(std::time(nullptr));
         de.tolerance = project.fit.tolerance;
+        de.stallGenerations = project.fit.stallGenerations;
         de.budgetSeconds = project.fit.budgetSeconds;
         de.threads = options.threads;
         std::vector<Extended> bestSoFar;

@@ -130,6 +130,27 @@ TEST(Simulate, ProfileFileKeepsEachLamellasThickness) {
     EXPECT_GT(peakNear(thickOnTop, -900, -200), 20 * peakNear(thinOnTop, -900, -200));
 }
 
+TEST(Simulate, FirstProfileLamellaIsTheSurface) {
+    // A 1000 Å lamella at 2 % reflects near −2640″, far from a 2 µm lamella at 0.5 %. At the
+    // surface its peak is as strong as alone; buried under the 2 µm of GaAs its beams cross
+    // them twice and lose about a quarter to absorption. Either physics, either end.
+    for (const PhysicsModel model : {PhysicsModel::Classic, PhysicsModel::Full}) {
+        auto area = [model](std::vector<ProfileLayer> profile) {
+            SimulationRequest r = gaAs004(-3500, -1900, 4);
+            r.structure = SimulationRequest::Structure::Profile;
+            r.physics.model = model;
+            r.profile = std::move(profile);
+            const SimulationResult s = simulate(r);
+            return std::accumulate(s.raw.begin(), s.raw.end(), 0.0);
+        };
+        const double alone = area({{1000, 2, 1}});
+        EXPECT_NEAR(area({{1000, 2, 1}, {20000, 0.5, 1}}) / alone, 1, 0.02);
+        const double buried = area({{20000, 0.5, 1}, {1000, 2, 1}}) / alone;
+        EXPECT_GT(buried, 0.6);
+        EXPECT_LT(buried, 0.9);
+    }
+}
+
 TEST(Simulate, FractionalScanCoversEveryAngleFromStartToEnd) {
     EXPECT_EQ(simulationPointCount(-1, 1, 0.05), 41);
     EXPECT_EQ(simulationPointCount(0, 0.3, 0.1), 4);  // 0.3/0.1 is 2.9999999999999996

@@ -110,6 +110,7 @@ TEST(SampleProfileModel, BSplineDepthIsCutIntoThinLamellaeWithDamageFromItsOwnWe
     EXPECT_NEAR(s.lamellae.front().strain, 0.01, 1e-3);   // the first weight, in %
     EXPECT_LT(std::abs(s.lamellae.back().strain), 1e-4);  // 0 at the depth
     EXPECT_NEAR(s.lamellae.back().damage, 1, 0.05);       // perfect below the depth
+    EXPECT_NEAR(s.lamellae.front().damage, 0.3, 0.02);    // damage1 is at the surface too
 
     // Proportional: the factor at the strain maximum, 1 where the lattice is unstrained, and
     // L_H = −ln f in proportion to the strain in between.
@@ -246,6 +247,49 @@ TEST(IonProfile, ScalesTheImportedShapeToTheMaximumStrainAndRefusesAnEmptyProfil
     settings.ionProfile = {{0, 0}, {100, 0}};
     EXPECT_THROW(SampleProfileModel{settings}, EngineError);
     std::filesystem::remove_all(dir);
+}
+
+TEST(SampleProfileModel, IrradiatedSiCProfileMatchesItsScanOnlyWithTheSurfaceFirst) {
+    // The published B-spline strain and damage weights of the ion-irradiated 3C-SiC 400 scan are
+    // listed deepest first. Read so (the last weight at the surface) they give the layer peak and
+    // fringes of the scan; the mirrored profile, with the same instrument, gives neither. The
+    // deepest weight (strain ≈ 0) is the model's own 0 / perfect lattice at the depth.
+    const std::filesystem::path data = std::filesystem::path(KELVARIN_SHARED_DIR) / "peers/data";
+    const auto weights = [&data](const char* name) {
+        std::ifstream in(data / name);
+        std::vector<double> w;
+        for (double v; in >> v;)
+            w.push_back(v);
+        return w;
+    };
+    const std::vector<double> strain = weights("radmax_3C-SiC_400_strain_bspline_weights.txt");
+    const std::vector<double> damage = weights("radmax_3C-SiC_400_dw_bspline_weights.txt");
+    if (strain.size() < 5 || damage.size() < 5) GTEST_SKIP() << "no 3C-SiC data in " << data;
+    const auto error = [&](bool surfaceLast) {
+        std::string text =
+            "[sample]\nsubstrate = \"SiC\"\n[profile]\nmodel = \"bspline\"\n"
+            "depth = 1545\ndamage = \"bspline\"\n";
+        const auto list = [&text, surfaceLast](const std::vector<double>& w, const char* count,
+                                               const char* stem) {
+            const std::size_t n = w.size() - 1;
+            text += std::string(count) + " = " + std::to_string(n) + "\n";
+            for (std::size_t i = 0; i < n; ++i)
+                text += stem + std::to_string(i + 1) + " = " +
+                        std::to_string(surfaceLast ? w[n - i] : w[i]) + "\n";
+        };
+        list(strain, "weights", "strain");
+        list(damage, "damage_weights", "damage");
+        text +=
+            "[[dataset]]\nfile = \"radmax_3C-SiC_400_irradiated.txt\"\naxis = "
+            "\"2theta/omega\"\nunit = \"deg\"\nhkl = [0, 0, 4]\nwavelength = 1.5498\n"
+            "instrument = \"pseudo-voigt\"\nwidth = 108\nlorentz_fraction = 0.0014\n"
+            "offset = -26\nscaling = \"lsm-fixed-background\"\nbackground = 10\n";
+        auto problem = buildProblem(parseProject(text, (data / "sic.toml").string()));
+        ProblemWorkspace ws = problem->makeWorkspace();
+        return problem->evaluate(problem->parameters().values(), ws);
+    };
+    const double surfaceLast = error(true), mirrored = error(false);
+    EXPECT_LT(surfaceLast, 0.75 * mirrored) << surfaceLast << " vs " << mirrored;
 }
 
 }  // namespace

@@ -205,7 +205,7 @@ TEST(FitSettings, NewKeysReadBackAndBadOnesAreRefusedWithTheirLine) {
     const std::string good =
         "[profile]\nmodel = \"2gauss\"\n[[dataset]]\nfile = \"m.dat\"\n[fit]\noptimizer = "
         "\"de\"\nstrategy = \"best1bin\"\n"
-        "polish = true\nbudget_s = 2.5\ntolerance = 1e-5\n";
+        "polish = true\nbudget_s = 2.5\ntolerance = 1e-5\nstall_generations = 200\n";
     const Project p = parseProject(good, "p.toml");
     EXPECT_EQ(p.fit.optimizer, "de");
     EXPECT_EQ(p.fit.strategy, "best1bin");
@@ -213,6 +213,7 @@ TEST(FitSettings, NewKeysReadBackAndBadOnesAreRefusedWithTheirLine) {
     const Project again = parseProject(projectText(p), "again.toml");
     EXPECT_EQ(again.fit.budgetSeconds, 2.5);
     EXPECT_EQ(again.fit.tolerance, 1e-5);
+    EXPECT_EQ(again.fit.stallGenerations, 200);
     EXPECT_EQ(again.fit.strategy, "best1bin");
 
     struct Case {
@@ -220,12 +221,14 @@ TEST(FitSettings, NewKeysReadBackAndBadOnesAreRefusedWithTheirLine) {
         const char* to;
         const char* key;
     };
-    for (const Case c : {Case{"tolerance = 1e-5", "tolerance = 0", "'fit.tolerance'"},
-                         Case{"budget_s = 2.5", "budget_s = -1", "'fit.budget_s'"},
-                         Case{"polish = true", "polish = 1", "'fit.polish'"},
-                         Case{"optimizer = \"de\"", "optimizer = \"sa\"", "'fit.optimizer'"},
-                         Case{"optimizer = \"de\"", "optimizer = \"\"", "'fit.optimizer'"},
-                         Case{"\"best1bin\"", "\"best2exp\"", "'fit.strategy'"}}) {
+    for (const Case c :
+         {Case{"tolerance = 1e-5", "tolerance = 0", "'fit.tolerance'"},
+          Case{"budget_s = 2.5", "budget_s = -1", "'fit.budget_s'"},
+          Case{"stall_generations = 200", "stall_generations = 0", "'fit.stall_generations'"},
+          Case{"polish = true", "polish = 1", "'fit.polish'"},
+          Case{"optimizer = \"de\"", "optimizer = \"sa\"", "'fit.optimizer'"},
+          Case{"optimizer = \"de\"", "optimizer = \"\"", "'fit.optimizer'"},
+          Case{"\"best1bin\"", "\"best2exp\"", "'fit.strategy'"}}) {
         std::string text = good;
         text.replace(text.find(c.from), std::strlen(c.from), c.to);
         try {
