@@ -83,7 +83,10 @@ QLineSeries* lineSeries(QChart* chart, const QString& name, QAbstractAxis* x, QA
 /// A shaded band between two lines (filled by showState), drawn under the profile's line.
 QAreaSeries* bandSeries(QChart* chart, const QString& name, QAbstractAxis* x, QAbstractAxis* y,
                         const QColor& colour) {
-    auto* band = new QAreaSeries(new QLineSeries, new QLineSeries);
+    // The area does not own its two lines: they are its children, deleted with it.
+    auto* band = new QAreaSeries;
+    band->setUpperSeries(new QLineSeries(band));
+    band->setLowerSeries(new QLineSeries(band));
     band->setName(name);
     QColor fill = colour;
     fill.setAlpha(60);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -77,7 +76,8 @@ TEST(InstrumentKernel, RefusesValuesNoInstrumentHas) {
                  EngineError);
 }
 
-TEST(InstrumentBroadening, WideKernelsGoThroughTheTransformQuicklyAndAgreeWithTheSum) {
+TEST(InstrumentBroadening, WideKernelsGoThroughTheTransformAndAgreeWithTheSum) {
+    // (bench_engine BM_PseudoVoigtBroadening times the same work.)
     const int n = 3000;
     std::vector<Extended> raw(n), direct(n), fast(n);
     for (int i = 0; i < n; ++i) {
@@ -88,17 +88,7 @@ TEST(InstrumentBroadening, WideKernelsGoThroughTheTransformQuicklyAndAgreeWithTh
     buildInstrumentKernel({InstrumentShape::PseudoVoigt, nullptr}, {40, 0.3L, 0}, 1, n, k);
     ASSERT_EQ(k.centre, n);  // the Lorentzian reaches over the whole scan
     broaden(k, raw, n, direct, n - 1, 1LL << 40);
-    const auto started = std::chrono::steady_clock::now();
-    const int repeats = 20;
-    for (int r = 0; r < repeats; ++r) {
-        // As in a fit: the kernel is built anew for every evaluation.
-        buildInstrumentKernel({InstrumentShape::PseudoVoigt, nullptr}, {40, 0.3L, 0}, 1, n, k);
-        broaden(k, raw, n, fast, n - 1, kWideDirectTerms);
-    }
-    const double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
-            .count() /
-        repeats;
+    broaden(k, raw, n, fast, n - 1, kWideDirectTerms);
     Extended top = 0;
     for (Extended v : direct)
         top = std::max(top, v);
@@ -106,10 +96,6 @@ TEST(InstrumentBroadening, WideKernelsGoThroughTheTransformQuicklyAndAgreeWithTh
         ASSERT_NEAR(static_cast<double>(fast[i]), static_cast<double>(direct[i]),
                     1e-13 * static_cast<double>(top))
             << i;
-    // Term by term it takes tens of milliseconds; through the transform well under one (the
-    // bound leaves room for a loaded machine).
-    EXPECT_LT(ms, 5.0);
-    std::printf("pseudo-Voigt kernel and broadening of %d points: %.3f ms\n", n, ms);
 }
 
 TEST(InstrumentBroadening, AnglesOfAnySpacingGiveTheMeanTheEquallySpacedKernelGives) {
