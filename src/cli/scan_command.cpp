@@ -26,24 +26,37 @@ std::string unitName(AngleUnit unit) {
 
 }  // namespace
 
-SubstrateBragg substrateBragg(const std::string& crystal, const std::array<int, 3>& hkl,
-                              Extended wavelength) {
-    const CrystalEntry* entry = findCrystal(crystal);
-    if (entry == nullptr) {
-        std::string names;
-        for (const CrystalEntry& e : crystalCatalogue())
-            names += std::string(names.empty() ? "" : ", ") + std::string(e.name);
-        throw SimulationError("unknown crystal '" + crystal + "' (the catalogue has " + names +
-                              ")");
-    }
+namespace {
+
+/// The Bragg angle of `hkl` of `substrate` (named `crystal` in messages), a refused reflection
+/// reported as a SimulationError naming crystal and reflection.
+SubstrateBragg braggOf(const Crystal& substrate, const std::string& crystal,
+                       const std::array<int, 3>& hkl, Extended wavelength) {
     try {
-        return kelvarin::substrateBragg(Crystal::fromCatalogue(crystal), hkl[0], hkl[1], hkl[2],
-                                        wavelength);
+        return kelvarin::substrateBragg(substrate, hkl[0], hkl[1], hkl[2], wavelength);
     } catch (const EngineError& e) {
         throw SimulationError(crystal + " " + std::to_string(hkl[0]) + " " +
                               std::to_string(hkl[1]) + " " + std::to_string(hkl[2]) + ": " +
                               e.what());
     }
+}
+
+/// "unknown crystal 'X' (the catalogue has A, B, …)".
+SimulationError unknownCrystal(const std::string& crystal, const std::string& names) {
+    return SimulationError("unknown crystal '" + crystal + "' (the catalogue has " + names + ")");
+}
+
+}  // namespace
+
+SubstrateBragg substrateBragg(const std::string& crystal, const std::array<int, 3>& hkl,
+                              Extended wavelength) {
+    if (findCrystal(crystal) == nullptr) {
+        std::string names;
+        for (const CrystalEntry& e : crystalCatalogue())
+            names += std::string(names.empty() ? "" : ", ") + std::string(e.name);
+        throw unknownCrystal(crystal, names);
+    }
+    return braggOf(Crystal::fromCatalogue(crystal), crystal, hkl, wavelength);
 }
 
 SubstrateBragg catalogueSubstrateBragg(const std::string& crystal, const std::array<int, 3>& hkl,
@@ -53,17 +66,9 @@ SubstrateBragg catalogueSubstrateBragg(const std::string& crystal, const std::ar
         std::string names;
         for (const CatalogueCrystal& c : CrystalCatalogue::standard().crystals())
             names += (names.empty() ? "" : ", ") + c.name;
-        throw SimulationError("unknown crystal '" + crystal + "' (the catalogue has " + names +
-                              ")");
+        throw unknownCrystal(crystal, names);
     }
-    try {
-        return kelvarin::substrateBragg(Crystal::fromCatalogueEntry(*entry), hkl[0], hkl[1], hkl[2],
-                                        wavelength);
-    } catch (const EngineError& e) {
-        throw SimulationError(crystal + " " + std::to_string(hkl[0]) + " " +
-                              std::to_string(hkl[1]) + " " + std::to_string(hkl[2]) + ": " +
-                              e.what());
-    }
+    return braggOf(Crystal::fromCatalogueEntry(*entry), crystal, hkl, wavelength);
 }
 
 std::string scanText(const ScanRequest& request) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/crystal_catalogue.hpp"
 #include "engine/engine_error.hpp"
 #include "engine/io/rocking_curve.hpp"
 #include "engine/io/scan.hpp"
@@ -162,7 +163,10 @@ py::tuple readScanOf(const std::string& path, int scanNumber, std::optional<std:
                 radiation
                     ? tubeWavelength(Radiation::tubeLine(*radiation).index)
                     : static_cast<Extended>(wavelength ? *wavelength : scan.wavelength.value_or(0));
-            bragg = substrateBragg(Crystal::fromCatalogue(*crystal), r[0], r[1], r[2], lambda);
+            // Any crystal of the catalogue file, as kelvarin-cli scan --crystal takes it.
+            const CatalogueCrystal* entry = CrystalCatalogue::standard().find(*crystal);
+            if (entry == nullptr) throw EngineError("Unknown crystal '" + *crystal + "'");
+            bragg = substrateBragg(Crystal::fromCatalogueEntry(*entry), r[0], r[1], r[2], lambda);
         }
         curve = toRockingCurve(scan, choice, bragg);
     }

@@ -233,11 +233,13 @@ ERRORS = [
 ]
 
 
-def test_read_scan_gives_what_the_scan_command_prints(tmp_path):
+# Any crystal of the catalogue file names the substrate, as for kelvarin-cli scan.
+@pytest.mark.parametrize("crystal", ["GaAs", "MgO"])
+def test_read_scan_gives_what_the_scan_command_prints(tmp_path, crystal):
     path = str(SOURCE / "examples" / "measured.x00")
-    offsets, counts, meta = kelvarin.read_scan(path, crystal="GaAs", hkl=(0, 0, 4),
+    offsets, counts, meta = kelvarin.read_scan(path, crystal=crystal, hkl=(0, 0, 4),
                                                radiation="Cua1")
-    printed = cli("scan", path, "--crystal", "GaAs", "--hkl", "0", "0", "4", "--radiation",
+    printed = cli("scan", path, "--crystal", crystal, "--hkl", "0", "0", "4", "--radiation",
                   "Cua1")
     rows = [line.split() for line in printed.splitlines() if not line.startswith("#")]
     assert meta["format"] == "PANalytical .x00" and meta["points"] == len(rows)
